@@ -1,0 +1,35 @@
+// The platform layer: every call the module and its framework make to the
+// operating system or the C runtime goes through these four functions.
+//
+// The shipped library links the real implementation for its target; unit
+// tests link a fake one that sets time, keys and random numbers exactly and
+// captures assertion reports.
+#pragma once
+
+#include <cstdint>
+
+namespace platform {
+
+// Elapsed real time in ticks of 1000 per second. Wraps as a 32-bit count.
+std::int32_t Clock();
+
+// The runtime's pseudo-random generator: a non-negative integer. Never seeded
+// by the module.
+int Rand();
+
+// The 16-bit asynchronous state of a virtual key: top bit while it is down,
+// lowest bit when it was pressed since the previous query of that key.
+std::int16_t AsyncKeyState(int virtual_key);
+
+// Reports a broken host contract: the expression's text, the framework
+// source's file name (no path) and its line. The real report stops the
+// program; a test's report returns, and callers must then stop safely.
+void ReportAssertion(const char* expression, const char* file, int line);
+
+}  // namespace platform
+
+// On Linux there is no system-wide key state. The loading process provides
+// one by exporting a function of this name and type (for example a host
+// stand-in that holds Ctrl); without it every key reads as up.
+#define PLATFORM_KEY_STATE_SYMBOL "se_host_async_key_state"
+extern "C" typedef std::int16_t (*PlatformKeyStateFunction)(int virtual_key);

@@ -1,0 +1,184 @@
+#include "SEGUI_base.h"
+
+#include "platform.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+
+namespace {
+
+constexpr const char* kSourceFile = "SEGUI_base.cpp";
+constexpr int kLineCallHostWithoutCallback = 134;
+
+// The handle behind GetPin: one for the whole process, never reset.
+GuiPinRef g_shared_pin(0, nullptr);
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// GuiPinRef
+// ---------------------------------------------------------------------------
+
+std::int32_t GuiPinRef::GetValueInt() const {
+    std::int32_t slot;  // the host writes it before the call returns
+    m_owner->CallHost(GUI_HOST_GET_PIN_VALUE, m_index, 0, &slot, 0.0f);
+    return slot;
+}
+
+float GuiPinRef::GetValueFloat() const {
+    float slot;  // the host writes it before the call returns
+    m_owner->CallHost(GUI_HOST_GET_PIN_VALUE, m_index, 0, &slot, 0.0f);
+    return slot;
+}
+
+void GuiPinRef::SetValueInt(std::int32_t value) const {
+    m_owner->CallHost(GUI_HOST_SET_PIN_VALUE, m_index, value, nullptr, 0.0f);
+}
+
+void GuiPinRef::SetValueFloat(float value) const {
+    m_owner->CallHost(GUI_HOST_SET_PIN_VALUE, m_index, 0, nullptr, value);
+}
+
+void GuiPinRef::SetText(const std::string& text) const {
+    m_owner->CallHost(GUI_HOST_SET_PIN_TEXT, m_index, 0, const_cast<char*>(text.c_str()), 0.0f);
+}
+
+std::string GuiPinRef::GetText() const {
+    std::string result;
+    const HostResult address = m_owner->CallHost(GUI_HOST_GET_PIN_TEXT, m_index, 0, nullptr, 0.0f);
+    // A host without a text for the pin may answer null: that is an empty text.
+    if (address != 0) result.assign(reinterpret_cast<const char*>(address));
+    return result;
+}
+
+std::u16string GuiPinRef::GetWideText() const {
+    // The host's answer is a 32-bit count of 16-bit units, terminating zero
+    // included, so anything below 1 holds no text.
+    const auto size =
+        static_cast<std::int32_t>(m_owner->CallHost(GUI_HOST_GET_PIN_WIDE_TEXT, m_index, 0, nullptr, 0.0f));
+    if (size < 1) return std::u16string();
+    const std::unique_ptr<char16_t[]> buffer(new char16_t[static_cast<std::size_t>(size)]);
+    // A host that writes fewer units than it announced leaves zeros, not garbage.
+    std::memset(buffer.get(), 0, static_cast<std::size_t>(size) * sizeof(char16_t));
+    m_owner->CallHost(GUI_HOST_GET_PIN_WIDE_TEXT, m_index, size, buffer.get(), 0.0f);
+    // Stop at the first zero unit, or at the size given if the host left none.
+    std::size_t length = 0;
+    while (length < static_cast<std::size_t>(size) && buffer[length] != 0) ++length;
+    return std::u16string(buffer.get(), length);
+}
+
+// ---------------------------------------------------------------------------
+// SEGUI_base
+// ---------------------------------------------------------------------------
+
+SEGUI_base::SEGUI_base(HostCallback callback, std::intptr_t host_value) : seaudioMaster(callback) {
+    std::memset(&m_plug, 0, sizeof(m_plug));
+    m_plug.magic = GUI_PLUG_MAGIC;
+    m_plug.dispatcher = GuiDispatchEntry;
+    m_plug.object = this;
+    m_plug.host_value = host_value;
+    m_plug.version = 1;
+}
+
+SEGUI_base::~SEGUI_base() {}
+
+HostResult SEGUI_base::Dispatch(std::int32_t opcode, std::int32_t index, std::int32_t value, void* ptr,
+                                float opt) {
+    HostResult result = 0;
+    if (static_cast<std::uint32_t>(opcode) > GUI_INDEX_B) return result;
+    switch (opcode) {
+    case GUI_OPEN:
+        Open(index == 1);
+        break;
+    case GUI_CLOSE:
+        Close();
+        delete this;  // nothing of the object is touched after this
+        result = 1;
+        break;
+    case GUI_CONTEXT_INDEX:
+        ContextIndexEvent(index, ptr);
+        break;
+    case GUI_POINT_A:
+        PointEventA(ptr, opt, GuiPoint{index, value});
+        break;
+    case GUI_POINT_B:
+        PointEventB(ptr, opt, GuiPoint{index, value});
+        break;
+    case GUI_POINT_C:
+        PointEventC(ptr, opt, GuiPoint{index, value});
+        break;
+    case GUI_CONTEXT_VALUE:
+        ContextValueEvent(value, index, ptr);
+        break;
+    case GUI_PIN_CHANGED: {
+        GuiPinRef pin(index, this);
+        PinValueChanged(pin);
+        break;
+    }
+    case GUI_CONTEXT_A:
+        ContextEventA(ptr);
+        break;
+    case GUI_CONTEXT_B:
+        ContextEventB(ptr);
+        break;
+    case GUI_IDLE:
+        result = Idle() ? 1 : 0;
+        break;
+    case GUI_INDEX_A:
+        IndexEventA(index);
+        break;
+    case GUI_INDEX_B:
+        IndexEventB(index);
+        break;
+    }
+    return result;
+}
+
+void SEGUI_base::Open(bool) {}
+void SEGUI_base::Close() {}
+void SEGUI_base::ContextIndexEvent(std::int32_t, void*) {}
+void SEGUI_base::PointEventA(void*, float, GuiPoint) {}
+void SEGUI_base::PointEventB(void*, float, GuiPoint) {}
+void SEGUI_base::PointEventC(void*, float, GuiPoint) {}
+void SEGUI_base::ContextEventA(void*) {}
+void SEGUI_base::ContextEventB(void*) {}
+bool SEGUI_base::Idle() { return false; }
+void SEGUI_base::IndexEventA(std::int32_t) {}
+void SEGUI_base::IndexEventB(std::int32_t) {}
+void SEGUI_base::ContextValueEvent(std::int32_t, std::int32_t, void*) {}
+void SEGUI_base::PinValueChanged(GuiPinRef&) {}
+
+HostResult SEGUI_base::CallHost(std::int32_t opcode, std::int32_t index, std::int32_t value, void* ptr,
+                                float opt) {
+    if (seaudioMaster == nullptr) {
+        platform::ReportAssertion("seaudioMaster", kSourceFile, kLineCallHostWithoutCallback);
+        return 0;  // when the report returns, no call is made
+    }
+    return seaudioMaster(&m_plug, opcode, index, value, ptr, opt);
+}
+
+void SEGUI_base::SendIndexedRequest(std::int32_t index, std::int32_t value, void* ptr) {
+    CallHost(GUI_HOST_INDEXED_REQUEST, index, value, ptr, 0.0f);
+}
+
+HostResult SEGUI_base::ContextRequestA(void* ptr) { return CallHost(GUI_HOST_CONTEXT_REQUEST_A, 0, 0, ptr, 0.0f); }
+
+HostResult SEGUI_base::ContextRequestB(void* ptr) { return CallHost(GUI_HOST_CONTEXT_REQUEST_B, 0, 0, ptr, 0.0f); }
+
+bool SEGUI_base::ContextQuery(void* ptr) { return CallHost(GUI_HOST_CONTEXT_QUERY, 0, 0, ptr, 0.0f) != 0; }
+
+GuiPinRef& SEGUI_base::GetPin(std::int32_t index) {
+    g_shared_pin = GuiPinRef(index, this);
+    return g_shared_pin;
+}
+
+void* SEGUI_base::operator new(std::size_t size, const std::nothrow_t&) noexcept { return std::malloc(size); }
+void SEGUI_base::operator delete(void* storage) noexcept { std::free(storage); }
+void SEGUI_base::operator delete(void* storage, const std::nothrow_t&) noexcept { std::free(storage); }
+
+HostResult SE_CALL GuiDispatchEntry(void* record, std::int32_t opcode, std::int32_t index, std::int32_t value,
+                                    void* ptr, float opt) {
+    SEGUI_base* object = static_cast<SEGUI_base*>(static_cast<GuiPlugRecord*>(record)->object);
+    return object->Dispatch(opcode, index, value, ptr, opt);
+}

@@ -1,0 +1,109 @@
+// Base class of every GUI-side module object, and GUI pin access.
+//
+// The host reaches an object only through its embedded GuiPlugRecord: each
+// host call arrives at GuiDispatchEntry and becomes exactly one virtual
+// operation. Everything runs on the host's calling thread; the host must make
+// its GUI calls one at a time, since GetPin hands out one handle shared by
+// every GUI object of the process.
+#pragma once
+
+#include "SEHostTypes.h"
+
+#include <cstdint>
+#include <new>
+#include <string>
+
+class SEGUI_base;
+
+// A GUI-side pin: the host's pin number and the object through whose host
+// callback it is reached. A plain value that owns nothing and caches no pin
+// value: every read asks the host again.
+class GuiPinRef {
+public:
+    GuiPinRef(std::int32_t index, SEGUI_base* owner) : m_index(index), m_owner(owner) {}
+
+    std::int32_t GetIndex() const { return m_index; }
+    SEGUI_base* GetOwner() const { return m_owner; }
+
+    // The pin's current 4 bytes, as the host writes them, read as an integer
+    // or as a float. No conversion between the two is made.
+    std::int32_t GetValueInt() const;
+    float GetValueFloat() const;
+
+    // Integer values travel in `value`, floats in `opt`; the other is zero.
+    void SetValueInt(std::int32_t value) const;
+    void SetValueFloat(float value) const;
+
+    // The host gets the string's own characters for the duration of the call.
+    void SetText(const std::string& text) const;
+    // The caller's own copies of the host's texts. A null text or a size
+    // below 1 gives an empty string; an unterminated wide text is cut at the
+    // size the host gave.
+    std::string GetText() const;
+    std::u16string GetWideText() const;
+
+private:
+    std::int32_t m_index;
+    SEGUI_base* m_owner;
+};
+
+class SEGUI_base {
+public:
+    SEGUI_base(HostCallback callback, std::intptr_t host_value);
+    virtual ~SEGUI_base();
+
+    // Host calls, one virtual operation each; the defaults do nothing.
+    virtual HostResult Dispatch(std::int32_t opcode, std::int32_t index, std::int32_t value, void* ptr,
+                                float opt);
+    virtual void Open(bool flag);
+    virtual void Close();
+    virtual void ContextIndexEvent(std::int32_t index, void* ptr);
+    virtual void PointEventA(void* ptr, float opt, GuiPoint point);
+    virtual void PointEventB(void* ptr, float opt, GuiPoint point);
+    virtual void PointEventC(void* ptr, float opt, GuiPoint point);
+    virtual void ContextEventA(void* ptr);
+    virtual void ContextEventB(void* ptr);
+    virtual bool Idle();
+    virtual void IndexEventA(std::int32_t index);
+    virtual void IndexEventB(std::int32_t index);
+    virtual void ContextValueEvent(std::int32_t value, std::int32_t index, void* ptr);
+    // `pin` lives on the dispatcher's stack for the duration of the call.
+    virtual void PinValueChanged(GuiPinRef& pin);
+
+    // Calls the host with this object's record first; answers 0 without a call
+    // when the object has no callback (after reporting it).
+    HostResult CallHost(std::int32_t opcode, std::int32_t index = 0, std::int32_t value = 0,
+                        void* ptr = nullptr, float opt = 0.0f);
+
+    void SendIndexedRequest(std::int32_t index, std::int32_t value, void* ptr);
+    HostResult ContextRequestA(void* ptr);
+    HostResult ContextRequestB(void* ptr);
+    bool ContextQuery(void* ptr);
+
+    // The one handle shared by all GUI objects, set to pin `index` of this
+    // object. Valid until the next GetPin call of any object: use it at once.
+    GuiPinRef& GetPin(std::int32_t index);
+
+    GuiPlugRecord* GetPlugRecord() { return &m_plug; }
+
+    // Objects come from the free store without exceptions: a failed
+    // allocation answers null, which the host knows as a refusal.
+    static void* operator new(std::size_t size, const std::nothrow_t&) noexcept;
+    static void operator delete(void* storage) noexcept;
+    static void operator delete(void* storage, const std::nothrow_t&) noexcept;
+    // Placement for objects in storage the caller owns (tests, embedding).
+    static void* operator new(std::size_t, void* storage) noexcept { return storage; }
+    static void operator delete(void*, void*) noexcept {}
+
+protected:
+    HostCallback seaudioMaster;
+    GuiPlugRecord m_plug;
+
+private:
+    SEGUI_base(const SEGUI_base&) = delete;
+    SEGUI_base& operator=(const SEGUI_base&) = delete;
+};
+
+// The GUI record's dispatcher: forwards to the record's object.
+HostResult SE_CALL GuiDispatchEntry(void* record, std::int32_t opcode, std::int32_t index, std::int32_t value,
+                                    void* ptr, float opt);

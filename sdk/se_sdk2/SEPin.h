@@ -1,0 +1,71 @@
+// One audio-side pin of an SEModule_base object.
+//
+// The module's Open makes an array of unbound pins, one per pin the host
+// holds, and binds each with Init to a pin declaration. A bound pin carries
+// its own requests to the host through its module's CallHost, always with its
+// index in the array and 0.0 as `opt`. Runs on the host's calling thread.
+#pragma once
+
+#include "SEHostTypes.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <new>
+
+class SEModule_base;
+
+class SEPin {
+public:
+    SEPin();  // binds nothing
+    virtual ~SEPin();
+
+    // Binds the pin. With a module variable the value lives there and no host
+    // call is made; otherwise the pin keeps the value in its own storage (a
+    // sample pin asks the host for its buffer once, here).
+    void Init(SEModule_base* module, std::int32_t index, std::int32_t datatype, void* variable);
+
+    SEModule_base* GetModule() const { return m_module; }
+    bool IsBound() const { return m_module != nullptr; }
+    std::int32_t GetIndex() const { return m_pinindex; }
+    std::int32_t GetStatus() const { return m_status; }
+    std::int32_t GetDataType() const { return m_datatype; }
+    // Where the pin's value lives: the module variable, the pin's own
+    // storage, or null for a data type that keeps no value.
+    void* GetVariable() const { return m_variable; }
+
+    HostResult SendPinData(void* ptr, std::int32_t value);
+    // The status takes effect at `sampleclock`, which must not be in the past.
+    HostResult TransmitStatus(std::uint32_t sampleclock, std::int32_t status);
+    // A status the host reported; PS_ONCE reads 1 while the module is told,
+    // then clears to 0.
+    void StatusFromHost(std::int32_t status);
+    bool QueryPin();
+    // The sample of a DT_FSAMPLE pin at the current sample clock.
+    float CurrentSample();
+
+    // Pin arrays come from the free store without exceptions: a failed
+    // allocation gives null.
+    static void* operator new[](std::size_t size, const std::nothrow_t&) noexcept;
+    static void operator delete[](void* storage) noexcept;
+    static void operator delete[](void* storage, const std::nothrow_t&) noexcept;
+
+private:
+    SEPin(const SEPin&) = delete;
+    SEPin& operator=(const SEPin&) = delete;
+
+    // The pin's own value place, used only without a module variable.
+    union Storage {
+        std::int16_t short_value;
+        std::uint8_t bool_value;
+        float float_value;
+        std::int32_t int_value;
+        float* sample_buffer;
+    };
+
+    void* m_variable;
+    SEModule_base* m_module;
+    std::int32_t m_pinindex;
+    std::int32_t m_status;
+    std::int32_t m_datatype;
+    Storage m_storage;
+};
