@@ -13,7 +13,9 @@ FakeHost* FakeHost::Current() { return g_current; }
 HostResult SE_CALL FakeHost::Callback(void* record, std::int32_t opcode, std::int32_t index, std::int32_t value,
                                       void* ptr, float opt) {
     HostCall call{record, opcode, index, value, ptr, opt, ModuleEvent{}};
-    if (opcode == AUDIO_HOST_ADD_EVENT && ptr != nullptr) std::memcpy(&call.event, ptr, sizeof(ModuleEvent));
+    // GUI opcode 19 is another request; only the audio side's carries an event.
+    const bool audio = record != nullptr && static_cast<AudioPlugRecord*>(record)->magic == AUDIO_PLUG_MAGIC;
+    if (audio && opcode == AUDIO_HOST_ADD_EVENT && ptr != nullptr) std::memcpy(&call.event, ptr, sizeof(ModuleEvent));
     return g_current->Handle(call);
 }
 
