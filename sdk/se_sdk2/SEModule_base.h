@@ -33,6 +33,10 @@ struct MemberFunctionWords {
 };
 static_assert(sizeof(ProcessFunction) == sizeof(MemberFunctionWords), "member pointer is two words");
 static_assert(sizeof(CallFunction) == sizeof(MemberFunctionWords), "member pointer is two words");
+#if defined(_WIN32) && !defined(_WIN64)
+static_assert(sizeof(ProcessFunction) == 8, "the host reads m_process as two 32-bit words");
+static_assert(offsetof(MemberFunctionWords, function) == 0 && offsetof(MemberFunctionWords, adjustment) == 4);
+#endif
 
 class SEModule_base {
 public:
@@ -66,7 +70,8 @@ public:
 
     // The host's current sample clock, asked at every use.
     std::uint32_t SampleClock();
-    // Element `index` of the pin array; the index is not range-checked.
+    // Element `index` of the pin array, or null for an index outside it.
+    // Asking with no array at all is a broken contract, reported.
     SEPin* GetPin(std::int32_t index);
     // Number of pins in the array (the host's count at open), 0 without one.
     std::int32_t GetPinCount() const { return m_pin_count; }
@@ -111,7 +116,7 @@ private:
 };
 
 // The audio record's dispatcher: forwards to the record's object.
-HostResult SE_CALL AudioDispatchEntry(void* record, std::int32_t opcode, std::int32_t index, std::int32_t value,
-                                      void* ptr, float opt);
+HostResult SE_CALL AudioDispatchEntry(void* record, std::int32_t opcode, std::int32_t index,
+                                      std::int32_t value, void* ptr, float opt);
 // The audio record's event entry: `object` is the record's `object`.
 void SE_CALL AudioEventEntry(void* object, ModuleEvent* event);

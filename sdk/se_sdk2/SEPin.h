@@ -40,14 +40,21 @@ public:
     // then clears to 0.
     void StatusFromHost(std::int32_t status);
     bool QueryPin();
-    // The sample of a DT_FSAMPLE pin at the current sample clock.
+    // The sample of a DT_FSAMPLE pin at the current sample clock; 0.0 when
+    // the host gave no buffer.
     float CurrentSample();
 
-    // Pin arrays come from the free store without exceptions: a failed
-    // allocation gives null.
+    // Pins come from the free store without exceptions: a failed allocation
+    // gives null. The module makes them as one array.
     static void* operator new[](std::size_t size, const std::nothrow_t&) noexcept;
     static void operator delete[](void* storage) noexcept;
     static void operator delete[](void* storage, const std::nothrow_t&) noexcept;
+    static void* operator new(std::size_t size, const std::nothrow_t&) noexcept;
+    static void operator delete(void* storage) noexcept;
+    static void operator delete(void* storage, const std::nothrow_t&) noexcept;
+    // Placement for pins in storage the caller owns.
+    static void* operator new(std::size_t, void* storage) noexcept { return storage; }
+    static void operator delete(void*, void*) noexcept {}
 
 private:
     SEPin(const SEPin&) = delete;

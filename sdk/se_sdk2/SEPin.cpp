@@ -1,0 +1,91 @@
+#include "SEPin.h"
+
+#include "SEModule_base.h"
+#include "platform.h"
+
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+constexpr const char* kSourceFile = "SEPin.cpp";
+constexpr int kLineStatusInThePast = 77;
+constexpr int kLineCurrentSampleType = 125;
+
+}  // namespace
+
+// Members stay unset: Init binds the pin, and nothing uses an unbound pin
+// beyond asking IsBound, which needs m_module.
+SEPin::SEPin() : m_module(nullptr) {}
+
+SEPin::~SEPin() {}
+
+void SEPin::Init(SEModule_base* module, std::int32_t index, std::int32_t datatype, void* variable) {
+    m_module = module;
+    m_pinindex = index;
+    m_datatype = datatype;
+    m_variable = variable;
+    m_status = 0;
+    std::memset(&m_storage, 0, sizeof(m_storage));
+    if (variable != nullptr) return;  // the value lives in the module's variable
+
+    switch (datatype) {
+    case DT_SHORT:
+    case DT_BOOL:
+    case DT_FLOAT:
+    case DT_INT:
+        m_variable = &m_storage;  // zero, as cleared above
+        break;
+    case DT_FSAMPLE:
+        // The buffer's address is asked once; the pin keeps it.
+        m_storage.sample_buffer =
+            reinterpret_cast<float*>(m_module->CallHost(AUDIO_HOST_GET_PIN_BUFFER, index, 0, nullptr, 0.0f));
+        m_variable = &m_storage;
+        break;
+    default:
+        break;  // no value of the pin's own: m_variable stays null
+    }
+}
+
+HostResult SEPin::SendPinData(void* ptr, std::int32_t value) {
+    return m_module->CallHost(AUDIO_HOST_PIN_DATA, m_pinindex, value, ptr, 0.0f);
+}
+
+HostResult SEPin::TransmitStatus(std::uint32_t sampleclock, std::int32_t status) {
+    if (m_module->SampleClock() > sampleclock) {
+        platform::ReportAssertion("sampleclock >= m_module->SampleClock()", kSourceFile,
+                                  kLineStatusInThePast);
+        return 0;  // a report that returns sends nothing: the host never gets a status in the past
+    }
+    // The sample clock travels in ptr.
+    return m_module->CallHost(AUDIO_HOST_SET_PIN_STATUS, m_pinindex, status,
+                              reinterpret_cast<void*>(static_cast<std::uintptr_t>(sampleclock)), 0.0f);
+}
+
+void SEPin::StatusFromHost(std::int32_t status) {
+    m_status = status;
+    m_module->OnPinStatusChange(this);
+    if (status == PS_ONCE) m_status = 0;  // told once, then gone
+}
+
+bool SEPin::QueryPin() { return m_module->CallHost(AUDIO_HOST_QUERY_PIN, m_pinindex, 0, nullptr, 0.0f) != 0; }
+
+float SEPin::CurrentSample() {
+    if (m_datatype != DT_FSAMPLE) {
+        platform::ReportAssertion("m_datatype == DT_FSAMPLE", kSourceFile, kLineCurrentSampleType);
+        return 0.0f;  // a report that returns reads no buffer
+    }
+    const auto block_start = static_cast<std::uint32_t>(
+        m_module->CallHost(AUDIO_HOST_GET_BLOCK_START, m_pinindex, 0, nullptr, 0.0f));
+    const std::uint32_t now = m_module->SampleClock();
+    const float* buffer = *static_cast<float* const*>(m_variable);
+    if (buffer == nullptr) return 0.0f;  // the host gave no buffer
+    return buffer[now - block_start];
+}
+
+void* SEPin::operator new[](std::size_t size, const std::nothrow_t&) noexcept { return std::malloc(size); }
+void SEPin::operator delete[](void* storage) noexcept { std::free(storage); }
+void SEPin::operator delete[](void* storage, const std::nothrow_t&) noexcept { std::free(storage); }
+void* SEPin::operator new(std::size_t size, const std::nothrow_t&) noexcept { return std::malloc(size); }
+void SEPin::operator delete(void* storage) noexcept { std::free(storage); }
+void SEPin::operator delete(void* storage, const std::nothrow_t&) noexcept { std::free(storage); }
