@@ -27,6 +27,7 @@ public:
     std::vector<SEPinProperties> declarations;
     std::vector<std::int32_t> asked;  // declaration numbers, in order
     const void* process_this = nullptr;
+    std::uint32_t rate_bits = 0;  // the argument SetSampleRate got, as bits
 
     void OnPinStatusChange(SEPin* pin) override {
         Note("OnPinStatusChange " + std::to_string(pin->GetIndex()) + " " + std::to_string(pin->GetStatus()));
@@ -37,6 +38,7 @@ public:
     }
     void Close() override { Note("Close"); }
     void SetSampleRate(float rate) override {
+        std::memcpy(&rate_bits, &rate, sizeof rate_bits);
         Note("SetSampleRate");
         SEModule_base::SetSampleRate(rate);
     }
@@ -171,10 +173,15 @@ TEST_F(AudioModule, SampleRateAndBlockSizeTakeTheirOwnArgumentOnly) {
     const float subnormal = 1e-40f;  // survives only an untouched pass-through
     Send(module, AUDIO_SET_SAMPLE_RATE, 0, 0, nullptr, subnormal);
     EXPECT_EQ(Bits(module.SampleRate()), Bits(subnormal));
+    float signalling;
+    const std::uint32_t signalling_bits = 0x7F800001u;
+    std::memcpy(&signalling, &signalling_bits, sizeof signalling);
+    Send(module, AUDIO_SET_SAMPLE_RATE, 0, 0, nullptr, signalling);
+    EXPECT_EQ(module.rate_bits, signalling_bits);
 
     EXPECT_EQ(Send(module, AUDIO_SET_BLOCK_SIZE, 7, 256, nullptr, 512.0f), 0);
     EXPECT_EQ(module.BlockSize(), 256);
-    EXPECT_EQ(log, (Log{"SetSampleRate", "SetSampleRate", "SetBlockSize"}));
+    EXPECT_EQ(log, (Log{"SetSampleRate", "SetSampleRate", "SetSampleRate", "SetBlockSize"}));
     EXPECT_TRUE(host.calls.empty());
 }
 
