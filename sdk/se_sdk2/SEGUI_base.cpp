@@ -11,6 +11,11 @@ namespace {
 constexpr const char* kSourceFile = "SEGUI_base.cpp";
 constexpr int kLineCallHostWithoutCallback = 134;
 
+// The longest wide text taken from the host, in 16-bit units with the
+// terminating zero. A pin's text is a label or a file name; a larger size is
+// a broken answer, and allocating it would exhaust a 32-bit process.
+constexpr std::int32_t kMaxWideTextUnits = 1 << 20;
+
 // The handle behind GetPin: one for the whole process, never reset.
 GuiPinRef g_shared_pin(0, nullptr);
 
@@ -21,13 +26,13 @@ GuiPinRef g_shared_pin(0, nullptr);
 // ---------------------------------------------------------------------------
 
 std::int32_t GuiPinRef::GetValueInt() const {
-    std::int32_t slot;  // the host writes it before the call returns
+    std::int32_t slot = 0;  // the host writes it; one that does not reads as 0
     m_owner->CallHost(GUI_HOST_GET_PIN_VALUE, m_index, 0, &slot, 0.0f);
     return slot;
 }
 
 float GuiPinRef::GetValueFloat() const {
-    float slot;  // the host writes it before the call returns
+    float slot = 0.0f;  // the host writes it; one that does not reads as 0.0
     m_owner->CallHost(GUI_HOST_GET_PIN_VALUE, m_index, 0, &slot, 0.0f);
     return slot;
 }
@@ -53,15 +58,21 @@ std::string GuiPinRef::GetText() const {
 }
 
 std::u16string GuiPinRef::GetWideText() const {
+    // Two requests: the shared handle of GetPin may be re-aimed by a nested
+    // notification during the first, so both use the pin named at the start.
+    SEGUI_base* const owner = m_owner;
+    const std::int32_t index = m_index;
     // The host's answer is a 32-bit count of 16-bit units, terminating zero
     // included, so anything below 1 holds no text.
     const auto size =
-        static_cast<std::int32_t>(m_owner->CallHost(GUI_HOST_GET_PIN_WIDE_TEXT, m_index, 0, nullptr, 0.0f));
-    if (size < 1) return std::u16string();
-    const std::unique_ptr<char16_t[]> buffer(new char16_t[static_cast<std::size_t>(size)]);
+        static_cast<std::int32_t>(owner->CallHost(GUI_HOST_GET_PIN_WIDE_TEXT, index, 0, nullptr, 0.0f));
+    if (size < 1 || size > kMaxWideTextUnits) return std::u16string();
+    // No exception may reach the host: a buffer that cannot be had is no text.
+    const std::unique_ptr<char16_t[]> buffer(new (std::nothrow) char16_t[static_cast<std::size_t>(size)]);
+    if (!buffer) return std::u16string();
     // A host that writes fewer units than it announced leaves zeros, not garbage.
     std::memset(buffer.get(), 0, static_cast<std::size_t>(size) * sizeof(char16_t));
-    m_owner->CallHost(GUI_HOST_GET_PIN_WIDE_TEXT, m_index, size, buffer.get(), 0.0f);
+    owner->CallHost(GUI_HOST_GET_PIN_WIDE_TEXT, index, size, buffer.get(), 0.0f);
     // Stop at the first zero unit, or at the size given if the host left none.
     std::size_t length = 0;
     while (length < static_cast<std::size_t>(size) && buffer[length] != 0) ++length;

@@ -26,7 +26,8 @@ public:
     SEGUI_base* GetOwner() const { return m_owner; }
 
     // The pin's current 4 bytes, as the host writes them, read as an integer
-    // or as a float. No conversion between the two is made.
+    // or as a float (0 if the host writes nothing). No conversion between the
+    // two is made.
     std::int32_t GetValueInt() const;
     float GetValueFloat() const;
 
@@ -36,9 +37,9 @@ public:
 
     // The host gets the string's own characters for the duration of the call.
     void SetText(const std::string& text) const;
-    // The caller's own copies of the host's texts. A null text or a size
-    // below 1 gives an empty string; an unterminated wide text is cut at the
-    // size the host gave.
+    // The caller's own copies of the host's texts. A null text, or a wide
+    // size below 1 or above 2^20 units, gives an empty string; an
+    // unterminated wide text is cut at the size the host gave.
     std::string GetText() const;
     std::u16string GetWideText() const;
 
