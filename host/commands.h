@@ -1,0 +1,43 @@
+// The three commands of semhost and what they share: loading the file and
+// meeting the module as a host does when it first loads a library.
+#pragma once
+
+#include "host_session.h"
+#include "module_library.h"
+#include "validator.h"
+
+#include <ostream>
+#include <string>
+
+// Exit codes of every command.
+enum ExitCode {
+    EXIT_OK = 0,
+    EXIT_FAILED = 1,     // a check or an expectation failed
+    EXIT_BAD_INPUT = 2,  // the file or script cannot be used; wrong arguments
+    EXIT_CRASHED = 3,    // the module crashed or hung where it could not be reported as a check
+};
+
+int RunInfo(const std::string& file, std::ostream& out, std::ostream& err);
+int RunValidate(const std::string& file, const ValidateOptions& options, std::ostream& out, std::ostream& err);
+// An empty script path plays the built-in demo.
+int RunPlay(const std::string& file, const std::string& script_path, std::ostream& out, std::ostream& err);
+
+// Loads the library; on failure prints "semhost: FILE: problem" and returns
+// false.
+bool LoadModuleFile(ModuleLibrary& library, const std::string& file, std::ostream& err);
+
+// What a host learns on loading a module: its identity and its pins, read
+// through a probe audio object that is closed again. On failure prints one
+// line and returns the exit code; EXIT_OK otherwise.
+struct ModuleIdentity {
+    std::string name;
+    std::string id;
+    std::string about;
+    std::uint32_t flags = 0;
+    std::uint32_t secondary_flags = 0;
+    std::int32_t sdk_version = 0;
+};
+int ProbeModule(HostSession& session, const std::string& file, ModuleIdentity& identity, std::ostream& err);
+
+// Prints "semhost: FILE: the module crashed ..." for a faulted session.
+int ReportFault(const HostSession& session, const std::string& file, std::ostream& err);

@@ -1,0 +1,37 @@
+// What semhost needs of the operating system, in one place: loading a
+// library, holding a key for real, and surviving a module that crashes.
+// host_platform_windows.cpp and host_platform_posix.cpp implement it.
+#pragma once
+
+#include <functional>
+#include <string>
+
+namespace host_platform {
+
+// Called once at start: keeps the system from showing dialogs for load
+// errors or crashes, so that semhost never waits for a person.
+void Prepare();
+
+// Loads a library file into the process. On failure returns null and sets
+// `problem` to one line saying why (without the file's name).
+void* OpenLibrary(const std::string& path, std::string& problem);
+// The address of an exported function, or null when the library lacks it.
+void* FindExport(void* library, const char* name);
+void CloseLibrary(void* library);
+
+// Holds a key down or lets it go, as a person at the keyboard would: the
+// module's own key-state query then reports it. Windows: SendInput.
+// Natively: the key state that semhost exports to the module. Returns false
+// when the system did not take the key.
+bool SetKeyHeld(int virtual_key, bool held);
+// Lets go of every key that SetKeyHeld holds; safe at any time.
+void ReleaseHeldKeys();
+
+// Runs `body`. If the module faults inside it (an invalid access, an illegal
+// instruction, an abort from an assertion report), control comes back here:
+// the result is false and `fault` names what happened. Frames between are
+// abandoned, so the caller must treat the module as unusable afterwards.
+// Calls must not nest: only the outermost call into the module is guarded.
+bool RunGuarded(const std::function<void()>& body, std::string& fault);
+
+}  // namespace host_platform

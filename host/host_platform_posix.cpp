@@ -1,0 +1,141 @@
+// Linux: dlopen, a key state that the native library looks up in this
+// process, and faults caught as signals.
+#include "host_platform.h"
+
+#include <dlfcn.h>
+#include <setjmp.h>
+#include <signal.h>
+
+#include <cstdint>
+#include <cstring>
+#include <mutex>
+
+namespace {
+
+constexpr int kKeyCount = 256;
+
+// The key state as the module reads it: top bit while held, lowest bit when
+// pressed since the previous query of that key.
+std::mutex g_key_mutex;
+bool g_key_held[kKeyCount];
+bool g_key_pressed_since_query[kKeyCount];
+
+sigjmp_buf g_fault_jump;
+volatile sig_atomic_t g_guard_armed = 0;
+volatile sig_atomic_t g_fault_signal = 0;
+
+const int kFaultSignals[] = {SIGSEGV, SIGBUS, SIGILL, SIGFPE, SIGABRT};
+
+void OnFaultSignal(int signal_number) {
+    if (!g_guard_armed) {
+        // Not inside the module: let the signal do what it always does.
+        ::signal(signal_number, SIG_DFL);
+        ::raise(signal_number);
+        return;
+    }
+    g_guard_armed = 0;
+    g_fault_signal = signal_number;
+    siglongjmp(g_fault_jump, 1);
+}
+
+void InstallFaultHandlers() {
+    static bool installed = false;
+    if (installed) return;
+    installed = true;
+    // A module that recurses without end overflows the stack; the handler
+    // then needs a stack of its own.
+    static char alternate_stack[64 * 1024];
+    stack_t stack{};
+    stack.ss_sp = alternate_stack;
+    stack.ss_size = sizeof alternate_stack;
+    sigaltstack(&stack, nullptr);
+    for (int signal_number : kFaultSignals) {
+        struct sigaction action {};
+        action.sa_handler = OnFaultSignal;
+        action.sa_flags = SA_ONSTACK | SA_NODEFER;
+        sigemptyset(&action.sa_mask);
+        sigaction(signal_number, &action, nullptr);
+    }
+}
+
+std::string SignalText(int signal_number) {
+    switch (signal_number) {
+    case SIGSEGV: return "SIGSEGV (invalid memory access)";
+    case SIGBUS: return "SIGBUS (bus error)";
+    case SIGILL: return "SIGILL (illegal instruction)";
+    case SIGFPE: return "SIGFPE (arithmetic fault)";
+    case SIGABRT: return "SIGABRT (aborted, as by an assertion report)";
+    default: return "signal " + std::to_string(signal_number);
+    }
+}
+
+}  // namespace
+
+// The native library's key-state stand-in looks this up by name in the
+// loading process, so it must stay exported and unmangled.
+extern "C" __attribute__((visibility("default"))) std::int16_t se_host_async_key_state(int virtual_key) {
+    if (virtual_key < 0 || virtual_key >= kKeyCount) return 0;
+    std::lock_guard<std::mutex> lock(g_key_mutex);
+    std::uint16_t state = 0;
+    if (g_key_held[virtual_key]) state |= 0x8000;
+    if (g_key_pressed_since_query[virtual_key]) state |= 0x0001;
+    g_key_pressed_since_query[virtual_key] = false;
+    return static_cast<std::int16_t>(state);
+}
+
+namespace host_platform {
+
+void Prepare() {}
+
+void* OpenLibrary(const std::string& path, std::string& problem) {
+    // Without a slash dlopen searches the system's library paths instead of
+    // opening the file that was named.
+    const std::string name = path.find('/') == std::string::npos ? "./" + path : path;
+    void* library = dlopen(name.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (library == nullptr) {
+        const char* reason = dlerror();
+        problem = "not a loadable library";
+        if (reason != nullptr) {
+            // dlerror starts with the file name, which the caller prints already.
+            std::string text = reason;
+            const std::string prefix = name + ": ";
+            if (text.compare(0, prefix.size(), prefix) == 0) text.erase(0, prefix.size());
+            problem += " (" + text + ")";
+        }
+    }
+    return library;
+}
+
+void* FindExport(void* library, const char* name) { return dlsym(library, name); }
+
+void CloseLibrary(void* library) {
+    if (library != nullptr) dlclose(library);
+}
+
+bool SetKeyHeld(int virtual_key, bool held) {
+    if (virtual_key < 0 || virtual_key >= kKeyCount) return false;
+    std::lock_guard<std::mutex> lock(g_key_mutex);
+    if (held && !g_key_held[virtual_key]) g_key_pressed_since_query[virtual_key] = true;
+    g_key_held[virtual_key] = held;
+    return true;
+}
+
+void ReleaseHeldKeys() {
+    std::lock_guard<std::mutex> lock(g_key_mutex);
+    for (bool& held : g_key_held) held = false;
+    for (bool& pressed : g_key_pressed_since_query) pressed = false;
+}
+
+bool RunGuarded(const std::function<void()>& body, std::string& fault) {
+    InstallFaultHandlers();
+    if (sigsetjmp(g_fault_jump, 1) == 0) {
+        g_guard_armed = 1;
+        body();
+        g_guard_armed = 0;
+        return true;
+    }
+    fault = SignalText(g_fault_signal);
+    return false;
+}
+
+}  // namespace host_platform

@@ -1,0 +1,199 @@
+// Windows (and Wine): LoadLibrary, SendInput, and faults caught by a
+// vectored exception handler and the runtime's abort signal.
+#include "host_platform.h"
+
+#include <windows.h>
+
+#include <fcntl.h>
+#include <io.h>
+#include <malloc.h>
+#include <setjmp.h>
+#include <signal.h>
+
+#include <cstdio>
+#include <cstdlib>
+
+namespace {
+
+constexpr int kKeyCount = 256;
+bool g_key_held[kKeyCount];
+
+jmp_buf g_fault_jump;
+volatile LONG g_guard_armed = 0;
+DWORD g_fault_code = 0;
+// The head of the thread's exception-registration chain when the guard was
+// armed. Frames abandoned by the jump may have registered handlers; the
+// chain must not keep pointing into them.
+void* g_registration_head = nullptr;
+
+void* ReadRegistrationHead() {
+    void* head;
+    __asm__ volatile("movl %%fs:0, %0" : "=r"(head));
+    return head;
+}
+
+void WriteRegistrationHead(void* head) { __asm__ volatile("movl %0, %%fs:0" : : "r"(head) : "memory"); }
+
+bool IsFault(DWORD code) {
+    switch (code) {
+    case EXCEPTION_ACCESS_VIOLATION:
+    case EXCEPTION_ARRAY_BOUNDS_EXCEEDED:
+    case EXCEPTION_DATATYPE_MISALIGNMENT:
+    case EXCEPTION_ILLEGAL_INSTRUCTION:
+    case EXCEPTION_IN_PAGE_ERROR:
+    case EXCEPTION_INT_DIVIDE_BY_ZERO:
+    case EXCEPTION_INT_OVERFLOW:
+    case EXCEPTION_PRIV_INSTRUCTION:
+    case EXCEPTION_STACK_OVERFLOW:
+        return true;
+    default:
+        return false;
+    }
+}
+
+LONG CALLBACK OnException(EXCEPTION_POINTERS* exception) {
+    const DWORD code = exception->ExceptionRecord->ExceptionCode;
+    if (!g_guard_armed || !IsFault(code)) return EXCEPTION_CONTINUE_SEARCH;
+    g_guard_armed = 0;
+    g_fault_code = code;
+    longjmp(g_fault_jump, 1);
+}
+
+// The runtime's assertion report ends in abort, which raises SIGABRT first.
+void OnAbortSignal(int) {
+    if (!g_guard_armed) {
+        signal(SIGABRT, SIG_DFL);
+        raise(SIGABRT);
+        return;
+    }
+    g_guard_armed = 0;
+    g_fault_code = 0;
+    longjmp(g_fault_jump, 1);
+}
+
+// A crash outside any module call is semhost's own: say so in one line
+// instead of starting a debugger.
+LONG WINAPI OnUnhandledException(EXCEPTION_POINTERS* exception) {
+    std::fprintf(stderr, "semhost: crashed with exception 0x%08lX\n",
+                 static_cast<unsigned long>(exception->ExceptionRecord->ExceptionCode));
+    host_platform::ReleaseHeldKeys();
+    ExitProcess(3);
+}
+
+std::string FaultText(DWORD code) {
+    switch (code) {
+    case 0: return "abort (as by an assertion report)";
+    case EXCEPTION_ACCESS_VIOLATION: return "access violation (invalid memory access)";
+    case EXCEPTION_STACK_OVERFLOW: return "stack overflow";
+    case EXCEPTION_ILLEGAL_INSTRUCTION: return "illegal instruction";
+    case EXCEPTION_INT_DIVIDE_BY_ZERO: return "integer division by zero";
+    default: {
+        char text[48];
+        std::snprintf(text, sizeof text, "exception 0x%08lX", static_cast<unsigned long>(code));
+        return text;
+    }
+    }
+}
+
+bool SendKey(int virtual_key, bool down) {
+    INPUT input{};
+    input.type = INPUT_KEYBOARD;
+    input.ki.wVk = static_cast<WORD>(virtual_key);
+    input.ki.dwFlags = down ? 0 : KEYEVENTF_KEYUP;
+    if (SendInput(1, &input, sizeof input) != 1) return false;
+    // The key state is updated by the system; wait until it shows, so that
+    // the module's next query sees the key as it is now.
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const bool shows_down = (GetAsyncKeyState(virtual_key) & 0x8000) != 0;
+        if (shows_down == down) return true;
+        Sleep(2);
+    }
+    return false;
+}
+
+}  // namespace
+
+namespace host_platform {
+
+void Prepare() {
+    SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX | SEM_NOOPENFILEERRORBOX);
+    // Plain line ends, the same as the native build prints.
+    _setmode(_fileno(stdout), _O_BINARY);
+    _setmode(_fileno(stderr), _O_BINARY);
+    // Assertion reports go to the console, never to a message box.
+    _set_error_mode(_OUT_TO_STDERR);
+    AddVectoredExceptionHandler(1, OnException);
+    SetUnhandledExceptionFilter(OnUnhandledException);
+}
+
+void* OpenLibrary(const std::string& path, std::string& problem) {
+    // With a full path the library's own folder is searched for what it
+    // depends on. A name without an extension would get ".dll" appended.
+    char full_path[MAX_PATH * 4];
+    const DWORD length = GetFullPathNameA(path.c_str(), sizeof full_path, full_path, nullptr);
+    std::string name = (length > 0 && length < sizeof full_path) ? std::string(full_path, length) : path;
+    const std::size_t last_separator = name.find_last_of("\\/");
+    const std::size_t last_dot = name.find_last_of('.');
+    if (last_dot == std::string::npos || (last_separator != std::string::npos && last_dot < last_separator))
+        name += '.';
+    HMODULE library = LoadLibraryExA(name.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+    if (library == nullptr) {
+        const DWORD error = GetLastError();
+        switch (error) {
+        case ERROR_BAD_EXE_FORMAT:
+            problem = "not a loadable library (not a 32-bit Windows DLL)";
+            break;
+        case ERROR_MOD_NOT_FOUND:
+            problem = "not a loadable library (a library it depends on is missing)";
+            break;
+        case ERROR_DLL_INIT_FAILED:
+            problem = "not a loadable library (its initialisation failed)";
+            break;
+        default:
+            problem = "not a loadable library (LoadLibrary error " + std::to_string(error) + ")";
+        }
+    }
+    return reinterpret_cast<void*>(library);
+}
+
+void* FindExport(void* library, const char* name) {
+    return reinterpret_cast<void*>(GetProcAddress(static_cast<HMODULE>(library), name));
+}
+
+void CloseLibrary(void* library) {
+    if (library != nullptr) FreeLibrary(static_cast<HMODULE>(library));
+}
+
+bool SetKeyHeld(int virtual_key, bool held) {
+    if (virtual_key <= 0 || virtual_key >= kKeyCount) return false;
+    if (g_key_held[virtual_key] == held) return true;
+    const bool taken = SendKey(virtual_key, held);
+    g_key_held[virtual_key] = held;
+    return taken;
+}
+
+void ReleaseHeldKeys() {
+    // Other programs share the key state: a key left down would stay down.
+    for (int key = 0; key < kKeyCount; ++key) {
+        if (!g_key_held[key]) continue;
+        g_key_held[key] = false;
+        SendKey(key, false);
+    }
+}
+
+bool RunGuarded(const std::function<void()>& body, std::string& fault) {
+    signal(SIGABRT, OnAbortSignal);  // the runtime resets it after each delivery
+    g_registration_head = ReadRegistrationHead();
+    if (setjmp(g_fault_jump) == 0) {
+        g_guard_armed = 1;
+        body();
+        g_guard_armed = 0;
+        return true;
+    }
+    WriteRegistrationHead(g_registration_head);
+    if (g_fault_code == EXCEPTION_STACK_OVERFLOW) _resetstkoflw();
+    fault = FaultText(g_fault_code);
+    return false;
+}
+
+}  // namespace host_platform

@@ -1,0 +1,208 @@
+// The host's side of one session with a loaded module: the objects it made,
+// every pin value, the callback that answers the module, and the checks a
+// careful host makes on each call in either direction.
+//
+// Everything runs on one thread and GUI calls come one at a time. A pin
+// change that the module writes is delivered to every GUI object at once,
+// nested inside the module's own write, as a real host does.
+#pragma once
+
+#include "SEHostTypes.h"
+#include "module_library.h"
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+// One pin as the module declared it to the host.
+struct PinDeclaration {
+    std::int32_t index = 0;
+    std::string name;
+    std::int32_t direction = 0;
+    std::int32_t datatype = 0;
+    std::uint32_t flags = 0;
+
+    // DT_FLOAT pins take a module write from `opt`; all others from `value`.
+    bool TakesFloat() const { return datatype == DT_FLOAT; }
+};
+
+enum class ObjectKind { Audio, Gui };
+
+// An object that makeModule made, as the host keeps track of it.
+struct HostedObject {
+    ObjectKind kind = ObjectKind::Gui;
+    std::string label;  // "audio#1", "gui#2": how reports name it
+    void* record = nullptr;
+    std::intptr_t host_value = 0;
+
+    // What the host read from the record when it got it. The module must
+    // never change these while the object lives.
+    std::uint32_t magic = 0;
+    std::int32_t version = 0;
+    std::intptr_t record_host_value = 0;
+    void* object = nullptr;
+    PlugDispatcher dispatcher = nullptr;
+
+    bool closing = false;   // GUI_CLOSE or AUDIO_CLOSE is under way
+    bool sleeping = false;  // audio: asked to sleep; not processed again
+    std::uint32_t block_start = 0;
+    std::vector<ModuleEvent> pending_events;
+    std::map<std::int32_t, std::vector<float>> pin_buffers;
+
+    AudioPlugRecord* audio_record() const { return static_cast<AudioPlugRecord*>(record); }
+    GuiPlugRecord* gui_record() const { return static_cast<GuiPlugRecord*>(record); }
+};
+
+// Contract breaches the host notices by itself on any call.
+enum class Violation {
+    UnknownOpcode,    // a callback opcode the format does not have
+    ForeignRecord,    // a callback that did not come with the calling object's own record
+    BadArguments,     // a callback whose arguments break the host contract
+    RecordChanged,    // a plug record field the host reads was rewritten
+    IdentityChanged,  // the module's identity texts changed between calls
+    RunawayNesting,   // pin changes delivered inside pin changes without end
+};
+
+// A call from the host into the module.
+struct HostCallEvent {
+    const HostedObject* target = nullptr;  // null for the library's entry points
+    std::string what;                       // opcode name and arguments, readable
+    int depth = 0;                          // 0 for a call the host starts itself
+};
+
+// A call from the module to the host, with the host's answer.
+struct CallbackEvent {
+    const HostedObject* caller = nullptr;  // the object whose record came with the call
+    ObjectKind side = ObjectKind::Gui;
+    std::int32_t opcode = 0;
+    std::int32_t index = 0;
+    std::int32_t value = 0;
+    void* ptr = nullptr;
+    float opt = 0.0f;
+    HostResult result = 0;
+    bool has_pin_value = false;  // GET/SET_PIN_VALUE: the value read or taken
+    std::uint32_t pin_bits = 0;
+    std::string text;            // text opcodes: the text read or taken
+    int depth = 0;
+};
+
+class SessionObserver {
+public:
+    virtual ~SessionObserver() = default;
+    virtual void OnHostCall(const HostCallEvent&) {}
+    virtual void OnCallback(const CallbackEvent&) {}
+    virtual void OnViolation(Violation, const std::string& /*reason*/) {}
+};
+
+class HostSession {
+public:
+    // The library must outlive the session. One session at a time may exist:
+    // the callback has no user data and finds the session through a global.
+    explicit HostSession(ModuleLibrary& library);
+    ~HostSession();  // closes every object still open, unless the module faulted
+    HostSession(const HostSession&) = delete;
+    HostSession& operator=(const HostSession&) = delete;
+
+    void AddObserver(SessionObserver* observer) { m_observers.push_back(observer); }
+
+    // --- Library entry points (guarded) ---
+    // getModuleProperties(index); false on refusal or fault.
+    bool GetModuleProperties(std::int32_t index, ModuleProperties& properties);
+    // makeModule as is; null on refusal or fault. The record is not adopted.
+    void* MakeModule(std::int32_t index, std::int32_t type, std::intptr_t host_value);
+    // What is wrong with a record makeModule returned, or "" when the host
+    // can use it: magic, version, host_value, object and entries.
+    static std::string CheckNewRecord(ObjectKind kind, const void* record, std::intptr_t host_value);
+    // Starts tracking a checked record as a live object.
+    HostedObject& Adopt(ObjectKind kind, void* record, std::intptr_t host_value);
+    // Numbers the next objects from 1 again; only while none is alive.
+    void RestartLabels();
+    // makeModule(0, ...) plus the check and adoption; null and a reason on failure.
+    HostedObject* Create(ObjectKind kind, std::string& problem);
+
+    // Keeps copies of the identity texts; every later call checks them.
+    void WatchIdentity(const ModuleProperties& properties);
+
+    // --- Calls through a record (guarded when outermost) ---
+    HostResult Dispatch(HostedObject& target, std::int32_t opcode, std::int32_t index = 0, std::int32_t value = 0,
+                        void* ptr = nullptr, float opt = 0.0f);
+    // AUDIO_CLOSE or GUI_CLOSE; the object is forgotten afterwards.
+    HostResult Close(HostedObject& target);
+    // Runs the processing routine for `blocks` blocks, delivering the events
+    // that fall due; stops early when the module sleeps. Returns the runs made.
+    int Process(HostedObject& audio, int blocks);
+
+    // --- Pins ---
+    // Reads the declarations through AUDIO_GET_PIN_PROPERTIES from number 0
+    // until the module refuses. Problems seen on the way go to `problems`.
+    void ReadPinTable(HostedObject& audio, std::vector<std::string>& problems);
+    const std::vector<PinDeclaration>& pins() const { return m_pins; }
+    int FindPin(const std::string& name) const;  // -1 when none
+    std::uint32_t PinBits(int pin) const;
+    // The host sets a pin (from the patch, or a person's action) and tells
+    // every GUI object of it.
+    void SetPin(int pin, std::uint32_t bits);
+    // A pin value as the pin's type reads it: "0.25", "1".
+    std::string FormatPinValue(int pin, std::uint32_t bits) const;
+
+    // --- State ---
+    std::vector<HostedObject*> Objects(ObjectKind kind) const;
+    std::uint32_t sample_clock() const { return m_sample_clock; }
+    std::int32_t block_size() const { return m_block_size; }
+    bool faulted() const { return !m_fault.empty(); }
+    // "the module crashed: SIGSEGV (...) during GUI_PIN_CHANGED ... on gui#1"
+    const std::string& fault() const { return m_fault; }
+    // Counts of what went each way, for reports.
+    long host_calls() const { return m_host_calls; }
+    long callbacks() const { return m_callbacks; }
+
+    static HostResult SE_CALL Callback(void* record, std::int32_t opcode, std::int32_t index, std::int32_t value,
+                                       void* ptr, float opt);
+
+private:
+    bool CallModule(const HostedObject* target, const std::string& what, const std::function<void()>& body);
+    HostResult HandleCallback(void* record, std::int32_t opcode, std::int32_t index, std::int32_t value, void* ptr,
+                              float opt);
+    HostResult HandleGui(HostedObject& caller, CallbackEvent& event, std::vector<int>& changed_pins);
+    HostResult HandleAudio(HostedObject& caller, CallbackEvent& event);
+    bool CheckPinIndex(const CallbackEvent& event, const std::string& opcode_name);
+    void DeliverPinChange(int pin);
+    void CheckRecords(const std::string& after);
+    void CheckIdentity(const std::string& after);
+    void Report(Violation kind, const std::string& reason);
+    HostedObject* FindObject(const void* record) const;
+    std::string Describe(const HostedObject* target, const std::string& what) const;
+    std::string PinLabel(int pin) const;
+    std::string Running() const;  // the innermost call under way, readable
+
+    ModuleLibrary& m_library;
+    std::vector<SessionObserver*> m_observers;
+    std::vector<std::unique_ptr<HostedObject>> m_objects;
+    std::vector<HostedObject*> m_active;  // the objects the host is calling, innermost last
+    std::vector<std::string> m_running;   // what the host is calling, innermost last
+    int m_depth = 0;
+    int m_next_audio = 1;
+    int m_next_gui = 1;
+
+    std::vector<PinDeclaration> m_pins;
+    std::vector<std::uint32_t> m_pin_bits;
+    std::vector<std::string> m_pin_texts;
+    std::vector<std::uint16_t> m_wide_scratch;
+
+    std::uint32_t m_sample_clock = 0;
+    std::int32_t m_block_size = 256;
+
+    struct WatchedText {
+        const char* address;
+        std::string copy;
+        const char* field;
+    };
+    std::vector<WatchedText> m_identity;
+
+    std::string m_fault;
+    long m_host_calls = 0;
+    long m_callbacks = 0;
+};

@@ -1,0 +1,42 @@
+// `semhost info FILE`: the module as a host sees it.
+#include "commands.h"
+#include "protocol_names.h"
+
+#include <algorithm>
+#include <cstdio>
+
+int RunInfo(const std::string& file, std::ostream& out, std::ostream& err) {
+    ModuleLibrary library;
+    if (!LoadModuleFile(library, file, err)) return EXIT_BAD_INPUT;
+    HostSession session(library);
+    ModuleIdentity identity;
+    const int probed = ProbeModule(session, file, identity, err);
+    if (probed != EXIT_OK) return probed;
+
+    char hex[16];
+    out << "file          " << file << '\n';
+    out << "name          " << identity.name << '\n';
+    out << "id            " << identity.id << '\n';
+    out << "about         " << identity.about << '\n';
+    std::snprintf(hex, sizeof hex, "0x%08X", static_cast<unsigned>(identity.flags));
+    out << "flags         " << hex << '\n';
+    std::snprintf(hex, sizeof hex, "0x%08X", static_cast<unsigned>(identity.secondary_flags));
+    out << "secondary     " << hex << '\n';
+    out << "SDK version   " << identity.sdk_version << '\n';
+    out << "pins          " << session.pins().size() << '\n';
+    if (session.pins().empty()) return EXIT_OK;
+
+    std::size_t name_width = 4;
+    for (const PinDeclaration& pin : session.pins()) name_width = std::max(name_width, pin.name.size() + 2);
+    const auto pad = [](const std::string& text, std::size_t width) {
+        return text.size() >= width ? text + " " : text + std::string(width - text.size(), ' ');
+    };
+    out << '\n' << pad("index", 7) << pad("name", name_width) << pad("direction", 11) << pad("data type", 12)
+        << "flags\n";
+    for (const PinDeclaration& pin : session.pins()) {
+        std::snprintf(hex, sizeof hex, "%5d  ", pin.index);
+        out << hex << pad("\"" + pin.name + "\"", name_width) << pad(protocol_names::Direction(pin.direction), 11)
+            << pad(protocol_names::DataType(pin.datatype), 12) << protocol_names::PinFlags(pin.flags) << '\n';
+    }
+    return session.faulted() ? ReportFault(session, file, err) : EXIT_OK;
+}

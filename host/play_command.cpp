@@ -1,0 +1,100 @@
+// `semhost play FILE [SCRIPT]`: a session as a host plays it, printed as a
+// timeline.
+#include "commands.h"
+#include "player.h"
+#include "script.h"
+#include "timeline.h"
+
+#include <fstream>
+#include <sstream>
+
+namespace {
+
+bool ReadScript(const std::string& script_path, Script& script, std::ostream& err) {
+    std::string text;
+    std::string name = "built-in demo";
+    if (script_path.empty()) {
+        text = BuiltInDemoScript();
+    } else {
+        std::ifstream in(script_path, std::ios::binary);
+        if (!in) {
+            err << "semhost: " << script_path << ": cannot read the script\n";
+            return false;
+        }
+        std::ostringstream content;
+        content << in.rdbuf();
+        text = content.str();
+        name = script_path;
+    }
+    std::string error;
+    if (!ParseScript(text, name, script, error)) {
+        err << "semhost: " << error << '\n';
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+int RunPlay(const std::string& file, const std::string& script_path, std::ostream& out, std::ostream& err) {
+    Script script;
+    if (!ReadScript(script_path, script, err)) return EXIT_BAD_INPUT;
+    ModuleLibrary library;
+    if (!LoadModuleFile(library, file, err)) return EXIT_BAD_INPUT;
+    HostSession session(library);
+    ModuleIdentity identity;
+    const int probed = ProbeModule(session, file, identity, err);
+    if (probed != EXIT_OK) return probed;
+
+    std::vector<ScriptPin> script_pins;
+    for (const PinDeclaration& pin : session.pins()) script_pins.push_back({pin.name, pin.TakesFloat()});
+    std::string error;
+    if (!ResolveScript(script, script_pins, error)) {
+        err << "semhost: " << error << '\n';
+        return EXIT_BAD_INPUT;
+    }
+
+    out << "semhost play " << file << " (" << script.name << ")\n";
+    out << "module \"" << identity.name << "\": " << identity.about << ", " << session.pins().size() << " pins\n\n";
+    session.RestartLabels();
+    Timeline timeline(out, session);
+    session.AddObserver(&timeline);
+
+    // Start the module as a host does: the audio side opened and run once,
+    // then one GUI object opened with a false flag, as for a new panel.
+    std::string problem;
+    HostedObject* audio = session.Create(ObjectKind::Audio, problem);
+    if (audio == nullptr) {
+        err << "semhost: " << file << ": " << problem << '\n';
+        return session.faulted() ? EXIT_CRASHED : EXIT_BAD_INPUT;
+    }
+    session.Dispatch(*audio, AUDIO_SET_SAMPLE_RATE, 0, 0, nullptr, 44100.0f);
+    session.Dispatch(*audio, AUDIO_SET_BLOCK_SIZE, 0, 256);
+    session.Dispatch(*audio, AUDIO_OPEN);
+    session.Process(*audio, 1);
+    if (session.faulted()) return ReportFault(session, file, err);
+    HostedObject* gui = session.Create(ObjectKind::Gui, problem);
+    if (gui == nullptr) {
+        err << "semhost: " << file << ": " << problem << '\n';
+        return session.faulted() ? EXIT_CRASHED : EXIT_BAD_INPUT;
+    }
+    session.Dispatch(*gui, GUI_OPEN, 0);
+    if (session.faulted()) return ReportFault(session, file, err);
+
+    int result;
+    {
+        Player player(session, timeline, err);
+        result = player.Run(script);
+    }
+    if (session.faulted()) return EXIT_CRASHED;
+
+    timeline.Heading("end of the session");
+    for (HostedObject* object : session.Objects(ObjectKind::Gui)) session.Close(*object);
+    for (HostedObject* object : session.Objects(ObjectKind::Audio)) session.Close(*object);
+    if (session.faulted()) return ReportFault(session, file, err);
+
+    out << "\npin values at the end:\n";
+    for (const PinDeclaration& pin : session.pins())
+        out << "  \"" << pin.name << "\" = " << session.FormatPinValue(pin.index, session.PinBits(pin.index)) << '\n';
+    return result;
+}

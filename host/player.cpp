@@ -1,0 +1,139 @@
+#include "player.h"
+
+#include "host_platform.h"
+
+#include <chrono>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <thread>
+
+namespace {
+
+float BitsFloat(std::uint32_t bits) {
+    float value;
+    std::memcpy(&value, &bits, sizeof value);
+    return value;
+}
+
+std::string KeyLabel(const std::string& name) {
+    std::string label = name;
+    if (!label.empty()) label[0] = static_cast<char>(label[0] - 'a' + 'A');
+    return label;
+}
+
+}  // namespace
+
+Player::Player(HostSession& session, Timeline& timeline, std::ostream& err)
+    : m_session(session), m_timeline(timeline), m_err(err) {}
+
+Player::~Player() { host_platform::ReleaseHeldKeys(); }
+
+std::uint32_t Player::ValueBits(int pin, const std::string& text) const {
+    const double value = std::strtod(text.c_str(), nullptr);
+    std::uint32_t bits;
+    if (m_session.pins()[pin].TakesFloat()) {
+        const float as_float = static_cast<float>(value);
+        std::memcpy(&bits, &as_float, sizeof bits);
+    } else {
+        bits = static_cast<std::uint32_t>(static_cast<std::int32_t>(value));
+    }
+    return bits;
+}
+
+void Player::SetPin(int pin, std::uint32_t bits) {
+    m_timeline.Note("set \"" + m_session.pins()[pin].name + "\" = " + m_session.FormatPinValue(pin, bits));
+    m_session.SetPin(pin, bits);
+}
+
+void Player::IdleAll() {
+    for (HostedObject* gui : m_session.Objects(ObjectKind::Gui)) {
+        m_session.Dispatch(*gui, GUI_IDLE);
+        if (m_session.faulted()) return;
+    }
+}
+
+bool Player::Expect(const Script& script, const ScriptCommand& command) {
+    const int pin = command.pin;
+    const std::string& name = m_session.pins()[pin].name;
+    const std::uint32_t held = m_session.PinBits(pin);
+    const std::string actual = m_session.FormatPinValue(pin, held);
+    bool met;
+    std::string expected;
+    if (m_session.pins()[pin].TakesFloat()) {
+        const float value = BitsFloat(held);
+        const float low = BitsFloat(ValueBits(pin, command.value_text));
+        if (command.is_range) {
+            const float high = BitsFloat(ValueBits(pin, command.high_text));
+            met = value >= low && value <= high;
+            expected = m_session.FormatPinValue(pin, ValueBits(pin, command.value_text)) + " .. " +
+                       m_session.FormatPinValue(pin, ValueBits(pin, command.high_text));
+        } else {
+            // NaN is expected by writing nan; it equals nothing else.
+            met = value == low || (std::isnan(value) && std::isnan(low));
+            expected = m_session.FormatPinValue(pin, ValueBits(pin, command.value_text));
+        }
+    } else {
+        const auto value = static_cast<std::int32_t>(held);
+        const auto low = static_cast<std::int32_t>(ValueBits(pin, command.value_text));
+        if (command.is_range) {
+            const auto high = static_cast<std::int32_t>(ValueBits(pin, command.high_text));
+            met = value >= low && value <= high;
+            expected = std::to_string(low) + " .. " + std::to_string(high);
+        } else {
+            met = value == low;
+            expected = std::to_string(low);
+        }
+    }
+    if (met) {
+        m_timeline.Note("expect \"" + name + "\" " + (command.is_range ? "in " : "= ") + expected + ": ok (" +
+                        actual + ")");
+        return true;
+    }
+    m_timeline.Note("expect \"" + name + "\" " + (command.is_range ? "in " : "= ") + expected + ": FAILED (" +
+                    actual + ")");
+    m_err << "semhost: " << script.name << ":" << command.line << ": expected \"" << name << "\" "
+          << (command.is_range ? "in " : "= ") << expected << ", actual " << actual << '\n';
+    return false;
+}
+
+int Player::Run(const Script& script) {
+    for (const ScriptCommand& command : script.commands) {
+        switch (command.kind) {
+        case ScriptCommand::Kind::Heading:
+            m_timeline.Heading(command.text);
+            break;
+        case ScriptCommand::Kind::Set:
+            SetPin(command.pin, ValueBits(command.pin, command.value_text));
+            break;
+        case ScriptCommand::Kind::Click:
+            SetPin(command.pin, ValueBits(command.pin, "1"));
+            if (!m_session.faulted()) SetPin(command.pin, ValueBits(command.pin, "0"));
+            break;
+        case ScriptCommand::Kind::Press:
+        case ScriptCommand::Kind::Release: {
+            const bool press = command.kind == ScriptCommand::Kind::Press;
+            const bool taken = host_platform::SetKeyHeld(command.key, press);
+            m_timeline.Note(std::string(press ? "press " : "release ") + KeyLabel(command.key_name) +
+                            (taken ? "" : " (the system did not take the key)"));
+            break;
+        }
+        case ScriptCommand::Kind::Wait:
+            m_timeline.Note("wait " + std::to_string(command.milliseconds) + " ms");
+            std::this_thread::sleep_for(std::chrono::milliseconds(command.milliseconds));
+            IdleAll();
+            break;
+        case ScriptCommand::Kind::Idle:
+            IdleAll();
+            break;
+        case ScriptCommand::Kind::Expect:
+            if (!Expect(script, command)) return 1;
+            break;
+        }
+        if (m_session.faulted()) {
+            m_err << "semhost: " << script.name << ":" << command.line << ": " << m_session.fault() << '\n';
+            return 3;
+        }
+    }
+    return 0;
+}

@@ -1,0 +1,31 @@
+// Plays a script against a session as a host would: sets pins and tells
+// the GUI objects, holds keys for real, lets real time pass, and checks the
+// script's expectations against the values the host holds.
+#pragma once
+
+#include "host_session.h"
+#include "script.h"
+#include "timeline.h"
+
+#include <ostream>
+
+class Player {
+public:
+    Player(HostSession& session, Timeline& timeline, std::ostream& err);
+    ~Player();  // lets go of every key the script still holds
+
+    // Runs every command in order. Returns 0 when all went well, 1 at the
+    // first failed expectation (reported on `err` with the script's line),
+    // 3 when the module crashed.
+    int Run(const Script& script);
+
+private:
+    void SetPin(int pin, std::uint32_t bits);
+    bool Expect(const Script& script, const ScriptCommand& command);
+    void IdleAll();
+    std::uint32_t ValueBits(int pin, const std::string& text) const;
+
+    HostSession& m_session;
+    Timeline& m_timeline;
+    std::ostream& m_err;
+};

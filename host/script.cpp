@@ -1,0 +1,295 @@
+#include "script.h"
+
+#include <cerrno>
+#include <cmath>
+#include <cstdlib>
+#include <limits>
+#include <sstream>
+
+namespace {
+
+struct KeyName {
+    const char* name;
+    int virtual_key;
+};
+
+const KeyName kKeys[] = {{"shift", 16}, {"ctrl", 17}, {"alt", 18}};
+
+std::string Trim(const std::string& text) {
+    const std::size_t first = text.find_first_not_of(" \t\r");
+    if (first == std::string::npos) return "";
+    const std::size_t last = text.find_last_not_of(" \t\r");
+    return text.substr(first, last - first + 1);
+}
+
+// Splits on blanks; a double-quoted stretch is one token without its quotes.
+bool Tokenize(const std::string& text, std::vector<std::string>& tokens, std::string& problem) {
+    std::size_t i = 0;
+    while (i < text.size()) {
+        if (text[i] == ' ' || text[i] == '\t') {
+            ++i;
+            continue;
+        }
+        std::string token;
+        if (text[i] == '"') {
+            const std::size_t end = text.find('"', i + 1);
+            if (end == std::string::npos) {
+                problem = "a quote is not closed";
+                return false;
+            }
+            token = text.substr(i + 1, end - i - 1);
+            i = end + 1;
+        } else {
+            while (i < text.size() && text[i] != ' ' && text[i] != '\t') token += text[i++];
+        }
+        tokens.push_back(token);
+    }
+    return true;
+}
+
+std::string Join(const std::vector<std::string>& tokens, std::size_t first, std::size_t end) {
+    std::string joined;
+    for (std::size_t i = first; i < end; ++i) {
+        if (!joined.empty()) joined += ' ';
+        joined += tokens[i];
+    }
+    return joined;
+}
+
+bool IsNumber(const std::string& text) {
+    if (text.empty()) return false;
+    char* end = nullptr;
+    std::strtod(text.c_str(), &end);
+    return end != nullptr && *end == '\0';
+}
+
+// Drops a trailing comment: " # " (or " #" at the end) outside quotes.
+std::string WithoutTrailingComment(const std::string& line) {
+    bool quoted = false;
+    for (std::size_t i = 0; i < line.size(); ++i) {
+        if (line[i] == '"') quoted = !quoted;
+        if (quoted || line[i] != '#' || i == 0) continue;
+        const bool blank_before = line[i - 1] == ' ' || line[i - 1] == '\t';
+        const bool blank_after = i + 1 == line.size() || line[i + 1] == ' ' || line[i + 1] == '\t';
+        if (blank_before && blank_after) return line.substr(0, i);
+    }
+    return line;
+}
+
+bool ParseLine(const std::string& raw, ScriptCommand& command, bool& empty, std::string& problem) {
+    const std::string whole = Trim(raw);
+    empty = whole.empty();
+    if (empty) return true;
+    if (whole[0] == '#') {
+        command.kind = ScriptCommand::Kind::Heading;
+        command.text = Trim(whole.substr(1));
+        empty = command.text.empty();
+        return true;
+    }
+    std::vector<std::string> tokens;
+    if (!Tokenize(Trim(WithoutTrailingComment(whole)), tokens, problem)) return false;
+    if (tokens.empty()) {
+        problem = "an empty command";
+        return false;
+    }
+    const std::string& verb = tokens[0];
+    const std::size_t count = tokens.size();
+
+    if (verb == "set") {
+        if (count < 3) {
+            problem = "\"set\" needs a pin and a value";
+            return false;
+        }
+        if (!IsNumber(tokens[count - 1])) {
+            problem = "\"" + tokens[count - 1] + "\" is not a number";
+            return false;
+        }
+        command.kind = ScriptCommand::Kind::Set;
+        command.pin_text = Join(tokens, 1, count - 1);
+        command.value_text = tokens[count - 1];
+        return true;
+    }
+    if (verb == "click") {
+        command.kind = ScriptCommand::Kind::Click;
+        command.pin_text = Join(tokens, 1, count);
+        return true;
+    }
+    if (verb == "press" || verb == "release") {
+        if (count != 2) {
+            problem = "\"" + verb + "\" needs one key: ctrl, shift or alt";
+            return false;
+        }
+        command.kind = verb == "press" ? ScriptCommand::Kind::Press : ScriptCommand::Kind::Release;
+        for (const KeyName& key : kKeys) {
+            if (tokens[1] != key.name) continue;
+            command.key = key.virtual_key;
+            command.key_name = key.name;
+        }
+        if (command.key == 0) {
+            problem = "unknown key \"" + tokens[1] + "\" (ctrl, shift or alt)";
+            return false;
+        }
+        return true;
+    }
+    if (verb == "wait") {
+        if (count < 2 || count > 3 || (count == 3 && tokens[2] != "ms")) {
+            problem = "\"wait\" needs a number of milliseconds, as in \"wait 500 ms\"";
+            return false;
+        }
+        char* end = nullptr;
+        errno = 0;
+        const long milliseconds = std::strtol(tokens[1].c_str(), &end, 10);
+        if (tokens[1].empty() || *end != '\0' || errno != 0 || milliseconds < 0 || milliseconds > 3600000) {
+            problem = "\"" + tokens[1] + "\" is not a number of milliseconds from 0 to 3600000";
+            return false;
+        }
+        command.kind = ScriptCommand::Kind::Wait;
+        command.milliseconds = milliseconds;
+        return true;
+    }
+    if (verb == "idle") {
+        if (count != 1) {
+            problem = "\"idle\" takes nothing more";
+            return false;
+        }
+        command.kind = ScriptCommand::Kind::Idle;
+        return true;
+    }
+    if (verb == "expect") {
+        command.kind = ScriptCommand::Kind::Expect;
+        if (count >= 5 && tokens[count - 2] == "..") {
+            if (!IsNumber(tokens[count - 3]) || !IsNumber(tokens[count - 1])) {
+                problem = "a range is two numbers, as in \"0.2 .. 0.8\"";
+                return false;
+            }
+            command.is_range = true;
+            command.pin_text = Join(tokens, 1, count - 3);
+            command.value_text = tokens[count - 3];
+            command.high_text = tokens[count - 1];
+            return true;
+        }
+        if (count < 3) {
+            problem = "\"expect\" needs a pin and a value or a range";
+            return false;
+        }
+        if (!IsNumber(tokens[count - 1])) {
+            problem = "\"" + tokens[count - 1] + "\" is not a number";
+            return false;
+        }
+        command.pin_text = Join(tokens, 1, count - 1);
+        command.value_text = tokens[count - 1];
+        return true;
+    }
+    problem = "unknown command \"" + verb + "\" (set, click, press, release, wait, idle, expect)";
+    return false;
+}
+
+// The pin a script names: "#3", a declared name, or a bare number that no
+// pin uses as its name.
+int FindPin(const std::string& text, const std::vector<ScriptPin>& pins) {
+    for (std::size_t i = 0; i < pins.size(); ++i)
+        if (pins[i].name == text) return static_cast<int>(i);
+    std::string digits = text;
+    if (!digits.empty() && digits[0] == '#') digits.erase(0, 1);
+    if (digits.empty() || digits.find_first_not_of("0123456789") != std::string::npos || digits.size() > 6) return -1;
+    const int number = std::atoi(digits.c_str());
+    return number < static_cast<int>(pins.size()) ? number : -1;
+}
+
+bool ValueFits(const std::string& text, const ScriptPin& pin) {
+    const double value = std::strtod(text.c_str(), nullptr);
+    if (pin.takes_float) return true;
+    return std::isfinite(value) && value == std::floor(value) && value >= std::numeric_limits<std::int32_t>::min() &&
+           value <= std::numeric_limits<std::int32_t>::max();
+}
+
+}  // namespace
+
+bool ParseScript(const std::string& text, const std::string& name, Script& script, std::string& error) {
+    script.name = name;
+    script.commands.clear();
+    std::istringstream lines(text);
+    std::string raw;
+    int line_number = 0;
+    while (std::getline(lines, raw)) {
+        ++line_number;
+        ScriptCommand command;
+        command.line = line_number;
+        bool empty = false;
+        std::string problem;
+        if (!ParseLine(raw, command, empty, problem)) {
+            error = name + ":" + std::to_string(line_number) + ": " + problem;
+            return false;
+        }
+        if (!empty) script.commands.push_back(command);
+    }
+    return true;
+}
+
+bool ResolveScript(Script& script, const std::vector<ScriptPin>& pins, std::string& error) {
+    for (ScriptCommand& command : script.commands) {
+        const std::string where = script.name + ":" + std::to_string(command.line) + ": ";
+        const bool names_pin = command.kind == ScriptCommand::Kind::Set || command.kind == ScriptCommand::Kind::Click ||
+                               command.kind == ScriptCommand::Kind::Expect;
+        if (!names_pin) continue;
+        const std::string pin_text =
+            command.kind == ScriptCommand::Kind::Click && command.pin_text.empty() ? "Mouse Down" : command.pin_text;
+        command.pin = FindPin(pin_text, pins);
+        if (command.pin < 0) {
+            std::string known;
+            for (const ScriptPin& pin : pins) known += (known.empty() ? "\"" : ", \"") + pin.name + "\"";
+            error = where + "the module has no pin \"" + pin_text + "\" (its pins: " +
+                    (known.empty() ? "none" : known) + ")";
+            return false;
+        }
+        const ScriptPin& pin = pins[command.pin];
+        for (const std::string* value : {&command.value_text, &command.high_text}) {
+            if (value->empty() || ValueFits(*value, pin)) continue;
+            error = where + "\"" + pin.name + "\" holds whole numbers; \"" + *value + "\" is not one";
+            return false;
+        }
+    }
+    return true;
+}
+
+const char* BuiltInDemoScript() {
+    return R"demo(# On open with a false flag the GUI object filled in its defaults:
+# "Interval (ms)" 200 and "Random (max)" 1.
+expect Interval (ms) 200
+expect Random (max) 1
+set Reset Value 0.25
+set Animation Position 0.8
+set Interval (ms) 400
+# Two slow clicks, 900 ms apart, each longer than the interval: no reset.
+click
+wait 900
+click
+expect Animation Position 0.8
+# A double click, 100 ms apart: the position resets to "Reset Value".
+wait 900
+click
+wait 100
+click
+expect Animation Position 0.25
+# A double click with Ctrl held: a random value from the range instead.
+set Random (min) 2
+set Random (max) 4
+wait 900
+press ctrl
+click
+wait 100
+click
+release ctrl
+expect Animation Position 2 .. 4
+# The "Reset" pin resets at once, on its change to 1 and back to 0.
+set Animation Position 0.8
+set Reset 1
+expect Animation Position 0.25
+set Reset 0
+# The "Randomize" pin writes a random value on its change back to 0.
+set Randomize 1
+expect Animation Position 0.25
+set Randomize 0
+expect Animation Position 2 .. 4
+)demo";
+}

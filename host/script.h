@@ -1,0 +1,56 @@
+// Session scripts for `semhost play`: a small line-based text.
+//
+//   # a comment on its own line becomes a heading in the timeline
+//   set PIN VALUE            the host sets a pin and tells every GUI object
+//   click [PIN]              mouse down then up: PIN (default "Mouse Down") to 1, then 0
+//   press KEY / release KEY  hold or let go of ctrl, shift or alt, for real
+//   wait N [ms]              let N milliseconds of real time pass, then idle the GUI
+//   idle                     send GUI_IDLE to every GUI object
+//   expect PIN VALUE         the pin holds exactly VALUE
+//   expect PIN LOW .. HIGH   the pin holds a value from LOW to HIGH
+//
+// PIN is a pin's name as the module declares it (spaces allowed, quotes
+// optional) or #N for pin number N. A " # " starts a trailing comment.
+#pragma once
+
+#include <string>
+#include <vector>
+
+struct ScriptCommand {
+    enum class Kind { Heading, Set, Click, Press, Release, Wait, Idle, Expect };
+
+    Kind kind = Kind::Idle;
+    int line = 0;
+    std::string pin_text;     // the pin as written; empty for a plain `click`
+    int pin = -1;             // resolved against the module's pins
+    std::string value_text;   // set, expect: the value as written
+    std::string high_text;    // expect with a range: the upper end as written
+    bool is_range = false;
+    int key = 0;              // press, release: virtual-key code
+    std::string key_name;
+    long milliseconds = 0;    // wait
+    std::string text;         // heading
+};
+
+struct Script {
+    std::string name;  // the file's name, or "built-in demo"
+    std::vector<ScriptCommand> commands;
+};
+
+// Parses a script's text. On a syntax error returns false and sets `error`
+// to "NAME:LINE: problem".
+bool ParseScript(const std::string& text, const std::string& name, Script& script, std::string& error);
+
+// One pin of the module, as much as resolving a script needs.
+struct ScriptPin {
+    std::string name;
+    bool takes_float = false;
+};
+
+// Binds every pin name to the module's pins and checks that each value fits
+// its pin's type. On a problem returns false with "NAME:LINE: problem".
+bool ResolveScript(Script& script, const std::vector<ScriptPin>& pins, std::string& error);
+
+// The script `semhost play FILE` runs when no script is given: it shows every
+// behaviour of the double-click reset module.
+const char* BuiltInDemoScript();

@@ -1,0 +1,94 @@
+#include "semhost.h"
+
+#include "commands.h"
+
+#include <cerrno>
+#include <chrono>
+#include <cstdint>
+#include <cstdlib>
+
+namespace {
+
+const char kUsage[] =
+    "usage: semhost info FILE\n"
+    "       semhost validate FILE [--cycles N] [--seed S] [--junit OUT.xml]\n"
+    "       semhost play FILE [SCRIPT]\n"
+    "\n"
+    "  info      the module's identity and its pin table as the host sees them\n"
+    "  validate  checks the module against the host protocol, one line per check\n"
+    "  play      plays SCRIPT (or the built-in demo) and prints a timeline\n"
+    "\n"
+    "exit codes: 0 fine, 1 a check or an expect failed, 2 bad input, 3 the module crashed or hung\n";
+
+int UsageError(const std::string& problem, std::ostream& err) {
+    err << "semhost: " << problem << '\n' << kUsage;
+    return EXIT_BAD_INPUT;
+}
+
+bool ParseCount(const std::string& text, long low, long high, long& value) {
+    if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos || text.size() > 9) return false;
+    value = std::strtol(text.c_str(), nullptr, 10);
+    return value >= low && value <= high;
+}
+
+bool ParseSeed(const std::string& text, std::uint64_t& seed) {
+    if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos || text.size() > 20) return false;
+    errno = 0;
+    seed = std::strtoull(text.c_str(), nullptr, 10);
+    return errno == 0;
+}
+
+std::uint64_t DrawSeed() {
+    const auto now = std::chrono::system_clock::now().time_since_epoch().count();
+    return static_cast<std::uint64_t>(now) % 1000000000ull;
+}
+
+int Validate(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+    ValidateOptions options;
+    std::string file;
+    for (std::size_t i = 1; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        const bool has_value = i + 1 < args.size();
+        if (arg == "--cycles") {
+            long cycles = 0;
+            if (!has_value || !ParseCount(args[++i], 1, 1000, cycles))
+                return UsageError("--cycles needs a number from 1 to 1000", err);
+            options.cycles = static_cast<int>(cycles);
+        } else if (arg == "--seed") {
+            if (!has_value || !ParseSeed(args[++i], options.seed))
+                return UsageError("--seed needs a whole number", err);
+            options.seed_given = true;
+        } else if (arg == "--junit") {
+            if (!has_value) return UsageError("--junit needs a file name", err);
+            options.junit_path = args[++i];
+        } else if (arg.rfind("--", 0) == 0 || !file.empty()) {
+            return UsageError("unexpected argument \"" + arg + "\"", err);
+        } else {
+            file = arg;
+        }
+    }
+    if (file.empty()) return UsageError("validate needs a FILE", err);
+    if (!options.seed_given) options.seed = DrawSeed();
+    return RunValidate(file, options, out, err);
+}
+
+}  // namespace
+
+int RunSemhost(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+    if (args.empty()) return UsageError("no command", err);
+    const std::string& command = args[0];
+    if (command == "help" || command == "--help" || command == "-h") {
+        out << kUsage;
+        return EXIT_OK;
+    }
+    if (command == "info") {
+        if (args.size() != 2) return UsageError("info needs exactly one FILE", err);
+        return RunInfo(args[1], out, err);
+    }
+    if (command == "validate") return Validate(args, out, err);
+    if (command == "play") {
+        if (args.size() < 2 || args.size() > 3) return UsageError("play needs a FILE and at most one SCRIPT", err);
+        return RunPlay(args[1], args.size() == 3 ? args[2] : std::string(), out, err);
+    }
+    return UsageError("unknown command \"" + command + "\"", err);
+}
