@@ -8,6 +8,7 @@
 #include <new>
 
 #if defined(_WIN32)
+#define WIN32_LEAN_AND_MEAN
 #include <windows.h>
 // The module definition file names the exports, and nothing else is exported.
 #define QUILL_EXPORT

@@ -423,11 +423,6 @@ TEST_F(GuiModuleTest, NotificationsOfValuePinsWriteNothing) {
     EXPECT_EQ(host.calls.size(), 7u * 3) << "only the three reads of every notification";
 }
 
-TEST_F(GuiModuleTest, ContextValueEventDoesNothing) {
-    GuiDispatchEntry(gui.GetPlugRecord(), GUI_CONTEXT_VALUE, 3, 7, &host, 1.0f);
-    EXPECT_TRUE(host.calls.empty());
-}
-
 TEST(GuiModuleLife, ConstructionIsSilentAndCloseSignalsOnce) {
     fake_platform::Reset();
     FakeHost host;
