@@ -8,8 +8,9 @@
 
 namespace host_platform {
 
-// Called once at start: keeps the system from showing dialogs for load
-// errors or crashes, so that semhost never waits for a person.
+// Called before anything else (more calls do nothing): keeps the system
+// from showing dialogs for load errors or crashes, so that semhost never
+// waits for a person, and readies the catching of faults.
 void Prepare();
 
 // Loads a library file into the process. On failure returns null and sets

@@ -85,7 +85,7 @@ extern "C" __attribute__((visibility("default"))) std::int16_t se_host_async_key
 
 namespace host_platform {
 
-void Prepare() {}
+void Prepare() {}  // nothing on Linux shows dialogs
 
 void* OpenLibrary(const std::string& path, std::string& problem) {
     // Without a slash dlopen searches the system's library paths instead of

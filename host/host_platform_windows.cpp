@@ -116,6 +116,9 @@ bool SendKey(int virtual_key, bool down) {
 namespace host_platform {
 
 void Prepare() {
+    static bool prepared = false;
+    if (prepared) return;
+    prepared = true;
     SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX | SEM_NOOPENFILEERRORBOX);
     // Plain line ends, the same as the native build prints.
     _setmode(_fileno(stdout), _O_BINARY);

@@ -27,7 +27,7 @@ int RunInfo(const std::string& file, std::ostream& out, std::ostream& err) {
     if (session.pins().empty()) return EXIT_OK;
 
     std::size_t name_width = 4;
-    for (const PinDeclaration& pin : session.pins()) name_width = std::max(name_width, pin.name.size() + 2);
+    for (const PinDeclaration& pin : session.pins()) name_width = std::max(name_width, pin.name.size() + 4);  // quotes and a gap
     const auto pad = [](const std::string& text, std::size_t width) {
         return text.size() >= width ? text + " " : text + std::string(width - text.size(), ' ');
     };

@@ -4,7 +4,6 @@
 #include <iostream>
 
 int main(int argc, char** argv) {
-    host_platform::Prepare();
     const std::vector<std::string> args(argv + 1, argv + argc);
     const int exit_code = RunSemhost(args, std::cout, std::cerr);
     host_platform::ReleaseHeldKeys();

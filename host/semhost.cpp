@@ -1,6 +1,7 @@
 #include "semhost.h"
 
 #include "commands.h"
+#include "host_platform.h"
 
 #include <cerrno>
 #include <chrono>
@@ -75,6 +76,7 @@ int Validate(const std::vector<std::string>& args, std::ostream& out, std::ostre
 }  // namespace
 
 int RunSemhost(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+    host_platform::Prepare();
     if (args.empty()) return UsageError("no command", err);
     const std::string& command = args[0];
     if (command == "help" || command == "--help" || command == "-h") {

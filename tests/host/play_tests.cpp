@@ -1,0 +1,97 @@
+// `semhost play` and `info` on the fixture module: the host's own work
+// (pin values, delivery of the module's writes, expectations, the timeline)
+// without Quillmark's timing.
+#include "semhost_test_support.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+TEST(Play, TimelineShowsHostActionsAndCallbacksWithPinNamesAndValues) {
+    const std::string script = WriteScratchFile("echo.script",
+                                                "# the level doubles into Echo\n"
+                                                "set Level 1.25\n"
+                                                "expect Echo 2.5\n"
+                                                "click\n"
+                                                "click\n"
+                                                "expect Clicks 2\n");
+    const CommandResult result = RunCommand({"play", FixturePath("good"), script});
+    EXPECT_EQ(result.code, 0) << result.out << result.err;
+    const std::string& out = result.out;
+    // In order: the host's set, its notification, the module's reads and
+    // writes, and the nested notification of the written pin.
+    const std::size_t set = out.find("  set \"Level\" = 1.25\n");
+    const std::size_t notify = out.find("  host -> gui#1  GUI_PIN_CHANGED \"Level\"\n", set);
+    const std::size_t read = out.find("    gui#1 -> host  GUI_HOST_GET_PIN_VALUE \"Level\" -> 1.25\n", notify);
+    const std::size_t write = out.find("    gui#1 -> host  GUI_HOST_SET_PIN_VALUE \"Echo\" = 2.5\n", read);
+    const std::size_t nested = out.find("      host -> gui#1  GUI_PIN_CHANGED \"Echo\"\n", write);
+    EXPECT_NE(set, std::string::npos) << out;
+    EXPECT_NE(notify, std::string::npos) << out;
+    EXPECT_NE(read, std::string::npos) << out;
+    EXPECT_NE(write, std::string::npos) << out;
+    EXPECT_NE(nested, std::string::npos) << out;
+    EXPECT_NE(out.find("-- the level doubles into Echo"), std::string::npos);
+    EXPECT_NE(out.find("expect \"Clicks\" = 2: ok (2)"), std::string::npos) << out;
+    EXPECT_NE(out.find("  \"Echo\" = 2.5\n"), std::string::npos) << out;
+}
+
+TEST(Play, FailedExpectNamesTheLineAndExitsOne) {
+    const std::string script = WriteScratchFile("wrong.script",
+                                                "set Level 1\n"
+                                                "expect Echo 2\n"
+                                                "expect Echo 3 .. 4\n"
+                                                "expect Clicks 99\n");
+    const CommandResult result = RunCommand({"play", FixturePath("good"), script});
+    EXPECT_EQ(result.code, 1);
+    EXPECT_EQ(result.err, "semhost: " + script + ":3: expected \"Echo\" in 3 .. 4, actual 2\n");
+    // It stops at the first failure.
+    EXPECT_EQ(result.out.find("Clicks\" = 99"), std::string::npos);
+}
+
+TEST(Play, BadScriptOrModuleIsOneLineAndExitCodeTwo) {
+    const std::string syntax = WriteScratchFile("syntax.script", "set Level 1\nclick\nfly away\n");
+    const std::string unknown_pin = WriteScratchFile("pin.script", "set Volume 1\n");
+    const std::string fits_fixture = WriteScratchFile("fits.script", "set Level 1\n");
+    const struct {
+        std::vector<std::string> args;
+        std::string message;
+    } cases[] = {
+        {{"play", FixturePath("good"), syntax}, "semhost: " + syntax + ":3: unknown command \"fly\""},
+        {{"play", FixturePath("good"), unknown_pin}, "semhost: " + unknown_pin + ":1: the module has no pin \"Volume\""},
+        {{"play", FixturePath("good"), "no-such.script"}, "semhost: no-such.script: cannot read the script\n"},
+        {{"play", FixturePath("wrong_magic"), fits_fixture},
+         "semhost: " + FixturePath("wrong_magic") + ": makeModule(0, MT_GUI) returned a record with magic 0x12345678"},
+        {{"info", FixturePath("null_record")},
+         "semhost: " + FixturePath("null_record") + ": makeModule(0, MT_AUDIO) returned a null record\n"},
+        {{"info", FixturePath("no_make_module")},
+         "semhost: " + FixturePath("no_make_module") + ": lacks the export \"makeModule\"\n"},
+    };
+    for (const auto& bad : cases) {
+        SCOPED_TRACE(bad.args.back());
+        const CommandResult result = RunCommand(bad.args);
+        EXPECT_EQ(result.code, 2);
+        EXPECT_EQ(result.err.rfind(bad.message, 0), 0u) << result.err;
+        EXPECT_EQ(result.err.find('\n'), result.err.size() - 1) << "one line: " << result.err;
+    }
+}
+
+TEST(Play, CrashDuringPlayExitsThree) {
+    const std::string script = WriteScratchFile("crash.script", "set Level 1\n");
+    const CommandResult result = RunCommand({"play", FixturePath("crash"), script});
+    EXPECT_EQ(result.code, 3);
+    EXPECT_NE(result.err.find(":1: the module crashed: "), std::string::npos) << result.err;
+    EXPECT_NE(result.err.find("during GUI_PIN_CHANGED \"Level\" on gui#1"), std::string::npos) << result.err;
+}
+
+TEST(Info, ShowsIdentityAndDecodedPinTable) {
+    const CommandResult result = RunCommand({"info", FixturePath("good")});
+    EXPECT_EQ(result.code, 0) << result.err;
+    EXPECT_NE(result.out.find("name          Fixture\n"), std::string::npos) << result.out;
+    EXPECT_NE(result.out.find("about         a module for testing the host\n"), std::string::npos);
+    EXPECT_NE(result.out.find("SDK version   2230\n"), std::string::npos);
+    EXPECT_NE(result.out.find("    2  \"Clicks\"      out        DT_INT      IO_UI_COMMUNICATION\n"),
+              std::string::npos)
+        << result.out;
+}
+
+}  // namespace

@@ -1,0 +1,54 @@
+// End to end on the real module, loaded as a host loads it: the Windows
+// library under Wine, the Linux library natively.
+#include "semhost_test_support.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+#if defined(QUILLMARK_PATH)
+
+TEST(Quillmark, ValidatePassesEveryCheck) {
+    const CommandResult result = RunCommand({"validate", QUILLMARK_PATH, "--cycles", "3"});
+    EXPECT_EQ(result.code, 0) << result.out << result.err;
+    EXPECT_NE(result.out.find("15 passed, 0 failed"), std::string::npos) << result.out;
+}
+
+TEST(Quillmark, ScriptsShowTheDoubleClickBehaviour) {
+    for (const char* name :
+         {"double_click_resets.script", "slow_clicks_do_not_reset.script", "ctrl_double_click_randomizes.script"}) {
+        SCOPED_TRACE(name);
+        const CommandResult result = RunCommand({"play", QUILLMARK_PATH, ScriptPath(name)});
+        EXPECT_EQ(result.code, 0) << result.out << result.err;
+    }
+}
+
+TEST(Quillmark, CtrlOnlyAtTheFirstClickStillResets) {
+    // The must-not beside the must: Ctrl released before the second click.
+    const std::string script = WriteScratchFile("ctrl_first_click_only.script",
+                                                "set Interval (ms) 5000\n"
+                                                "set Reset Value 0.5\n"
+                                                "set Random (min) 10\n"
+                                                "set Random (max) 20\n"
+                                                "press ctrl\n"
+                                                "click\n"
+                                                "release ctrl\n"
+                                                "wait 50\n"
+                                                "click\n"
+                                                "expect Animation Position 0.5\n");
+    const CommandResult result = RunCommand({"play", QUILLMARK_PATH, script});
+    EXPECT_EQ(result.code, 0) << result.out << result.err;
+}
+
+TEST(Quillmark, InfoShowsTheEightPins) {
+    const CommandResult result = RunCommand({"info", QUILLMARK_PATH});
+    EXPECT_EQ(result.code, 0) << result.err;
+    EXPECT_NE(result.out.find("name          Quillmark\n"), std::string::npos) << result.out;
+    EXPECT_NE(result.out.find("flags         0x00000200\n"), std::string::npos);
+    EXPECT_NE(result.out.find("pins          8\n"), std::string::npos);
+    EXPECT_NE(result.out.find("    3  \"Animation Position\"  out"), std::string::npos) << result.out;
+}
+
+#endif
+
+}  // namespace

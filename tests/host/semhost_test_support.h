@@ -1,0 +1,25 @@
+// Runs semhost commands in-process and finds the test fixtures.
+#pragma once
+
+#include <string>
+#include <vector>
+
+struct CommandResult {
+    int code = -1;
+    std::string out;
+    std::string err;
+};
+
+CommandResult RunCommand(const std::vector<std::string>& args);
+
+// The fixture module built with one fault ("wrong_magic") or none ("good").
+std::string FixturePath(const std::string& fault);
+
+// Writes a file under the build folder and returns its path.
+std::string WriteScratchFile(const std::string& name, const std::string& text);
+
+// The checked-in script of that name under tests/host/scripts.
+std::string ScriptPath(const std::string& name);
+
+// The output line that starts with `prefix`, or "" when there is none.
+std::string LineStartingWith(const std::string& output, const std::string& prefix);

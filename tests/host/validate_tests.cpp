@@ -1,0 +1,125 @@
+// `semhost validate` on fixture modules: a sound one passes every check, and
+// each deliberately broken one fails the check that names its fault, with
+// the exit code that says so.
+#include "semhost_test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <sstream>
+
+namespace {
+
+CommandResult Validate(const std::string& fault, const std::string& seed = "11") {
+    return RunCommand({"validate", FixturePath(fault), "--cycles", "2", "--seed", seed});
+}
+
+TEST(Validate, SoundModulePassesEveryCheck) {
+    const CommandResult result = Validate("good");
+    EXPECT_EQ(result.code, 0) << result.out << result.err;
+    EXPECT_NE(result.out.find("15 passed, 0 failed"), std::string::npos) << result.out;
+    EXPECT_EQ(result.out.find("FAIL"), std::string::npos) << result.out;
+    EXPECT_NE(LineStartingWith(result.out, "PASS  pin declarations: 4 pins, numbered 0 to 3"), "") << result.out;
+}
+
+TEST(Validate, SameSeedReplaysTheSameSession) {
+    const CommandResult first = Validate("good", "987654321");
+    const CommandResult again = Validate("good", "987654321");
+    const CommandResult other = Validate("good", "5");
+    // The callback count in the summary lines depends on every random event.
+    const std::string counted = LineStartingWith(first.out, "PASS  callback opcodes");
+    ASSERT_NE(counted, "") << first.out;
+    EXPECT_EQ(counted, LineStartingWith(again.out, "PASS  callback opcodes"));
+    EXPECT_NE(counted, LineStartingWith(other.out, "PASS  callback opcodes"));
+    EXPECT_NE(first.out.find("seed 987654321 (replay with --seed 987654321)"), std::string::npos);
+}
+
+TEST(Validate, WrongMagicFailsTheRecordCheck) {
+    const CommandResult result = Validate("wrong_magic");
+    EXPECT_EQ(result.code, 1);
+    EXPECT_EQ(LineStartingWith(result.out, "FAIL  GUI record: "),
+              "FAIL  GUI record: makeModule(0, MT_GUI) returned a record with magic 0x12345678, not 0x5345504D")
+        << result.out;
+    // The audio side is sound and says so.
+    EXPECT_NE(LineStartingWith(result.out, "PASS  audio record: "), "") << result.out;
+}
+
+TEST(Validate, PinGapFailsTheDeclarationCheck) {
+    const CommandResult result = Validate("pin_gap");
+    EXPECT_EQ(result.code, 1);
+    EXPECT_EQ(LineStartingWith(result.out, "FAIL  pin declarations: "),
+              "FAIL  pin declarations: a gap in the pin table: pin 2 is not declared, but pin 3 is")
+        << result.out;
+}
+
+TEST(Validate, CallbackWithAnotherObjectsRecordIsCaught) {
+    const CommandResult result = Validate("foreign_callback");
+    EXPECT_EQ(result.code, 1);
+    const std::string line = LineStartingWith(result.out, "FAIL  callback records: ");
+    EXPECT_NE(line.find("GUI_HOST_SIGNAL came with gui#"), std::string::npos) << result.out;
+    EXPECT_NE(line.find("'s record while the host was calling gui#"), std::string::npos) << line;
+    EXPECT_NE(line.find("[in GUI life cycle, cycle 1]"), std::string::npos) << line;
+    // Nothing else is wrong with it.
+    EXPECT_NE(result.out.find("14 passed, 1 failed"), std::string::npos) << result.out;
+}
+
+TEST(Validate, RewrittenRecordIsCaught) {
+    const CommandResult result = Validate("rewrites_record");
+    EXPECT_EQ(result.code, 1);
+    const std::string line = LineStartingWith(result.out, "FAIL  records unchanged: ");
+    EXPECT_NE(line.find("'s record changed (host_value "), std::string::npos) << result.out;
+    EXPECT_NE(line.find("after GUI_IDLE on gui#"), std::string::npos) << line;
+}
+
+TEST(Validate, CrashIsAFailedCheckNamingWhatRan) {
+    for (const char* fault : {"crash", "abort"}) {
+        SCOPED_TRACE(fault);
+        const CommandResult result = Validate(fault);
+        EXPECT_EQ(result.code, 1) << result.out << result.err;
+        const std::string line = LineStartingWith(result.out, "FAIL  GUI life cycle: the module crashed: ");
+        EXPECT_NE(line.find("during GUI_PIN_CHANGED \"Level\" on gui#"), std::string::npos) << result.out;
+        EXPECT_NE(result.out.find("checks on every call were not run"), std::string::npos) << result.out;
+        // The checks before it ran and passed; nothing after it is counted.
+        EXPECT_NE(result.out.find("8 passed, 1 failed"), std::string::npos) << result.out;
+    }
+}
+
+TEST(Validate, JUnitReportListsEveryCheck) {
+    const std::string report = std::string(SEMHOST_SCRATCH_DIR) + "/validate-report.xml";
+    const CommandResult result =
+        RunCommand({"validate", FixturePath("foreign_callback"), "--cycles", "1", "--seed", "3", "--junit", report});
+    EXPECT_EQ(result.code, 1);
+    std::ifstream in(report);
+    std::stringstream xml;
+    xml << in.rdbuf();
+    EXPECT_NE(xml.str().find("tests=\"15\" failures=\"1\""), std::string::npos) << xml.str();
+    EXPECT_NE(xml.str().find("<testcase classname=\"semhost.validate\" name=\"callback records\">\n"
+                             "    <failure message=\"GUI_HOST_SIGNAL came with gui#"),
+              std::string::npos)
+        << xml.str();
+}
+
+TEST(Validate, BadInputIsOneLineAndExitCodeTwo) {
+    const std::string text_file = WriteScratchFile("not-a-library.sem", "plain text, not a library\n");
+    const struct {
+        std::vector<std::string> args;
+        std::string message;
+    } cases[] = {
+        {{"validate", FixturePath("no_make_module")},
+         "semhost: " + FixturePath("no_make_module") + ": lacks the export \"makeModule\"\n"},
+        {{"validate", "no/such/module.sem"}, "semhost: no/such/module.sem: no such file\n"},
+        {{"info", text_file}, "semhost: " + text_file + ": not a loadable library ("},
+        {{"validate", FixturePath("good"), "--cycles", "0"}, "semhost: --cycles needs a number from 1 to 1000\n"},
+        {{"validate"}, "semhost: validate needs a FILE\n"},
+        {{"frobnicate"}, "semhost: unknown command \"frobnicate\"\n"},
+    };
+    for (const auto& bad : cases) {
+        SCOPED_TRACE(bad.args[0] + " " + (bad.args.size() > 1 ? bad.args[1] : ""));
+        const CommandResult result = RunCommand(bad.args);
+        EXPECT_EQ(result.code, 2);
+        EXPECT_EQ(result.err.rfind(bad.message, 0), 0u) << result.err;
+        EXPECT_EQ(result.out, "");
+    }
+}
+
+}  // namespace
