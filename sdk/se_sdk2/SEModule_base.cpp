@@ -29,12 +29,11 @@ constexpr std::int32_t kProcessRecordTag = 1002;
 // One record for every audio object of the library; see AUDIO_GET_PROCESS_RECORD.
 ProcessRecord g_process_record;
 
-// The largest pin array the module will ask for: the product target's whole
-// signed address range, so the byte count (with the array's length word) can
-// never wrap, and a native build refuses the same absurd counts.
-constexpr std::size_t kMaxPinArrayBytes = static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max());
-constexpr std::size_t kArrayLengthRoom = 2 * sizeof(std::max_align_t);
-constexpr std::size_t kMaxPins = (kMaxPinArrayBytes - kArrayLengthRoom) / sizeof(SEPin);
+// The most pins the module makes for one object. A module declares a handful
+// of pins; a larger count is a broken answer, and constructing an array of
+// millions of pins would take seconds and most of a 32-bit address space.
+// The byte count stays far below any size that could wrap.
+constexpr std::size_t kMaxPins = 1 << 16;
 
 MemberFunctionWords WordsOf(ProcessFunction routine) {
     MemberFunctionWords words;
@@ -139,6 +138,7 @@ HostResult SEModule_base::Dispatch(std::int32_t opcode, std::int32_t index, std:
         // The host's own record, not cleared: fields the module does not
         // write keep what the host put there.
         SEPinProperties* properties = static_cast<SEPinProperties*>(ptr);
+        if (properties == nullptr) break;  // no record to declare into: refused
         result = GetPinProperties(index, properties) ? 1 : 0;
         if (!KeepsPatchStoreRule(*properties))
             platform::ReportAssertion(kPatchStoreExpression, kSourceFile, kLinePatchStore);
@@ -289,5 +289,6 @@ HostResult SE_CALL AudioDispatchEntry(void* record, std::int32_t opcode, std::in
 }
 
 void SE_CALL AudioEventEntry(void* object, ModuleEvent* event) {
+    if (event == nullptr) return;  // nothing to deliver
     static_cast<SEModule_base*>(object)->HandleEvent(event);
 }

@@ -37,10 +37,12 @@ void SEPin::Init(SEModule_base* module, std::int32_t index, std::int32_t datatyp
         m_variable = &m_storage;  // zero, as cleared above
         break;
     case DT_FSAMPLE:
+        // The pin is complete (with no buffer yet) before the host is asked:
+        // the host may call into the module before it answers.
+        m_variable = &m_storage;
         // The buffer's address is asked once; the pin keeps it.
         m_storage.sample_buffer =
             reinterpret_cast<float*>(m_module->CallHost(AUDIO_HOST_GET_PIN_BUFFER, index, 0, nullptr, 0.0f));
-        m_variable = &m_storage;
         break;
     default:
         break;  // no value of the pin's own: m_variable stays null
@@ -80,7 +82,11 @@ float SEPin::CurrentSample() {
     const std::uint32_t now = m_module->SampleClock();
     const float* buffer = *static_cast<float* const*>(m_variable);
     if (buffer == nullptr) return 0.0f;  // the host gave no buffer
-    return buffer[now - block_start];
+    // The buffer holds one block: a clock outside it would read past its end.
+    const std::uint32_t offset = now - block_start;
+    const std::int32_t block_size = m_module->BlockSize();
+    if (block_size <= 0 || offset >= static_cast<std::uint32_t>(block_size)) return 0.0f;
+    return buffer[offset];
 }
 
 void* SEPin::operator new[](std::size_t size, const std::nothrow_t&) noexcept { return std::malloc(size); }
