@@ -17,7 +17,8 @@ constexpr int kLineCallHostWithoutCallback = 134;
 constexpr std::int32_t kMaxWideTextUnits = 1 << 20;
 
 // The handle behind GetPin: one for the whole process, never reset.
-GuiPinRef g_shared_pin(0, nullptr);
+// Constant-initialised, so no code runs for it when the library loads.
+constinit GuiPinRef g_shared_pin(0, nullptr);
 
 }  // namespace
 

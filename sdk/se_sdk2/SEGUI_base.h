@@ -20,7 +20,7 @@ class SEGUI_base;
 // value: every read asks the host again.
 class GuiPinRef {
 public:
-    GuiPinRef(std::int32_t index, SEGUI_base* owner) : m_index(index), m_owner(owner) {}
+    constexpr GuiPinRef(std::int32_t index, SEGUI_base* owner) : m_index(index), m_owner(owner) {}
 
     std::int32_t GetIndex() const { return m_index; }
     SEGUI_base* GetOwner() const { return m_owner; }
