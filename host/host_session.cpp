@@ -96,6 +96,10 @@ HostSession::~HostSession() {
     if (g_session == this) g_session = nullptr;
 }
 
+void HostSession::RemoveObserver(SessionObserver* observer) {
+    m_observers.erase(std::remove(m_observers.begin(), m_observers.end(), observer), m_observers.end());
+}
+
 // --------------------------------------------------------------------------
 // Calls into the module
 // --------------------------------------------------------------------------

@@ -107,6 +107,7 @@ public:
     HostSession& operator=(const HostSession&) = delete;
 
     void AddObserver(SessionObserver* observer) { m_observers.push_back(observer); }
+    void RemoveObserver(SessionObserver* observer);
 
     // --- Library entry points (guarded) ---
     // getModuleProperties(index); false on refusal or fault.

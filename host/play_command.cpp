@@ -59,6 +59,12 @@ int RunPlay(const std::string& file, const std::string& script_path, std::ostrea
     session.RestartLabels();
     Timeline timeline(out, session);
     session.AddObserver(&timeline);
+    // The session outlives the timeline and may still close objects.
+    struct Detach {
+        HostSession& session;
+        Timeline& timeline;
+        ~Detach() { session.RemoveObserver(&timeline); }
+    } detach{session, timeline};
 
     // Start the module as a host does: the audio side opened and run once,
     // then one GUI object opened with a false flag, as for a new panel.
@@ -88,7 +94,7 @@ int RunPlay(const std::string& file, const std::string& script_path, std::ostrea
     }
     if (session.faulted()) return EXIT_CRASHED;
 
-    timeline.Heading("end of the session");
+    timeline.Heading(result == EXIT_OK ? "end of the session" : "end of the session after the failed expectation");
     for (HostedObject* object : session.Objects(ObjectKind::Gui)) session.Close(*object);
     for (HostedObject* object : session.Objects(ObjectKind::Audio)) session.Close(*object);
     if (session.faulted()) return ReportFault(session, file, err);
