@@ -245,7 +245,7 @@ bool SEModule_base::QueryPinProperties(std::int32_t index, SEPinProperties* prop
 
 HostResult SEModule_base::AddEvent(std::uint32_t p_time_stamp, std::int32_t event_type, std::int32_t param_a,
                                    std::int32_t param_b, std::intptr_t param_ptr) {
-    if (SampleClock() > p_time_stamp) {
+    if (SampleClockBefore(p_time_stamp, SampleClock())) {
         platform::ReportAssertion("p_time_stamp >= SampleClock()", kSourceFile, kLineEventInThePast);
         return 0;  // a report that returns sends nothing: the host never gets an event in the past
     }

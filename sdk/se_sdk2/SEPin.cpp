@@ -54,7 +54,7 @@ HostResult SEPin::SendPinData(void* ptr, std::int32_t value) {
 }
 
 HostResult SEPin::TransmitStatus(std::uint32_t sampleclock, std::int32_t status) {
-    if (m_module->SampleClock() > sampleclock) {
+    if (SampleClockBefore(sampleclock, m_module->SampleClock())) {
         platform::ReportAssertion("sampleclock >= m_module->SampleClock()", kSourceFile,
                                   kLineStatusInThePast);
         return 0;  // a report that returns sends nothing: the host never gets a status in the past
