@@ -131,6 +131,7 @@ bool HostSession::CallModule(const HostedObject* target, const std::string& what
         returned = host_platform::RunGuarded(body, fault);
         watchdog::Disarm();
         m_depth = 0;
+        m_runaway = false;
     } else {
         ++m_depth;
         m_running.push_back(description);
@@ -403,9 +404,14 @@ std::string HostSession::PinLabel(int pin) const {
 }
 
 void HostSession::DeliverPinChange(int pin) {
+    // Once runaway, nothing more is delivered until the host's own call
+    // returns: with several GUI objects each level would multiply the calls.
+    if (m_runaway) return;
     if (m_depth > kMaxNesting) {
+        m_runaway = true;
         Report(Violation::RunawayNesting, "pin changes nested more than " + std::to_string(kMaxNesting) +
-                                              " deep (a module that writes pins on their own change without end)");
+                                              " deep (a module that writes pins on their own change without end; " +
+                                              "during " + Running() + ")");
         return;
     }
     for (HostedObject* gui : Objects(ObjectKind::Gui)) {

@@ -185,6 +185,7 @@ private:
     std::vector<HostedObject*> m_active;  // the objects the host is calling, innermost last
     std::vector<std::string> m_running;   // what the host is calling, innermost last
     int m_depth = 0;
+    bool m_runaway = false;  // pin changes nested too deep inside the current host call
     int m_next_audio = 1;
     int m_next_gui = 1;
 

@@ -50,6 +50,39 @@ TEST(Validate, PinGapFailsTheDeclarationCheck) {
     EXPECT_EQ(LineStartingWith(result.out, "FAIL  pin declarations: "),
               "FAIL  pin declarations: a gap in the pin table: pin 2 is not declared, but pin 3 is")
         << result.out;
+    // The host never learned of pins 2 and 3, so the module's use of them
+    // breaks the host contract too.
+    EXPECT_EQ(LineStartingWith(result.out, "FAIL  callback arguments: ")
+                  .rfind("FAIL  callback arguments: GUI_HOST_GET_PIN_VALUE for pin 2, which the module did not "
+                         "declare (2 pins; during GUI_PIN_CHANGED \"Mouse Down\" on gui#",
+                         0),
+              0u)
+        << result.out;
+}
+
+TEST(Validate, EachContractBreachFailsItsOwnCheck) {
+    const struct {
+        const char* fault;
+        const char* failed_line;
+    } cases[] = {
+        {"unknown_opcode", "FAIL  callback opcodes: gui#"},
+        {"identity_changes", "FAIL  identity texts unchanged: the identity text name changed from \"Fixture\" to "
+                             "\"fixture\" after GUI_IDLE on gui#"},
+        {"pin_record_overrun", "FAIL  pin declarations: pin 0: the module wrote past the end of the "},
+        {"runaway", "FAIL  callback arguments: pin changes nested more than 16 deep"},
+    };
+    for (const auto& breach : cases) {
+        SCOPED_TRACE(breach.fault);
+        const CommandResult result = Validate(breach.fault);
+        EXPECT_EQ(result.code, 1) << result.out << result.err;
+        EXPECT_NE(LineStartingWith(result.out, breach.failed_line), "") << result.out;
+        EXPECT_NE(result.out.find("14 passed, 1 failed"), std::string::npos) << result.out;
+    }
+    const CommandResult unknown = Validate("unknown_opcode");
+    EXPECT_NE(LineStartingWith(unknown.out, "FAIL  callback opcodes: ")
+                  .find("called back with opcode 99, which the GUI side does not have (during GUI_IDLE on gui#"),
+              std::string::npos)
+        << unknown.out;
 }
 
 TEST(Validate, CallbackWithAnotherObjectsRecordIsCaught) {
