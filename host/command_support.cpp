@@ -21,12 +21,13 @@ int ProbeModule(HostSession& session, const std::string& file, ModuleIdentity& i
     const bool named = session.GetModuleProperties(0, properties);
     if (session.faulted()) return ReportFault(session, file, err);
     if (!named) {
-        err << "semhost: " << file << ": getModuleProperties(0) returned false: the library names no module\n";
+        err << "semhost: " << file
+            << ": getModuleProperties(0) returned false: the library names no module\n";
         return EXIT_BAD_INPUT;
     }
     if (properties.name == nullptr || properties.id == nullptr) {
-        err << "semhost: " << file << ": getModuleProperties(0) gave a null " << (properties.name ? "id" : "name")
-            << '\n';
+        err << "semhost: " << file << ": getModuleProperties(0) gave a null "
+            << (properties.name ? "id" : "name") << '\n';
         return EXIT_BAD_INPUT;
     }
     std::string fault;
@@ -39,7 +40,8 @@ int ProbeModule(HostSession& session, const std::string& file, ModuleIdentity& i
         },
         fault);
     if (!readable) {
-        err << "semhost: " << file << ": getModuleProperties(0) gave texts that cannot be read (" << fault << ")\n";
+        err << "semhost: " << file << ": getModuleProperties(0) gave texts that cannot be read (" << fault
+            << ")\n";
         return EXIT_BAD_INPUT;
     }
     identity.flags = properties.flags;

@@ -18,7 +18,8 @@ enum ExitCode {
 };
 
 int RunInfo(const std::string& file, std::ostream& out, std::ostream& err);
-int RunValidate(const std::string& file, const ValidateOptions& options, std::ostream& out, std::ostream& err);
+int RunValidate(const std::string& file, const ValidateOptions& options, std::ostream& out,
+                std::ostream& err);
 // An empty script path plays the built-in demo.
 int RunPlay(const std::string& file, const std::string& script_path, std::ostream& out, std::ostream& err);
 

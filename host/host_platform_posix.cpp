@@ -60,12 +60,18 @@ void InstallFaultHandlers() {
 
 std::string SignalText(int signal_number) {
     switch (signal_number) {
-    case SIGSEGV: return "SIGSEGV (invalid memory access)";
-    case SIGBUS: return "SIGBUS (bus error)";
-    case SIGILL: return "SIGILL (illegal instruction)";
-    case SIGFPE: return "SIGFPE (arithmetic fault)";
-    case SIGABRT: return "SIGABRT (aborted, as by an assertion report)";
-    default: return "signal " + std::to_string(signal_number);
+    case SIGSEGV:
+        return "SIGSEGV (invalid memory access)";
+    case SIGBUS:
+        return "SIGBUS (bus error)";
+    case SIGILL:
+        return "SIGILL (illegal instruction)";
+    case SIGFPE:
+        return "SIGFPE (arithmetic fault)";
+    case SIGABRT:
+        return "SIGABRT (aborted, as by an assertion report)";
+    default:
+        return "signal " + std::to_string(signal_number);
     }
 }
 

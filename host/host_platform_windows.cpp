@@ -82,11 +82,16 @@ LONG WINAPI OnUnhandledException(EXCEPTION_POINTERS* exception) {
 
 std::string FaultText(DWORD code) {
     switch (code) {
-    case 0: return "abort (as by an assertion report)";
-    case EXCEPTION_ACCESS_VIOLATION: return "access violation (invalid memory access)";
-    case EXCEPTION_STACK_OVERFLOW: return "stack overflow";
-    case EXCEPTION_ILLEGAL_INSTRUCTION: return "illegal instruction";
-    case EXCEPTION_INT_DIVIDE_BY_ZERO: return "integer division by zero";
+    case 0:
+        return "abort (as by an assertion report)";
+    case EXCEPTION_ACCESS_VIOLATION:
+        return "access violation (invalid memory access)";
+    case EXCEPTION_STACK_OVERFLOW:
+        return "stack overflow";
+    case EXCEPTION_ILLEGAL_INSTRUCTION:
+        return "illegal instruction";
+    case EXCEPTION_INT_DIVIDE_BY_ZERO:
+        return "integer division by zero";
     default: {
         char text[48];
         std::snprintf(text, sizeof text, "exception 0x%08lX", static_cast<unsigned long>(code));

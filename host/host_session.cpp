@@ -53,17 +53,21 @@ float BitsFloat(std::uint32_t bits) {
     return value;
 }
 
-std::string GuiCallWhat(const HostSession& session, std::int32_t opcode, std::int32_t index, std::int32_t value) {
+std::string GuiCallWhat(const HostSession& session, std::int32_t opcode, std::int32_t index,
+                        std::int32_t value) {
     std::string what = protocol_names::GuiDispatchOpcode(opcode);
     switch (opcode) {
-    case GUI_OPEN: return what + (index == 1 ? " (flag true)" : " (flag false)");
+    case GUI_OPEN:
+        return what + (index == 1 ? " (flag true)" : " (flag false)");
     case GUI_CLOSE:
-    case GUI_IDLE: return what;
+    case GUI_IDLE:
+        return what;
     case GUI_PIN_CHANGED:
         if (index >= 0 && index < static_cast<int>(session.pins().size()))
             return what + " \"" + session.pins()[index].name + "\"";
         return what + " pin " + std::to_string(index);
-    default: return what + " " + std::to_string(index) + ", " + std::to_string(value);
+    default:
+        return what + " " + std::to_string(index) + ", " + std::to_string(value);
     }
 }
 
@@ -73,13 +77,17 @@ std::string AudioCallWhat(std::int32_t opcode, std::int32_t index, std::int32_t 
     switch (opcode) {
     case AUDIO_OPEN:
     case AUDIO_CLOSE:
-    case AUDIO_GET_PROCESS_RECORD: return what;
+    case AUDIO_GET_PROCESS_RECORD:
+        return what;
     case AUDIO_SET_SAMPLE_RATE:
         std::snprintf(number, sizeof number, " %g", static_cast<double>(opt));
         return what + number;
-    case AUDIO_SET_BLOCK_SIZE: return what + " " + std::to_string(value);
-    case AUDIO_GET_PIN_PROPERTIES: return what + " " + std::to_string(index);
-    default: return what + " " + std::to_string(index) + ", " + std::to_string(value);
+    case AUDIO_SET_BLOCK_SIZE:
+        return what + " " + std::to_string(value);
+    case AUDIO_GET_PIN_PROPERTIES:
+        return what + " " + std::to_string(index);
+    default:
+        return what + " " + std::to_string(index) + ", " + std::to_string(value);
     }
 }
 
@@ -168,7 +176,8 @@ void* HostSession::MakeModule(std::int32_t index, std::int32_t type, std::intptr
                               : type == MT_GUI ? std::string("MT_GUI")
                                                : std::to_string(type)) +
                              ")";
-    CallModule(nullptr, what, [&] { record = m_library.make_module(index, type, &HostSession::Callback, host_value); });
+    CallModule(nullptr, what,
+               [&] { record = m_library.make_module(index, type, &HostSession::Callback, host_value); });
     return record;
 }
 
@@ -236,10 +245,10 @@ void HostSession::RestartLabels() {
 }
 
 HostedObject* HostSession::Create(ObjectKind kind, std::string& problem) {
-    // A host value the module cannot mistake for anything else: the next
-    // object's number in the top byte, a fixed pattern below.
-    const std::intptr_t host_value =
-        static_cast<std::intptr_t>(0x5E000000 + ((m_next_audio + m_next_gui) << 12) + (kind == ObjectKind::Gui ? 2 : 1));
+    // A host value of its own for every object, so that a record showing
+    // another object's value (or none) stands out.
+    const std::intptr_t host_value = static_cast<std::intptr_t>(
+        0x5E000000 + ((m_next_audio + m_next_gui) << 12) + (kind == ObjectKind::Gui ? 2 : 1));
     const std::int32_t type = kind == ObjectKind::Gui ? MT_GUI : MT_AUDIO;
     void* record = MakeModule(0, type, host_value);
     if (faulted()) {
@@ -247,8 +256,10 @@ HostedObject* HostSession::Create(ObjectKind kind, std::string& problem) {
         return nullptr;
     }
     std::string fault;
-    const bool readable = host_platform::RunGuarded([&] { problem = CheckNewRecord(kind, record, host_value); }, fault);
-    const std::string call = std::string("makeModule(0, ") + (kind == ObjectKind::Gui ? "MT_GUI" : "MT_AUDIO") + ")";
+    const bool readable =
+        host_platform::RunGuarded([&] { problem = CheckNewRecord(kind, record, host_value); }, fault);
+    const std::string call =
+        std::string("makeModule(0, ") + (kind == ObjectKind::Gui ? "MT_GUI" : "MT_AUDIO") + ")";
     if (!readable) {
         problem = call + " returned a record that cannot be read (" + fault + ")";
         return nullptr;
@@ -268,26 +279,30 @@ void HostSession::WatchIdentity(const ModuleProperties& properties) {
         if (address != nullptr) m_identity.push_back({address, BoundedText(address), field});
 }
 
-HostResult HostSession::Dispatch(HostedObject& target, std::int32_t opcode, std::int32_t index, std::int32_t value,
-                                 void* ptr, float opt) {
+HostResult HostSession::Dispatch(HostedObject& target, std::int32_t opcode, std::int32_t index,
+                                 std::int32_t value, void* ptr, float opt) {
     const bool gui = target.kind == ObjectKind::Gui;
-    const std::string what = gui ? GuiCallWhat(*this, opcode, index, value) : AudioCallWhat(opcode, index, value, opt);
+    const std::string what =
+        gui ? GuiCallWhat(*this, opcode, index, value) : AudioCallWhat(opcode, index, value, opt);
     if (!gui && opcode == AUDIO_SET_BLOCK_SIZE) m_block_size = std::clamp(value, 1, kMaxBlockSize);
     HostResult result = 0;
     void* record = target.record;
-    const PlugDispatcher dispatcher = gui ? target.gui_record()->dispatcher : target.audio_record()->dispatcher;
+    const PlugDispatcher dispatcher =
+        gui ? target.gui_record()->dispatcher : target.audio_record()->dispatcher;
     CallModule(&target, what, [&] { result = dispatcher(record, opcode, index, value, ptr, opt); });
     return result;
 }
 
 HostResult HostSession::Close(HostedObject& target) {
     target.closing = true;
-    const std::int32_t close = target.kind == ObjectKind::Gui ? std::int32_t{GUI_CLOSE} : std::int32_t{AUDIO_CLOSE};
+    const std::int32_t close =
+        target.kind == ObjectKind::Gui ? std::int32_t{GUI_CLOSE} : std::int32_t{AUDIO_CLOSE};
     const HostResult result = Dispatch(target, close);
     // The record died with the object; forget it even after a fault.
-    m_objects.erase(std::remove_if(m_objects.begin(), m_objects.end(),
-                                   [&](const std::unique_ptr<HostedObject>& held) { return held.get() == &target; }),
-                    m_objects.end());
+    m_objects.erase(
+        std::remove_if(m_objects.begin(), m_objects.end(),
+                       [&](const std::unique_ptr<HostedObject>& held) { return held.get() == &target; }),
+        m_objects.end());
     return result;
 }
 
@@ -309,19 +324,19 @@ int HostSession::Process(HostedObject& audio, int blocks) {
         // the sample clock at its own time stamp.
         const std::uint32_t block_end = audio.block_start + static_cast<std::uint32_t>(m_block_size);
         for (;;) {
-            auto due = std::min_element(audio.pending_events.begin(), audio.pending_events.end(),
-                                        [](const ModuleEvent& a, const ModuleEvent& b) {
-                                            return a.time_stamp < b.time_stamp;
-                                        });
+            auto due = std::min_element(
+                audio.pending_events.begin(), audio.pending_events.end(),
+                [](const ModuleEvent& a, const ModuleEvent& b) { return a.time_stamp < b.time_stamp; });
             if (due == audio.pending_events.end() || due->time_stamp >= block_end || faulted()) break;
             ModuleEvent event = *due;
             audio.pending_events.erase(due);
             m_sample_clock = event.time_stamp;
             const EventRoutine handler = audio.audio_record()->event_handler;
             void* event_object = audio.audio_record()->object;
-            CallModule(&audio, "event type " + std::to_string(event.event_type) + " at " +
-                                   std::to_string(event.time_stamp),
-                       [&] { handler(event_object, &event); });
+            CallModule(
+                &audio,
+                "event type " + std::to_string(event.event_type) + " at " + std::to_string(event.time_stamp),
+                [&] { handler(event_object, &event); });
         }
         audio.block_start = block_end;
         m_sample_clock = block_end;
@@ -363,7 +378,8 @@ void HostSession::ReadPinTable(HostedObject& audio, std::vector<std::string>& pr
             pin.name = BoundedText(record.properties.name);
         }
         m_pins.push_back(pin);
-        if (number == kMaxPins - 1) problems.push_back("more than " + std::to_string(kMaxPins) + " pins declared");
+        if (number == kMaxPins - 1)
+            problems.push_back("more than " + std::to_string(kMaxPins) + " pins declared");
     }
     m_pin_bits.assign(m_pins.size(), 0);
     m_pin_texts.assign(m_pins.size(), std::string());
@@ -409,9 +425,10 @@ void HostSession::DeliverPinChange(int pin) {
     if (m_runaway) return;
     if (m_depth > kMaxNesting) {
         m_runaway = true;
-        Report(Violation::RunawayNesting, "pin changes nested more than " + std::to_string(kMaxNesting) +
-                                              " deep (a module that writes pins on their own change without end; " +
-                                              "during " + Running() + ")");
+        Report(Violation::RunawayNesting,
+               "pin changes nested more than " + std::to_string(kMaxNesting) +
+                   " deep (a module that writes pins on their own change without end; " + "during " +
+                   Running() + ")");
         return;
     }
     for (HostedObject* gui : Objects(ObjectKind::Gui)) {
@@ -457,11 +474,13 @@ void HostSession::CheckRecords(const std::string& after) {
             dispatcher = gui.dispatcher;
         } else {
             const AudioPlugRecord& audio = *hosted.audio_record();
-            magic = audio.magic, version = audio.version, host_value = audio.host_value, object = audio.object;
+            magic = audio.magic, version = audio.version, host_value = audio.host_value,
+            object = audio.object;
             dispatcher = audio.dispatcher;
         }
         std::string changed;
-        if (magic != hosted.magic) changed = "magic " + Hex32(hosted.magic) + " -> " + Hex32(magic);
+        if (magic != hosted.magic)
+            changed = "magic " + Hex32(hosted.magic) + " -> " + Hex32(magic);
         else if (version != hosted.version)
             changed = "version " + std::to_string(hosted.version) + " -> " + std::to_string(version);
         else if (host_value != hosted.record_host_value)
@@ -483,10 +502,23 @@ void HostSession::CheckRecords(const std::string& after) {
 
 void HostSession::CheckIdentity(const std::string& after) {
     for (WatchedText& watched : m_identity) {
-        const std::string now = BoundedText(watched.address);
+        std::string now;
+        std::string fault;
+        // Inside a call the outer guard catches a fault; after the host's
+        // own call returned, this read needs a guard of its own.
+        const auto read = [&] { now = BoundedText(watched.address); };
+        if (m_depth == 0 && !host_platform::RunGuarded(read, fault)) {
+            Report(Violation::IdentityChanged, std::string("the identity text ") + watched.field +
+                                                   " cannot be read any more (" + fault + ") after " + after);
+            watched.address = "";
+            watched.copy.clear();
+            continue;
+        }
+        if (m_depth != 0) read();
         if (now == watched.copy) continue;
-        Report(Violation::IdentityChanged, std::string("the identity text ") + watched.field + " changed from \"" +
-                                               watched.copy + "\" to \"" + now + "\" after " + after);
+        Report(Violation::IdentityChanged, std::string("the identity text ") + watched.field +
+                                               " changed from \"" + watched.copy + "\" to \"" + now +
+                                               "\" after " + after);
         watched.copy = now;
     }
 }
@@ -495,8 +527,8 @@ void HostSession::CheckIdentity(const std::string& after) {
 // The host callback
 // --------------------------------------------------------------------------
 
-HostResult SE_CALL HostSession::Callback(void* record, std::int32_t opcode, std::int32_t index, std::int32_t value,
-                                         void* ptr, float opt) {
+HostResult SE_CALL HostSession::Callback(void* record, std::int32_t opcode, std::int32_t index,
+                                         std::int32_t value, void* ptr, float opt) {
     // Nothing may unwind into the module's frames.
     try {
         if (g_session == nullptr) return 0;
@@ -508,18 +540,22 @@ HostResult SE_CALL HostSession::Callback(void* record, std::int32_t opcode, std:
     }
 }
 
-HostResult HostSession::HandleCallback(void* record, std::int32_t opcode, std::int32_t index, std::int32_t value,
-                                       void* ptr, float opt) {
+HostResult HostSession::HandleCallback(void* record, std::int32_t opcode, std::int32_t index,
+                                       std::int32_t value, void* ptr, float opt) {
     ++m_callbacks;
     HostedObject* owner = FindObject(record);
     HostedObject* running = m_active.empty() ? nullptr : m_active.back();
-    const ObjectKind side = owner != nullptr ? owner->kind : running != nullptr ? running->kind : ObjectKind::Gui;
+    const ObjectKind side = owner != nullptr     ? owner->kind
+                            : running != nullptr ? running->kind
+                                                 : ObjectKind::Gui;
     const std::string opcode_name = side == ObjectKind::Gui ? protocol_names::GuiCallbackOpcode(opcode)
                                                             : protocol_names::AudioCallbackOpcode(opcode);
     if (running == nullptr) {
-        const std::string during = m_running.empty() ? std::string("while the host was not calling the module")
-                                                     : "during " + m_running.back();
-        Report(Violation::ForeignRecord, opcode_name + " " + during + ", before the host had an object to answer");
+        const std::string during = m_running.empty()
+                                       ? std::string("while the host was not calling the module")
+                                       : "during " + m_running.back();
+        Report(Violation::ForeignRecord,
+               opcode_name + " " + during + ", before the host had an object to answer");
         if (owner == nullptr) return 0;
     } else if (owner != running) {
         Report(Violation::ForeignRecord,
@@ -550,7 +586,7 @@ HostResult HostSession::HandleCallback(void* record, std::int32_t opcode, std::i
                                              (caller.kind == ObjectKind::Gui ? "GUI" : "audio") +
                                              " side does not have (during " + Running() + ")");
     } else if (caller.kind == ObjectKind::Gui) {
-        event.result = HandleGui(caller, event, changed_pins);
+        event.result = HandleGui(event, changed_pins);
     } else {
         event.result = HandleAudio(caller, event);
     }
@@ -562,14 +598,13 @@ HostResult HostSession::HandleCallback(void* record, std::int32_t opcode, std::i
 
 bool HostSession::CheckPinIndex(const CallbackEvent& event, const std::string& opcode_name) {
     if (event.index >= 0 && event.index < static_cast<int>(m_pins.size())) return true;
-    Report(Violation::BadArguments, opcode_name + " for pin " + std::to_string(event.index) + ", which the module " +
-                                        "did not declare (" + std::to_string(m_pins.size()) + " pins; during " +
-                                        Running() + ")");
+    Report(Violation::BadArguments, opcode_name + " for pin " + std::to_string(event.index) +
+                                        ", which the module " + "did not declare (" +
+                                        std::to_string(m_pins.size()) + " pins; during " + Running() + ")");
     return false;
 }
 
-HostResult HostSession::HandleGui(HostedObject& caller, CallbackEvent& event, std::vector<int>& changed_pins) {
-    (void)caller;
+HostResult HostSession::HandleGui(CallbackEvent& event, std::vector<int>& changed_pins) {
     const std::string opcode_name = protocol_names::GuiCallbackOpcode(event.opcode);
     const std::string during = " (during " + Running() + ")";
     switch (event.opcode) {
@@ -594,7 +629,8 @@ HostResult HostSession::HandleGui(HostedObject& caller, CallbackEvent& event, st
             bits = FloatBits(event.opt);
             if (event.value != 0)
                 Report(Violation::BadArguments, opcode_name + " for float pin " + PinLabel(event.index) +
-                                                    " with a nonzero value " + std::to_string(event.value) + during);
+                                                    " with a nonzero value " + std::to_string(event.value) +
+                                                    during);
         } else {
             bits = static_cast<std::uint32_t>(event.value);
             if (FloatBits(event.opt) != 0)
@@ -636,8 +672,8 @@ HostResult HostSession::HandleGui(HostedObject& caller, CallbackEvent& event, st
         const std::int32_t units = static_cast<std::int32_t>(text.size()) + 1;
         if (event.ptr == nullptr) return units;
         if (event.value <= 0) {
-            Report(Violation::BadArguments, opcode_name + " with a buffer of " + std::to_string(event.value) +
-                                                " units" + during);
+            Report(Violation::BadArguments,
+                   opcode_name + " with a buffer of " + std::to_string(event.value) + " units" + during);
             return units;
         }
         // Bytes are taken as Latin-1, one 16-bit unit each.
@@ -667,7 +703,8 @@ HostResult HostSession::HandleAudio(HostedObject& caller, CallbackEvent& event) 
         const auto clock = static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(event.ptr));
         if (clock < m_sample_clock)
             Report(Violation::BadArguments, opcode_name + " at sample clock " + std::to_string(clock) +
-                                                ", before the current " + std::to_string(m_sample_clock) + during);
+                                                ", before the current " + std::to_string(m_sample_clock) +
+                                                during);
         return 0;
     }
     case AUDIO_HOST_GET_PIN_BUFFER: {
@@ -692,8 +729,9 @@ HostResult HostSession::HandleAudio(HostedObject& caller, CallbackEvent& event) 
         ModuleEvent queued;
         std::memcpy(&queued, event.ptr, sizeof queued);
         if (queued.time_stamp < m_sample_clock) {
-            Report(Violation::BadArguments, opcode_name + " for sample clock " + std::to_string(queued.time_stamp) +
-                                                ", before the current " + std::to_string(m_sample_clock) + during);
+            Report(Violation::BadArguments, opcode_name + " for sample clock " +
+                                                std::to_string(queued.time_stamp) + ", before the current " +
+                                                std::to_string(m_sample_clock) + during);
             return 0;
         }
         caller.pending_events.push_back(queued);

@@ -69,8 +69,8 @@ enum class Violation {
 // A call from the host into the module.
 struct HostCallEvent {
     const HostedObject* target = nullptr;  // null for the library's entry points
-    std::string what;                       // opcode name and arguments, readable
-    int depth = 0;                          // 0 for a call the host starts itself
+    std::string what;                      // opcode name and arguments, readable
+    int depth = 0;                         // 0 for a call the host starts itself
 };
 
 // A call from the module to the host, with the host's answer.
@@ -85,7 +85,7 @@ struct CallbackEvent {
     HostResult result = 0;
     bool has_pin_value = false;  // GET/SET_PIN_VALUE: the value read or taken
     std::uint32_t pin_bits = 0;
-    std::string text;            // text opcodes: the text read or taken
+    std::string text;  // text opcodes: the text read or taken
     int depth = 0;
 };
 
@@ -128,8 +128,8 @@ public:
     void WatchIdentity(const ModuleProperties& properties);
 
     // --- Calls through a record (guarded when outermost) ---
-    HostResult Dispatch(HostedObject& target, std::int32_t opcode, std::int32_t index = 0, std::int32_t value = 0,
-                        void* ptr = nullptr, float opt = 0.0f);
+    HostResult Dispatch(HostedObject& target, std::int32_t opcode, std::int32_t index = 0,
+                        std::int32_t value = 0, void* ptr = nullptr, float opt = 0.0f);
     // AUDIO_CLOSE or GUI_CLOSE; the object is forgotten afterwards.
     HostResult Close(HostedObject& target);
     // Runs the processing routine for `blocks` blocks, delivering the events
@@ -160,14 +160,14 @@ public:
     long host_calls() const { return m_host_calls; }
     long callbacks() const { return m_callbacks; }
 
-    static HostResult SE_CALL Callback(void* record, std::int32_t opcode, std::int32_t index, std::int32_t value,
-                                       void* ptr, float opt);
+    static HostResult SE_CALL Callback(void* record, std::int32_t opcode, std::int32_t index,
+                                       std::int32_t value, void* ptr, float opt);
 
 private:
     bool CallModule(const HostedObject* target, const std::string& what, const std::function<void()>& body);
-    HostResult HandleCallback(void* record, std::int32_t opcode, std::int32_t index, std::int32_t value, void* ptr,
-                              float opt);
-    HostResult HandleGui(HostedObject& caller, CallbackEvent& event, std::vector<int>& changed_pins);
+    HostResult HandleCallback(void* record, std::int32_t opcode, std::int32_t index, std::int32_t value,
+                              void* ptr, float opt);
+    HostResult HandleGui(CallbackEvent& event, std::vector<int>& changed_pins);
     HostResult HandleAudio(HostedObject& caller, CallbackEvent& event);
     bool CheckPinIndex(const CallbackEvent& event, const std::string& opcode_name);
     void DeliverPinChange(int pin);

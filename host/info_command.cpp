@@ -27,15 +27,18 @@ int RunInfo(const std::string& file, std::ostream& out, std::ostream& err) {
     if (session.pins().empty()) return EXIT_OK;
 
     std::size_t name_width = 4;
-    for (const PinDeclaration& pin : session.pins()) name_width = std::max(name_width, pin.name.size() + 4);  // quotes and a gap
+    for (const PinDeclaration& pin : session.pins())
+        name_width = std::max(name_width, pin.name.size() + 4);  // quotes and a gap
     const auto pad = [](const std::string& text, std::size_t width) {
         return text.size() >= width ? text + " " : text + std::string(width - text.size(), ' ');
     };
-    out << '\n' << pad("index", 7) << pad("name", name_width) << pad("direction", 11) << pad("data type", 12)
+    out << '\n'
+        << pad("index", 7) << pad("name", name_width) << pad("direction", 11) << pad("data type", 12)
         << "flags\n";
     for (const PinDeclaration& pin : session.pins()) {
         std::snprintf(hex, sizeof hex, "%5d  ", pin.index);
-        out << hex << pad("\"" + pin.name + "\"", name_width) << pad(protocol_names::Direction(pin.direction), 11)
+        out << hex << pad("\"" + pin.name + "\"", name_width)
+            << pad(protocol_names::Direction(pin.direction), 11)
             << pad(protocol_names::DataType(pin.datatype), 12) << protocol_names::PinFlags(pin.flags) << '\n';
     }
     return session.faulted() ? ReportFault(session, file, err) : EXIT_OK;

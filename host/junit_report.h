@@ -11,4 +11,5 @@ struct CheckResult {
 };
 
 // Returns false when the file cannot be written.
-bool WriteJUnitReport(const std::string& path, const std::string& suite, const std::vector<CheckResult>& results);
+bool WriteJUnitReport(const std::string& path, const std::string& suite,
+                      const std::vector<CheckResult>& results);

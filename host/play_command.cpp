@@ -55,7 +55,8 @@ int RunPlay(const std::string& file, const std::string& script_path, std::ostrea
     }
 
     out << "semhost play " << file << " (" << script.name << ")\n";
-    out << "module \"" << identity.name << "\": " << identity.about << ", " << session.pins().size() << " pins\n\n";
+    out << "module \"" << identity.name << "\": " << identity.about << ", " << session.pins().size()
+        << " pins\n\n";
     session.RestartLabels();
     Timeline timeline(out, session);
     session.AddObserver(&timeline);
@@ -94,13 +95,15 @@ int RunPlay(const std::string& file, const std::string& script_path, std::ostrea
     }
     if (session.faulted()) return EXIT_CRASHED;
 
-    timeline.Heading(result == EXIT_OK ? "end of the session" : "end of the session after the failed expectation");
+    timeline.Heading(result == EXIT_OK ? "end of the session"
+                                       : "end of the session after the failed expectation");
     for (HostedObject* object : session.Objects(ObjectKind::Gui)) session.Close(*object);
     for (HostedObject* object : session.Objects(ObjectKind::Audio)) session.Close(*object);
     if (session.faulted()) return ReportFault(session, file, err);
 
     out << "\npin values at the end:\n";
     for (const PinDeclaration& pin : session.pins())
-        out << "  \"" << pin.name << "\" = " << session.FormatPinValue(pin.index, session.PinBits(pin.index)) << '\n';
+        out << "  \"" << pin.name << "\" = " << session.FormatPinValue(pin.index, session.PinBits(pin.index))
+            << '\n';
     return result;
 }

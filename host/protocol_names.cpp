@@ -67,8 +67,9 @@ const Name kGuiCallback[] = {
 // Data type codes the format defines. Codes without a name here (1, 2, 3, 7)
 // are valid types whose pins keep no value of their own.
 const Name kDataTypes[] = {
-    {DT_SHORT, "DT_SHORT"}, {1, "type 1"},   {2, "type 2"},      {3, "type 3"}, {DT_BOOL, "DT_BOOL"},
-    {DT_FSAMPLE, "DT_FSAMPLE"}, {DT_FLOAT, "DT_FLOAT"}, {7, "type 7"}, {DT_INT, "DT_INT"},
+    {DT_SHORT, "DT_SHORT"}, {1, "type 1"},        {2, "type 2"},
+    {3, "type 3"},          {DT_BOOL, "DT_BOOL"}, {DT_FSAMPLE, "DT_FSAMPLE"},
+    {DT_FLOAT, "DT_FLOAT"}, {7, "type 7"},        {DT_INT, "DT_INT"},
 };
 
 struct FlagName {
@@ -77,7 +78,7 @@ struct FlagName {
 };
 
 const FlagName kPinFlags[] = {
-    {IO_REPEAT_LAST, "IO_REPEAT_LAST"},   {IO_PRIVATE, "IO_PRIVATE"},
+    {IO_REPEAT_LAST, "IO_REPEAT_LAST"},           {IO_PRIVATE, "IO_PRIVATE"},
     {IO_UI_COMMUNICATION, "IO_UI_COMMUNICATION"}, {IO_UI_AUDIO_PIN, "IO_UI_AUDIO_PIN"},
     {IO_PATCH_STORE, "IO_PATCH_STORE"},
 };
@@ -96,10 +97,18 @@ std::string NameOr(const char* name, const char* kind, std::int32_t code) {
 
 }  // namespace
 
-std::string AudioDispatchOpcode(std::int32_t opcode) { return NameOr(Find(kAudioDispatch, opcode), "opcode", opcode); }
-std::string GuiDispatchOpcode(std::int32_t opcode) { return NameOr(Find(kGuiDispatch, opcode), "opcode", opcode); }
-std::string AudioCallbackOpcode(std::int32_t opcode) { return NameOr(Find(kAudioCallback, opcode), "opcode", opcode); }
-std::string GuiCallbackOpcode(std::int32_t opcode) { return NameOr(Find(kGuiCallback, opcode), "opcode", opcode); }
+std::string AudioDispatchOpcode(std::int32_t opcode) {
+    return NameOr(Find(kAudioDispatch, opcode), "opcode", opcode);
+}
+std::string GuiDispatchOpcode(std::int32_t opcode) {
+    return NameOr(Find(kGuiDispatch, opcode), "opcode", opcode);
+}
+std::string AudioCallbackOpcode(std::int32_t opcode) {
+    return NameOr(Find(kAudioCallback, opcode), "opcode", opcode);
+}
+std::string GuiCallbackOpcode(std::int32_t opcode) {
+    return NameOr(Find(kGuiCallback, opcode), "opcode", opcode);
+}
 bool IsKnownAudioCallback(std::int32_t opcode) { return Find(kAudioCallback, opcode) != nullptr; }
 bool IsKnownGuiCallback(std::int32_t opcode) { return Find(kGuiCallback, opcode) != nullptr; }
 

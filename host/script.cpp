@@ -191,7 +191,8 @@ int FindPin(const std::string& text, const std::vector<ScriptPin>& pins) {
         if (pins[i].name == text) return static_cast<int>(i);
     std::string digits = text;
     if (!digits.empty() && digits[0] == '#') digits.erase(0, 1);
-    if (digits.empty() || digits.find_first_not_of("0123456789") != std::string::npos || digits.size() > 6) return -1;
+    if (digits.empty() || digits.find_first_not_of("0123456789") != std::string::npos || digits.size() > 6)
+        return -1;
     const int number = std::atoi(digits.c_str());
     return number < static_cast<int>(pins.size()) ? number : -1;
 }
@@ -199,7 +200,8 @@ int FindPin(const std::string& text, const std::vector<ScriptPin>& pins) {
 bool ValueFits(const std::string& text, const ScriptPin& pin) {
     const double value = std::strtod(text.c_str(), nullptr);
     if (pin.takes_float) return true;
-    return std::isfinite(value) && value == std::floor(value) && value >= std::numeric_limits<std::int32_t>::min() &&
+    return std::isfinite(value) && value == std::floor(value) &&
+           value >= std::numeric_limits<std::int32_t>::min() &&
            value <= std::numeric_limits<std::int32_t>::max();
 }
 
@@ -229,17 +231,19 @@ bool ParseScript(const std::string& text, const std::string& name, Script& scrip
 bool ResolveScript(Script& script, const std::vector<ScriptPin>& pins, std::string& error) {
     for (ScriptCommand& command : script.commands) {
         const std::string where = script.name + ":" + std::to_string(command.line) + ": ";
-        const bool names_pin = command.kind == ScriptCommand::Kind::Set || command.kind == ScriptCommand::Kind::Click ||
+        const bool names_pin = command.kind == ScriptCommand::Kind::Set ||
+                               command.kind == ScriptCommand::Kind::Click ||
                                command.kind == ScriptCommand::Kind::Expect;
         if (!names_pin) continue;
-        const std::string pin_text =
-            command.kind == ScriptCommand::Kind::Click && command.pin_text.empty() ? "Mouse Down" : command.pin_text;
+        const std::string pin_text = command.kind == ScriptCommand::Kind::Click && command.pin_text.empty()
+                                         ? "Mouse Down"
+                                         : command.pin_text;
         command.pin = FindPin(pin_text, pins);
         if (command.pin < 0) {
             std::string known;
             for (const ScriptPin& pin : pins) known += (known.empty() ? "\"" : ", \"") + pin.name + "\"";
-            error = where + "the module has no pin \"" + pin_text + "\" (its pins: " +
-                    (known.empty() ? "none" : known) + ")";
+            error = where + "the module has no pin \"" + pin_text +
+                    "\" (its pins: " + (known.empty() ? "none" : known) + ")";
             return false;
         }
         const ScriptPin& pin = pins[command.pin];

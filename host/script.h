@@ -21,15 +21,15 @@ struct ScriptCommand {
 
     Kind kind = Kind::Idle;
     int line = 0;
-    std::string pin_text;     // the pin as written; empty for a plain `click`
-    int pin = -1;             // resolved against the module's pins
-    std::string value_text;   // set, expect: the value as written
-    std::string high_text;    // expect with a range: the upper end as written
+    std::string pin_text;    // the pin as written; empty for a plain `click`
+    int pin = -1;            // resolved against the module's pins
+    std::string value_text;  // set, expect: the value as written
+    std::string high_text;   // expect with a range: the upper end as written
     bool is_range = false;
-    int key = 0;              // press, release: virtual-key code
+    int key = 0;  // press, release: virtual-key code
     std::string key_name;
-    long milliseconds = 0;    // wait
-    std::string text;         // heading
+    long milliseconds = 0;  // wait
+    std::string text;       // heading
 };
 
 struct Script {

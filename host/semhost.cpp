@@ -27,13 +27,15 @@ int UsageError(const std::string& problem, std::ostream& err) {
 }
 
 bool ParseCount(const std::string& text, long low, long high, long& value) {
-    if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos || text.size() > 9) return false;
+    if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos || text.size() > 9)
+        return false;
     value = std::strtol(text.c_str(), nullptr, 10);
     return value >= low && value <= high;
 }
 
 bool ParseSeed(const std::string& text, std::uint64_t& seed) {
-    if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos || text.size() > 20) return false;
+    if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos || text.size() > 20)
+        return false;
     errno = 0;
     seed = std::strtoull(text.c_str(), nullptr, 10);
     return errno == 0;
@@ -89,7 +91,8 @@ int RunSemhost(const std::vector<std::string>& args, std::ostream& out, std::ost
     }
     if (command == "validate") return Validate(args, out, err);
     if (command == "play") {
-        if (args.size() < 2 || args.size() > 3) return UsageError("play needs a FILE and at most one SCRIPT", err);
+        if (args.size() < 2 || args.size() > 3)
+            return UsageError("play needs a FILE and at most one SCRIPT", err);
         return RunPlay(args[1], args.size() == 3 ? args[2] : std::string(), out, err);
     }
     return UsageError("unknown command \"" + command + "\"", err);

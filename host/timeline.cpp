@@ -10,7 +10,8 @@ Timeline::Timeline(std::ostream& out, const HostSession& session)
 
 long Timeline::ElapsedMs() const {
     return static_cast<long>(
-        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - m_start).count());
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - m_start)
+            .count());
 }
 
 void Timeline::Line(int depth, const std::string& text) {
@@ -60,21 +61,26 @@ std::string Timeline::DescribeCallback(const CallbackEvent& callback) const {
             if (!callback.has_pin_value) return name + " " + PinName(callback.index);
             return name + " " + PinName(callback.index) + " = " +
                    m_session.FormatPinValue(callback.index, callback.pin_bits);
-        case GUI_HOST_SET_PIN_TEXT: return name + " " + PinName(callback.index) + " = \"" + callback.text + "\"";
+        case GUI_HOST_SET_PIN_TEXT:
+            return name + " " + PinName(callback.index) + " = \"" + callback.text + "\"";
         case GUI_HOST_GET_PIN_TEXT:
         case GUI_HOST_GET_PIN_WIDE_TEXT:
             return name + " " + PinName(callback.index) + " -> \"" + callback.text + "\"";
-        case GUI_HOST_SIGNAL: return name;
+        case GUI_HOST_SIGNAL:
+            return name;
         default:
-            return name + " index " + std::to_string(callback.index) + ", value " + std::to_string(callback.value);
+            return name + " index " + std::to_string(callback.index) + ", value " +
+                   std::to_string(callback.value);
         }
     }
     switch (callback.opcode) {
     case AUDIO_HOST_GET_SAMPLE_CLOCK:
     case AUDIO_HOST_GET_PIN_COUNT:
-    case AUDIO_HOST_GET_BLOCK_START: return name + " -> " + std::to_string(callback.result);
+    case AUDIO_HOST_GET_BLOCK_START:
+        return name + " -> " + std::to_string(callback.result);
     case AUDIO_HOST_SLEEP:
-    case AUDIO_HOST_PROCESS_CHANGED: return name;
+    case AUDIO_HOST_PROCESS_CHANGED:
+        return name;
     case AUDIO_HOST_ADD_EVENT: {
         if (callback.ptr == nullptr) return name + " (no event)";
         ModuleEvent event;
@@ -83,7 +89,8 @@ std::string Timeline::DescribeCallback(const CallbackEvent& callback) const {
     }
     case AUDIO_HOST_SET_PIN_STATUS:
         return name + " pin " + std::to_string(callback.index) + " status " + std::to_string(callback.value);
-    default: return name + " pin " + std::to_string(callback.index);
+    default:
+        return name + " pin " + std::to_string(callback.index);
     }
 }
 
@@ -92,4 +99,6 @@ void Timeline::OnCallback(const CallbackEvent& callback) {
     Line(callback.depth * 2 - 1, caller + " -> host  " + DescribeCallback(callback));
 }
 
-void Timeline::OnViolation(Violation, const std::string& reason) { Line(0, "!! the host noticed: " + reason); }
+void Timeline::OnViolation(Violation, const std::string& reason) {
+    Line(0, "!! the host noticed: " + reason);
+}

@@ -1,12 +1,14 @@
 // `semhost validate FILE`: every check, one line each, then the count.
 #include "commands.h"
 
-int RunValidate(const std::string& file, const ValidateOptions& options, std::ostream& out, std::ostream& err) {
+int RunValidate(const std::string& file, const ValidateOptions& options, std::ostream& out,
+                std::ostream& err) {
     ModuleLibrary library;
     if (!LoadModuleFile(library, file, err)) return EXIT_BAD_INPUT;
     out << "semhost validate " << file << ": " << options.cycles << " cycles, seed " << options.seed << '\n';
     const std::vector<CheckResult> results = ValidateModule(library, options, out);
-    if (!options.junit_path.empty() && !WriteJUnitReport(options.junit_path, "semhost validate " + file, results)) {
+    if (!options.junit_path.empty() &&
+        !WriteJUnitReport(options.junit_path, "semhost validate " + file, results)) {
         err << "semhost: " << options.junit_path << ": cannot write the report\n";
         return EXIT_BAD_INPUT;
     }

@@ -157,12 +157,15 @@ bool Validator::CheckIdentity(std::string& detail) {
     if (properties.name == nullptr || name.empty()) problems.push_back("the name is null or empty");
     if (properties.id == nullptr || id.empty()) problems.push_back("the id is null or empty");
     if (properties.about == nullptr) problems.push_back("the about text is null");
-    if (properties.sdk_version == untouched) problems.push_back("sdk_version was not written");
-    else if (properties.sdk_version <= 0) problems.push_back("sdk_version " + std::to_string(properties.sdk_version));
+    if (properties.sdk_version == untouched)
+        problems.push_back("sdk_version was not written");
+    else if (properties.sdk_version <= 0)
+        problems.push_back("sdk_version " + std::to_string(properties.sdk_version));
     if (!Verdict(problems, detail)) return false;
     m_session.WatchIdentity(properties);
-    detail = "\"" + name + "\" (id \"" + id + "\"), about \"" + about + "\", flags " + Hex32(properties.flags) +
-             " and " + Hex32(properties.secondary_flags) + ", SDK " + std::to_string(properties.sdk_version);
+    detail = "\"" + name + "\" (id \"" + id + "\"), about \"" + about + "\", flags " +
+             Hex32(properties.flags) + " and " + Hex32(properties.secondary_flags) + ", SDK " +
+             std::to_string(properties.sdk_version);
     return true;
 }
 
@@ -257,11 +260,13 @@ bool Validator::CheckPinDeclarations(std::string& detail) {
     std::map<std::string, int> names;
     for (const PinDeclaration& pin : pins) {
         const std::string label = "pin " + std::to_string(pin.index);
-        if (pin.name.empty()) problems.push_back(label + " has an empty name");
+        if (pin.name.empty())
+            problems.push_back(label + " has an empty name");
         else if (names.count(pin.name))
-            problems.push_back(label + " has the same name as pin " + std::to_string(names[pin.name]) + ", \"" +
-                               pin.name + "\"");
-        else names[pin.name] = pin.index;
+            problems.push_back(label + " has the same name as pin " + std::to_string(names[pin.name]) +
+                               ", \"" + pin.name + "\"");
+        else
+            names[pin.name] = pin.index;
         if (pin.direction != DR_IN && pin.direction != DR_OUT)
             problems.push_back(label + " has the unknown direction " + std::to_string(pin.direction));
         if (!protocol_names::IsKnownDataType(pin.datatype))
@@ -269,8 +274,9 @@ bool Validator::CheckPinDeclarations(std::string& detail) {
         const bool patch_store_allowed = (pin.flags & IO_PATCH_STORE) == 0 || (pin.flags & IO_PRIVATE) != 0 ||
                                          pin.direction == DR_OUT || (pin.flags & IO_UI_COMMUNICATION) != 0;
         if (!patch_store_allowed)
-            problems.push_back(label + " breaks the patch-store rule: IO_PATCH_STORE on an input without "
-                                       "IO_PRIVATE or IO_UI_COMMUNICATION");
+            problems.push_back(label +
+                               " breaks the patch-store rule: IO_PATCH_STORE on an input without "
+                               "IO_PRIVATE or IO_UI_COMMUNICATION");
     }
     m_session.Close(*audio);
     detail = std::to_string(count) + " pins" +
@@ -310,10 +316,15 @@ std::uint32_t Validator::SampleValue(const PinDeclaration& pin, SplitMix64& rand
     if (pin.TakesFloat()) {
         static const float kSpecial[] = {0.0f, -0.0f, 1.0f, 0.5f, 200.0f, 200.9f, -5.0f, 1e10f, 3.0f};
         switch (random.Below(4)) {
-        case 0: return FloatBits(kSpecial[random.Below(sizeof kSpecial / sizeof kSpecial[0])]);
-        case 1: return FloatBits(static_cast<float>(random.Unit()));
-        case 2: return FloatBits(static_cast<float>(random.Unit() * 2000.0 - 1000.0));
-        default: return random.Below(20) == 0 ? FloatBits(std::nanf("")) : FloatBits(static_cast<float>(random.Below(500)));
+        case 0:
+            return FloatBits(kSpecial[random.Below(sizeof kSpecial / sizeof kSpecial[0])]);
+        case 1:
+            return FloatBits(static_cast<float>(random.Unit()));
+        case 2:
+            return FloatBits(static_cast<float>(random.Unit() * 2000.0 - 1000.0));
+        default:
+            return random.Below(20) == 0 ? FloatBits(std::nanf(""))
+                                         : FloatBits(static_cast<float>(random.Below(500)));
         }
     }
     if (pin.datatype == DT_BOOL) return random.Below(2);
@@ -328,7 +339,8 @@ bool Validator::CheckGuiLifeCycle(std::string& detail) {
         m_context = "GUI life cycle, cycle " + std::to_string(cycle);
         std::string problem;
         HostedObject* closed_flag = m_session.Create(ObjectKind::Gui, problem);
-        HostedObject* open_flag = closed_flag != nullptr ? m_session.Create(ObjectKind::Gui, problem) : nullptr;
+        HostedObject* open_flag =
+            closed_flag != nullptr ? m_session.Create(ObjectKind::Gui, problem) : nullptr;
         if (open_flag == nullptr) {
             detail = "cycle " + std::to_string(cycle) + ": " + problem;
             return false;
@@ -354,8 +366,9 @@ bool Validator::CheckGuiLifeCycle(std::string& detail) {
         m_session.Close(*closed_flag);
         if (m_session.faulted()) return false;
     }
-    detail = std::to_string(m_options.cycles) + " cycles of two objects opened with flag false and true, idle, " +
-             std::to_string(changes) + " pin changes and close";
+    detail = std::to_string(m_options.cycles) +
+             " cycles of two objects opened with flag false and true, idle, " + std::to_string(changes) +
+             " pin changes and close";
     return true;
 }
 
@@ -379,7 +392,8 @@ bool Validator::CheckRandomSession(std::string& detail) {
     bool ctrl_held = false;
     const std::vector<PinDeclaration> pins = m_session.pins();
     for (int step = 0; step < kRandomEvents && !m_session.faulted(); ++step) {
-        m_context = "random session, seed " + std::to_string(m_options.seed) + ", event " + std::to_string(step + 1);
+        m_context =
+            "random session, seed " + std::to_string(m_options.seed) + ", event " + std::to_string(step + 1);
         std::vector<HostedObject*> guis = m_session.Objects(ObjectKind::Gui);
         const int choice = random.Below(100);
         if (choice < 45) {
@@ -387,7 +401,8 @@ bool Validator::CheckRandomSession(std::string& detail) {
             const PinDeclaration& pin = pins[random.Below(static_cast<int>(pins.size()))];
             m_session.SetPin(pin.index, SampleValue(pin, random));
         } else if (choice < 60) {
-            if (!guis.empty()) m_session.Dispatch(*guis[random.Below(static_cast<int>(guis.size()))], GUI_IDLE);
+            if (!guis.empty())
+                m_session.Dispatch(*guis[random.Below(static_cast<int>(guis.size()))], GUI_IDLE);
         } else if (choice < 67) {
             ctrl_held = !ctrl_held;
             host_platform::SetKeyHeld(kVirtualKeyControl, ctrl_held);
@@ -453,8 +468,8 @@ std::vector<CheckResult> Validator::Run() {
     };
     for (std::size_t i = 0; i < checks.size(); ++i) {
         if (RunCheck(checks[i].first, checks[i].second)) continue;
-        m_out << "      the module crashed: the " << checks.size() - i - 1 << " checks after \"" << checks[i].first
-              << "\" and the checks on every call were not run\n";
+        m_out << "      the module crashed: the " << checks.size() - i - 1 << " checks after \""
+              << checks[i].first << "\" and the checks on every call were not run\n";
         host_platform::ReleaseHeldKeys();
         return m_results;
     }
@@ -465,8 +480,8 @@ std::vector<CheckResult> Validator::Run() {
         return ViolationCheck(Violation::UnknownOpcode, counted + ", every opcode known to its side", detail);
     });
     RunCheck("callback records", [&](std::string& detail) {
-        return ViolationCheck(Violation::ForeignRecord, counted + ", each with the calling object's own record",
-                              detail);
+        return ViolationCheck(Violation::ForeignRecord,
+                              counted + ", each with the calling object's own record", detail);
     });
     RunCheck("callback arguments", [&](std::string& detail) {
         if (!ViolationCheck(Violation::BadArguments, "", detail)) return false;
@@ -475,7 +490,8 @@ std::vector<CheckResult> Validator::Run() {
     });
     RunCheck("records unchanged", [&](std::string& detail) {
         return ViolationCheck(Violation::RecordChanged,
-                              "after each of " + called + ", magic, version, host_value, object and dispatcher " +
+                              "after each of " + called +
+                                  ", magic, version, host_value, object and dispatcher " +
                                   "of every record as the host first read them",
                               detail);
     });
@@ -488,7 +504,8 @@ std::vector<CheckResult> Validator::Run() {
 
 }  // namespace
 
-std::vector<CheckResult> ValidateModule(ModuleLibrary& library, const ValidateOptions& options, std::ostream& out) {
+std::vector<CheckResult> ValidateModule(ModuleLibrary& library, const ValidateOptions& options,
+                                        std::ostream& out) {
     Validator validator(library, options, out);
     std::vector<CheckResult> results = validator.Run();
     int failed = 0;

@@ -11,12 +11,13 @@
 #include <vector>
 
 struct ValidateOptions {
-    int cycles = 3;              // repetitions of each life cycle
-    bool seed_given = false;     // otherwise a seed is drawn and printed
-    std::uint64_t seed = 0;      // the random session's seed
-    std::string junit_path;      // also write a JUnit XML report here
+    int cycles = 3;           // repetitions of each life cycle
+    bool seed_given = false;  // otherwise a seed is drawn and printed
+    std::uint64_t seed = 0;   // the random session's seed
+    std::string junit_path;   // also write a JUnit XML report here
 };
 
 // Runs every check on a loaded library, printing one line per check and
 // then "N passed, N failed". Returns the checks' results in order.
-std::vector<CheckResult> ValidateModule(ModuleLibrary& library, const ValidateOptions& options, std::ostream& out);
+std::vector<CheckResult> ValidateModule(ModuleLibrary& library, const ValidateOptions& options,
+                                        std::ostream& out);

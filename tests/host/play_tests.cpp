@@ -22,7 +22,8 @@ TEST(Play, TimelineShowsHostActionsAndCallbacksWithPinNamesAndValues) {
     // writes, and the nested notification of the written pin.
     const std::size_t set = out.find("  set \"Level\" = 1.25\n");
     const std::size_t notify = out.find("  host -> gui#1  GUI_PIN_CHANGED \"Level\"\n", set);
-    const std::size_t read = out.find("    gui#1 -> host  GUI_HOST_GET_PIN_VALUE \"Level\" -> 1.25\n", notify);
+    const std::size_t read =
+        out.find("    gui#1 -> host  GUI_HOST_GET_PIN_VALUE \"Level\" -> 1.25\n", notify);
     const std::size_t write = out.find("    gui#1 -> host  GUI_HOST_SET_PIN_VALUE \"Echo\" = 2.5\n", read);
     const std::size_t nested = out.find("      host -> gui#1  GUI_PIN_CHANGED \"Echo\"\n", write);
     EXPECT_NE(set, std::string::npos) << out;
@@ -57,10 +58,13 @@ TEST(Play, BadScriptOrModuleIsOneLineAndExitCodeTwo) {
         std::string message;
     } cases[] = {
         {{"play", FixturePath("good"), syntax}, "semhost: " + syntax + ":3: unknown command \"fly\""},
-        {{"play", FixturePath("good"), unknown_pin}, "semhost: " + unknown_pin + ":1: the module has no pin \"Volume\""},
-        {{"play", FixturePath("good"), "no-such.script"}, "semhost: no-such.script: cannot read the script\n"},
+        {{"play", FixturePath("good"), unknown_pin},
+         "semhost: " + unknown_pin + ":1: the module has no pin \"Volume\""},
+        {{"play", FixturePath("good"), "no-such.script"},
+         "semhost: no-such.script: cannot read the script\n"},
         {{"play", FixturePath("wrong_magic"), fits_fixture},
-         "semhost: " + FixturePath("wrong_magic") + ": makeModule(0, MT_GUI) returned a record with magic 0x12345678"},
+         "semhost: " + FixturePath("wrong_magic") +
+             ": makeModule(0, MT_GUI) returned a record with magic 0x12345678"},
         {{"info", FixturePath("null_record")},
          "semhost: " + FixturePath("null_record") + ": makeModule(0, MT_AUDIO) returned a null record\n"},
         {{"info", FixturePath("no_make_module")},

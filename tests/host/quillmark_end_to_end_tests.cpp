@@ -15,8 +15,8 @@ TEST(Quillmark, ValidatePassesEveryCheck) {
 }
 
 TEST(Quillmark, ScriptsShowTheDoubleClickBehaviour) {
-    for (const char* name :
-         {"double_click_resets.script", "slow_clicks_do_not_reset.script", "ctrl_double_click_randomizes.script"}) {
+    for (const char* name : {"double_click_resets.script", "slow_clicks_do_not_reset.script",
+                             "ctrl_double_click_randomizes.script"}) {
         SCOPED_TRACE(name);
         const CommandResult result = RunCommand({"play", QUILLMARK_PATH, ScriptPath(name)});
         EXPECT_EQ(result.code, 0) << result.out << result.err;

@@ -58,15 +58,20 @@ TEST(ScriptParse, PinNamesWithSpacesQuotesNumbersAndComments) {
 }
 
 TEST(ScriptParse, SyntaxErrorsNameTheLine) {
-    EXPECT_EQ(ParseError("idle\nfrobnicate 3\n"),
-              "test.script:2: unknown command \"frobnicate\" (set, click, press, release, wait, idle, expect)");
+    EXPECT_EQ(
+        ParseError("idle\nfrobnicate 3\n"),
+        "test.script:2: unknown command \"frobnicate\" (set, click, press, release, wait, idle, expect)");
     EXPECT_EQ(ParseError("set Level\n"), "test.script:1: \"set\" needs a pin and a value");
     EXPECT_EQ(ParseError("set Level high\n"), "test.script:1: \"high\" is not a number");
     EXPECT_EQ(ParseError("\n\npress meta\n"), "test.script:3: unknown key \"meta\" (ctrl, shift or alt)");
-    EXPECT_EQ(ParseError("wait soon\n"), "test.script:1: \"soon\" is not a number of milliseconds from 0 to 3600000");
-    EXPECT_EQ(ParseError("wait -5\n"), "test.script:1: \"-5\" is not a number of milliseconds from 0 to 3600000");
-    EXPECT_EQ(ParseError("wait 5 s\n"), "test.script:1: \"wait\" needs a number of milliseconds, as in \"wait 500 ms\"");
-    EXPECT_EQ(ParseError("expect Level 1 .. x\n"), "test.script:1: a range is two numbers, as in \"0.2 .. 0.8\"");
+    EXPECT_EQ(ParseError("wait soon\n"),
+              "test.script:1: \"soon\" is not a number of milliseconds from 0 to 3600000");
+    EXPECT_EQ(ParseError("wait -5\n"),
+              "test.script:1: \"-5\" is not a number of milliseconds from 0 to 3600000");
+    EXPECT_EQ(ParseError("wait 5 s\n"),
+              "test.script:1: \"wait\" needs a number of milliseconds, as in \"wait 500 ms\"");
+    EXPECT_EQ(ParseError("expect Level 1 .. x\n"),
+              "test.script:1: a range is two numbers, as in \"0.2 .. 0.8\"");
     EXPECT_EQ(ParseError("set \"Level 1\n"), "test.script:1: a quote is not closed");
     EXPECT_EQ(ParseError("idle now\n"), "test.script:1: \"idle\" takes nothing more");
 }
@@ -82,7 +87,8 @@ TEST(ScriptResolve, PinsAndValuesMustFitTheModule) {
     Script unknown = Parse("idle\nset Volume 3\n");
     EXPECT_FALSE(ResolveScript(unknown, kPins, error));
     EXPECT_EQ(error,
-              "test.script:2: the module has no pin \"Volume\" (its pins: \"Mouse Down\", \"Interval (ms)\", \"Count\")");
+              "test.script:2: the module has no pin \"Volume\" (its pins: \"Mouse Down\", \"Interval (ms)\", "
+              "\"Count\")");
 
     Script fraction = Parse("set Count 1.5\n");
     EXPECT_FALSE(ResolveScript(fraction, kPins, error));

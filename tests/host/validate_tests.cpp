@@ -19,7 +19,8 @@ TEST(Validate, SoundModulePassesEveryCheck) {
     EXPECT_EQ(result.code, 0) << result.out << result.err;
     EXPECT_NE(result.out.find("15 passed, 0 failed"), std::string::npos) << result.out;
     EXPECT_EQ(result.out.find("FAIL"), std::string::npos) << result.out;
-    EXPECT_NE(LineStartingWith(result.out, "PASS  pin declarations: 4 pins, numbered 0 to 3"), "") << result.out;
+    EXPECT_NE(LineStartingWith(result.out, "PASS  pin declarations: 4 pins, numbered 0 to 3"), "")
+        << result.out;
 }
 
 TEST(Validate, SameSeedReplaysTheSameSession) {
@@ -37,8 +38,9 @@ TEST(Validate, SameSeedReplaysTheSameSession) {
 TEST(Validate, WrongMagicFailsTheRecordCheck) {
     const CommandResult result = Validate("wrong_magic");
     EXPECT_EQ(result.code, 1);
-    EXPECT_EQ(LineStartingWith(result.out, "FAIL  GUI record: "),
-              "FAIL  GUI record: makeModule(0, MT_GUI) returned a record with magic 0x12345678, not 0x5345504D")
+    EXPECT_EQ(
+        LineStartingWith(result.out, "FAIL  GUI record: "),
+        "FAIL  GUI record: makeModule(0, MT_GUI) returned a record with magic 0x12345678, not 0x5345504D")
         << result.out;
     // The audio side is sound and says so.
     EXPECT_NE(LineStartingWith(result.out, "PASS  audio record: "), "") << result.out;
@@ -52,11 +54,12 @@ TEST(Validate, PinGapFailsTheDeclarationCheck) {
         << result.out;
     // The host never learned of pins 2 and 3, so the module's use of them
     // breaks the host contract too.
-    EXPECT_EQ(LineStartingWith(result.out, "FAIL  callback arguments: ")
-                  .rfind("FAIL  callback arguments: GUI_HOST_GET_PIN_VALUE for pin 2, which the module did not "
-                         "declare (2 pins; during GUI_PIN_CHANGED \"Mouse Down\" on gui#",
-                         0),
-              0u)
+    EXPECT_EQ(
+        LineStartingWith(result.out, "FAIL  callback arguments: ")
+            .rfind("FAIL  callback arguments: GUI_HOST_GET_PIN_VALUE for pin 2, which the module did not "
+                   "declare (2 pins; during GUI_PIN_CHANGED \"Mouse Down\" on gui#",
+                   0),
+        0u)
         << result.out;
 }
 
@@ -66,8 +69,9 @@ TEST(Validate, EachContractBreachFailsItsOwnCheck) {
         const char* failed_line;
     } cases[] = {
         {"unknown_opcode", "FAIL  callback opcodes: gui#"},
-        {"identity_changes", "FAIL  identity texts unchanged: the identity text name changed from \"Fixture\" to "
-                             "\"fixture\" after GUI_IDLE on gui#"},
+        {"identity_changes",
+         "FAIL  identity texts unchanged: the identity text name changed from \"Fixture\" to "
+         "\"fixture\" after GUI_IDLE on gui#"},
         {"pin_record_overrun", "FAIL  pin declarations: pin 0: the module wrote past the end of the "},
         {"runaway", "FAIL  callback arguments: pin changes nested more than 16 deep"},
     };
@@ -79,9 +83,10 @@ TEST(Validate, EachContractBreachFailsItsOwnCheck) {
         EXPECT_NE(result.out.find("14 passed, 1 failed"), std::string::npos) << result.out;
     }
     const CommandResult unknown = Validate("unknown_opcode");
-    EXPECT_NE(LineStartingWith(unknown.out, "FAIL  callback opcodes: ")
-                  .find("called back with opcode 99, which the GUI side does not have (during GUI_IDLE on gui#"),
-              std::string::npos)
+    EXPECT_NE(
+        LineStartingWith(unknown.out, "FAIL  callback opcodes: ")
+            .find("called back with opcode 99, which the GUI side does not have (during GUI_IDLE on gui#"),
+        std::string::npos)
         << unknown.out;
 }
 
@@ -119,8 +124,8 @@ TEST(Validate, CrashIsAFailedCheckNamingWhatRan) {
 
 TEST(Validate, JUnitReportListsEveryCheck) {
     const std::string report = std::string(SEMHOST_SCRATCH_DIR) + "/validate-report.xml";
-    const CommandResult result =
-        RunCommand({"validate", FixturePath("foreign_callback"), "--cycles", "1", "--seed", "3", "--junit", report});
+    const CommandResult result = RunCommand(
+        {"validate", FixturePath("foreign_callback"), "--cycles", "1", "--seed", "3", "--junit", report});
     EXPECT_EQ(result.code, 1);
     std::ifstream in(report);
     std::stringstream xml;
@@ -142,7 +147,8 @@ TEST(Validate, BadInputIsOneLineAndExitCodeTwo) {
          "semhost: " + FixturePath("no_make_module") + ": lacks the export \"makeModule\"\n"},
         {{"validate", "no/such/module.sem"}, "semhost: no/such/module.sem: no such file\n"},
         {{"info", text_file}, "semhost: " + text_file + ": not a loadable library ("},
-        {{"validate", FixturePath("good"), "--cycles", "0"}, "semhost: --cycles needs a number from 1 to 1000\n"},
+        {{"validate", FixturePath("good"), "--cycles", "0"},
+         "semhost: --cycles needs a number from 1 to 1000\n"},
         {{"validate"}, "semhost: validate needs a FILE\n"},
         {{"frobnicate"}, "semhost: unknown command \"frobnicate\"\n"},
     };
