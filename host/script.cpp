@@ -263,14 +263,14 @@ expect Interval (ms) 200
 expect Random (max) 1
 set Reset Value 0.25
 set Animation Position 0.8
-set Interval (ms) 400
-# Two slow clicks, 900 ms apart, each longer than the interval: no reset.
+set Interval (ms) 1000
+# Two slow clicks, 1500 ms apart, longer than the interval: no reset.
 click
-wait 900
+wait 1500
 click
 expect Animation Position 0.8
 # A double click, 100 ms apart: the position resets to "Reset Value".
-wait 900
+wait 1500
 click
 wait 100
 click
@@ -278,7 +278,7 @@ expect Animation Position 0.25
 # A double click with Ctrl held: a random value from the range instead.
 set Random (min) 2
 set Random (max) 4
-wait 900
+wait 1500
 press ctrl
 click
 wait 100
