@@ -71,6 +71,9 @@ public:
         : m_library(library), m_options(options), m_out(out), m_session(library) {
         m_session.AddObserver(this);
     }
+    // The session, a member, closes what a failed check left open after
+    // this object's other members are gone.
+    ~Validator() override { m_session.RemoveObserver(this); }
 
     std::vector<CheckResult> Run();
 
