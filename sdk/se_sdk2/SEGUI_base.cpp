@@ -16,35 +16,14 @@ constexpr int kLineCallHostWithoutCallback = 134;
 // a broken answer, and allocating it would exhaust a 32-bit process.
 constexpr std::int32_t kMaxWideTextUnits = 1 << 20;
 
-// The handle behind GetPin: one for the whole process, never reset.
-// Constant-initialised, so no code runs for it when the library loads.
-constinit GuiPinRef g_shared_pin(0, nullptr);
-
 }  // namespace
+
+// Constant-initialised, so no code runs for it when the library loads.
+constinit GuiPinRef SEGUI_base::s_shared_pin(0, nullptr);
 
 // ---------------------------------------------------------------------------
 // GuiPinRef
 // ---------------------------------------------------------------------------
-
-std::int32_t GuiPinRef::GetValueInt() const {
-    std::int32_t slot = 0;  // the host writes it; one that does not reads as 0
-    m_owner->CallHost(GUI_HOST_GET_PIN_VALUE, m_index, 0, &slot, 0.0f);
-    return slot;
-}
-
-float GuiPinRef::GetValueFloat() const {
-    float slot = 0.0f;  // the host writes it; one that does not reads as 0.0
-    m_owner->CallHost(GUI_HOST_GET_PIN_VALUE, m_index, 0, &slot, 0.0f);
-    return slot;
-}
-
-void GuiPinRef::SetValueInt(std::int32_t value) const {
-    m_owner->CallHost(GUI_HOST_SET_PIN_VALUE, m_index, value, nullptr, 0.0f);
-}
-
-void GuiPinRef::SetValueFloat(float value) const {
-    m_owner->CallHost(GUI_HOST_SET_PIN_VALUE, m_index, 0, nullptr, value);
-}
 
 void GuiPinRef::SetText(const std::string& text) const {
     m_owner->CallHost(GUI_HOST_SET_PIN_TEXT, m_index, 0, const_cast<char*>(text.c_str()), 0.0f);
@@ -161,13 +140,9 @@ void SEGUI_base::IndexEventB(std::int32_t) {}
 void SEGUI_base::ContextValueEvent(std::int32_t, std::int32_t, void*) {}
 void SEGUI_base::PinValueChanged(GuiPinRef&) {}
 
-HostResult SEGUI_base::CallHost(std::int32_t opcode, std::int32_t index, std::int32_t value, void* ptr,
-                                float opt) {
-    if (seaudioMaster == nullptr) {
-        platform::ReportAssertion("seaudioMaster", kSourceFile, kLineCallHostWithoutCallback);
-        return 0;  // when the report returns, no call is made
-    }
-    return seaudioMaster(&m_plug, opcode, index, value, ptr, opt);
+HostResult SEGUI_base::ReportMissingCallback() {
+    platform::ReportAssertion("seaudioMaster", kSourceFile, kLineCallHostWithoutCallback);
+    return 0;  // when the report returns, no call is made
 }
 
 void SEGUI_base::SendIndexedRequest(std::int32_t index, std::int32_t value, void* ptr) {
@@ -179,11 +154,6 @@ HostResult SEGUI_base::ContextRequestA(void* ptr) { return CallHost(GUI_HOST_CON
 HostResult SEGUI_base::ContextRequestB(void* ptr) { return CallHost(GUI_HOST_CONTEXT_REQUEST_B, 0, 0, ptr, 0.0f); }
 
 bool SEGUI_base::ContextQuery(void* ptr) { return CallHost(GUI_HOST_CONTEXT_QUERY, 0, 0, ptr, 0.0f) != 0; }
-
-GuiPinRef& SEGUI_base::GetPin(std::int32_t index) {
-    g_shared_pin = GuiPinRef(index, this);
-    return g_shared_pin;
-}
 
 void* SEGUI_base::operator new(std::size_t size, const std::nothrow_t&) noexcept { return std::malloc(size); }
 void SEGUI_base::operator delete(void* storage) noexcept { std::free(storage); }

@@ -72,9 +72,14 @@ public:
     virtual void PinValueChanged(GuiPinRef& pin);
 
     // Calls the host with this object's record first; answers 0 without a call
-    // when the object has no callback (after reporting it).
+    // when the object has no callback (after reporting it). Inline, with the
+    // pin operations below, so that a pin read costs no more calls than the
+    // host's own.
     HostResult CallHost(std::int32_t opcode, std::int32_t index = 0, std::int32_t value = 0,
-                        void* ptr = nullptr, float opt = 0.0f);
+                        void* ptr = nullptr, float opt = 0.0f) {
+        if (seaudioMaster != nullptr) return seaudioMaster(&m_plug, opcode, index, value, ptr, opt);
+        return ReportMissingCallback();
+    }
 
     void SendIndexedRequest(std::int32_t index, std::int32_t value, void* ptr);
     HostResult ContextRequestA(void* ptr);
@@ -83,7 +88,10 @@ public:
 
     // The one handle shared by all GUI objects, set to pin `index` of this
     // object. Valid until the next GetPin call of any object: use it at once.
-    GuiPinRef& GetPin(std::int32_t index);
+    GuiPinRef& GetPin(std::int32_t index) {
+        s_shared_pin = GuiPinRef(index, this);
+        return s_shared_pin;
+    }
 
     GuiPlugRecord* GetPlugRecord() { return &m_plug; }
 
@@ -103,7 +111,34 @@ protected:
 private:
     SEGUI_base(const SEGUI_base&) = delete;
     SEGUI_base& operator=(const SEGUI_base&) = delete;
+
+    // Reports the missing callback; answers 0.
+    HostResult ReportMissingCallback();
+
+    // The handle behind GetPin: one for the whole process, never reset.
+    static GuiPinRef s_shared_pin;
 };
+
+// One host request each; the slot of a read is in the caller's frame.
+inline std::int32_t GuiPinRef::GetValueInt() const {
+    std::int32_t slot = 0;  // the host writes it; one that does not reads as 0
+    m_owner->CallHost(GUI_HOST_GET_PIN_VALUE, m_index, 0, &slot, 0.0f);
+    return slot;
+}
+
+inline float GuiPinRef::GetValueFloat() const {
+    float slot = 0.0f;  // the host writes it; one that does not reads as 0.0
+    m_owner->CallHost(GUI_HOST_GET_PIN_VALUE, m_index, 0, &slot, 0.0f);
+    return slot;
+}
+
+inline void GuiPinRef::SetValueInt(std::int32_t value) const {
+    m_owner->CallHost(GUI_HOST_SET_PIN_VALUE, m_index, value, nullptr, 0.0f);
+}
+
+inline void GuiPinRef::SetValueFloat(float value) const {
+    m_owner->CallHost(GUI_HOST_SET_PIN_VALUE, m_index, 0, nullptr, value);
+}
 
 // The GUI record's dispatcher: forwards to the record's object.
 HostResult SE_CALL GuiDispatchEntry(void* record, std::int32_t opcode, std::int32_t index, std::int32_t value,

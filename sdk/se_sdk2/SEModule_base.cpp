@@ -219,12 +219,6 @@ void SEModule_base::OnNotifyCount(std::int32_t) {}
 void SEModule_base::OnDataEvent(std::uint32_t, std::int32_t, std::int16_t) {}
 void SEModule_base::OnRequest(std::int32_t, std::int32_t, void*) {}
 
-HostResult SEModule_base::CallHost(std::int32_t opcode, std::int32_t index, std::int32_t value, void* ptr,
-                                   float opt) {
-    if (seaudioMaster == nullptr) return 0;
-    return seaudioMaster(&m_plug, opcode, index, value, ptr, opt);
-}
-
 std::uint32_t SEModule_base::SampleClock() {
     return static_cast<std::uint32_t>(CallHost(AUDIO_HOST_GET_SAMPLE_CLOCK, 0, 0, nullptr, 0.0f));
 }
