@@ -275,7 +275,7 @@ HostResult SE_CALL FuzzHostCallback(void* record, std::int32_t opcode, std::int3
 // The driver
 // ---------------------------------------------------------------------------
 
-void CheckResult(const AudioPlugRecord* record, std::int32_t opcode, HostResult result) {
+void CheckResult(std::int32_t opcode, HostResult result) {
     const auto code = static_cast<std::uint32_t>(opcode);
     if (code > AUDIO_GET_PROCESS_RECORD || code == 4 || code == 5 || code == 9 || code == 11 || code == 0 ||
         code == 2 || code == 3 || code == AUDIO_NOTIFY || code == AUDIO_REQUEST) {
@@ -290,7 +290,6 @@ void CheckResult(const AudioPlugRecord* record, std::int32_t opcode, HostResult 
     } else if (opcode == AUDIO_GET_PIN_PROPERTIES) {
         if (result != 0 && result != 1) fuzz::ProtocolFault("pin properties result");
     }
-    (void)record;
 }
 
 HostResult CallDispatcher(int index, std::int32_t opcode, std::int32_t pin, std::int32_t value, void* ptr,
@@ -307,7 +306,7 @@ HostResult CallDispatcher(int index, std::int32_t opcode, std::int32_t pin, std:
     --g_host->nesting;
     --slot.active;
     if (close) slot = Slot();
-    CheckResult(record, opcode, result);
+    CheckResult(opcode, result);
     if (kind == Kind::Module && opcode == AUDIO_GET_PIN_PROPERTIES && ptr != nullptr) {
         const auto* properties = static_cast<const SEPinProperties*>(ptr);
         if ((result == 1) != (pin >= 0 && pin < 8)) fuzz::ProtocolFault("module: declared pins");
