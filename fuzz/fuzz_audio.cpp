@@ -16,72 +16,40 @@
 #include "fuzz_entry_points.h"
 #include "fuzz_input.h"
 #include "fuzz_platform.h"
+#include "fuzz_slots.h"
 
 #include <array>
 #include <cstdint>
 #include <cstring>
-#include <new>
 #include <vector>
 
 namespace {
 
 using fuzz::Input;
+using fuzz::Kind;
 
 constexpr int kMaxObjects = 3;
-constexpr int kMaxNesting = 3;
 constexpr int kMaxOperations = 4000;
 constexpr std::size_t kMaxQueuedEvents = 16;
 constexpr std::int32_t kBufferSamples = 4096;
 constexpr int kMaxDeclarations = 10;
 
-enum class Kind { Module, Probe };
-
-struct Slot {
-    bool used = false;
-    bool closing = false;
-    int active = 0;  // calls of this object in progress, nested ones included
-    Kind kind = Kind::Module;
-    AudioPlugRecord* record = nullptr;
+struct Slot : fuzz::SlotBase<AudioPlugRecord> {
     std::vector<ModuleEvent> queued;  // events the object asked the host to deliver
 };
 
 struct Host {
-    std::array<Slot, kMaxObjects> slots;
+    fuzz::SlotTable<Slot, kMaxObjects> slots;
     std::uint32_t sample_clock = 0;
     std::int32_t block_size = 1024;  // what the host last announced; its buffers hold this many
     std::array<float, kBufferSamples> buffer{};
-    int nesting = 0;
 };
 
 Host* g_host = nullptr;
 
 Input& In() { return fuzz::CurrentInput(); }
 
-Slot* FindSlot(const void* record) {
-    for (Slot& slot : g_host->slots)
-        if (slot.used && slot.record == record) return &slot;
-    return nullptr;
-}
-
-int FreeSlot() {
-    for (int i = 0; i < kMaxObjects; ++i)
-        if (!g_host->slots[i].used) return i;
-    return -1;
-}
-
-int PickSlot(bool idle_only) {
-    const int start = In().Byte() % kMaxObjects;
-    for (int step = 0; step < kMaxObjects; ++step) {
-        const int i = (start + step) % kMaxObjects;
-        const Slot& slot = g_host->slots[i];
-        if (slot.used && !slot.closing && (!idle_only || slot.active == 0)) return i;
-    }
-    return -1;
-}
-
-void* AnyPointer() {
-    return In().Chance(128) ? nullptr : reinterpret_cast<void*>(static_cast<std::uintptr_t>(In().Word()));
-}
+int PickSlot(bool idle_only) { return g_host->slots.Pick(In(), idle_only); }
 
 std::uint32_t AnyClock() {
     Input& in = In();
@@ -194,7 +162,7 @@ private:
     void UsePin(SEPin& pin) {
         Input& in = In();
         switch (in.Byte() % 5) {
-        case 0: pin.SendPinData(AnyPointer(), in.Int()); break;
+        case 0: pin.SendPinData(in.Pointer(), in.Int()); break;
         case 1: pin.TransmitStatus(AnyClock(), in.Int()); break;
         case 2: pin.QueryPin(); break;
         case 3: pin.CurrentSample(); break;  // any data type: others are a report
@@ -232,24 +200,23 @@ void CheckModuleRequest(std::int32_t opcode, std::int32_t index, std::int32_t va
 
 HostResult SE_CALL FuzzHostCallback(void* record, std::int32_t opcode, std::int32_t index, std::int32_t value,
                                     void* ptr, float opt) {
-    Slot* caller = FindSlot(record);
-    if (caller == nullptr) fuzz::ProtocolFault("callback names a record the host never handed out");
-    if (caller->kind == Kind::Module) CheckModuleRequest(opcode, index, value, ptr, opt);
+    Slot& caller = g_host->slots.Caller(record);
+    if (caller.kind == Kind::Module) CheckModuleRequest(opcode, index, value, ptr, opt);
     if (opcode == AUDIO_HOST_ADD_EVENT) {
         // The event lives on the module's stack: copy it before anything else.
         if (ptr == nullptr) fuzz::ProtocolFault("event request without an event");
         ModuleEvent event;
         std::memcpy(&event, ptr, sizeof event);
         if (event.reserved != 0) fuzz::ProtocolFault("event with a reserved word set");
-        if (caller->queued.size() < kMaxQueuedEvents) caller->queued.push_back(event);
+        if (caller.queued.size() < kMaxQueuedEvents) caller.queued.push_back(event);
     }
     if (opcode == AUDIO_HOST_PROCESS_CHANGED) {
         // Already in place when the host hears of it: run it now and then.
-        if (caller->record->process == nullptr) fuzz::ProtocolFault("no processing routine");
+        if (caller.record->process == nullptr) fuzz::ProtocolFault("no processing routine");
     }
 
     Input& in = In();
-    if (g_host->nesting < kMaxNesting && in.Chance(20)) NestedCall();
+    if (g_host->slots.NestNow(in)) NestedCall();
 
     switch (opcode) {
     case AUDIO_HOST_GET_SAMPLE_CLOCK:
@@ -294,18 +261,9 @@ void CheckResult(std::int32_t opcode, HostResult result) {
 
 HostResult CallDispatcher(int index, std::int32_t opcode, std::int32_t pin, std::int32_t value, void* ptr,
                           float opt) {
-    Slot& slot = g_host->slots[index];
-    AudioPlugRecord* record = slot.record;
-    const Kind kind = slot.kind;
-    const bool close = opcode == AUDIO_CLOSE;
-    if (close) slot.closing = true;
+    const Kind kind = g_host->slots[index].kind;
     if (opcode == AUDIO_SET_BLOCK_SIZE) g_host->block_size = value;
-    ++slot.active;
-    ++g_host->nesting;
-    const HostResult result = record->dispatcher(record, opcode, pin, value, ptr, opt);
-    --g_host->nesting;
-    --slot.active;
-    if (close) slot = Slot();
+    const HostResult result = g_host->slots.Dispatch(index, AUDIO_CLOSE, opcode, pin, value, ptr, opt);
     CheckResult(opcode, result);
     if (kind == Kind::Module && opcode == AUDIO_GET_PIN_PROPERTIES && ptr != nullptr) {
         const auto* properties = static_cast<const SEPinProperties*>(ptr);
@@ -344,17 +302,11 @@ void AnyCall(int index, bool idle) {
         CallDispatcher(index, opcode, pin, value, in.Chance(16) ? nullptr : &properties, opt);
         return;
     }
-    CallDispatcher(index, opcode, pin, value, AnyPointer(), opt);
+    CallDispatcher(index, opcode, pin, value, in.Pointer(), opt);
 }
 
 void RunProcess(int index) {
-    Slot& slot = g_host->slots[index];
-    AudioPlugRecord* record = slot.record;
-    ++slot.active;
-    ++g_host->nesting;
-    record->process(record->object);
-    --g_host->nesting;
-    --slot.active;
+    g_host->slots.Enter(index, [](AudioPlugRecord* record) { record->process(record->object); });
 }
 
 // A queued event at its time (or, sometimes, at another), or one the host makes up.
@@ -378,46 +330,31 @@ void DeliverEvent(int index) {
         event.param_ptr = event.event_type == EV_CALL ? 0 : static_cast<std::intptr_t>(in.Int());
         event.reserved = static_cast<std::int32_t>(in.Word());
     }
-    AudioPlugRecord* record = slot.record;
-    ++slot.active;
-    ++g_host->nesting;
-    record->event_handler(record->object, &event);
-    --g_host->nesting;
-    --slot.active;
+    g_host->slots.Enter(index,
+                        [&](AudioPlugRecord* record) { record->event_handler(record->object, &event); });
 }
 
 void Create() {
     Input& in = In();
-    const int index = FreeSlot();
+    const int index = g_host->slots.Free();
     if (index < 0) return;
-    const bool probe = in.Chance(96);
-    const HostCallback callback = in.Chance(8) ? nullptr : &FuzzHostCallback;
-    const auto host_value = static_cast<std::intptr_t>(in.Word());
+    const fuzz::NewObject made(in, 96, &FuzzHostCallback);
     void* record;
-    if (probe) {
-        Probe* object = new (std::nothrow) Probe(callback, host_value);
-        record = object != nullptr ? object->GetPlugRecord() : nullptr;
+    if (made.kind == Kind::Probe) {
+        record = made.MakeProbe<Probe>();
     } else {
         const std::int32_t module_index = in.Chance(240) ? 0 : in.Int();
         std::int32_t type = MT_AUDIO;
         if (in.Chance(16)) type = in.Int();
         if (type == MT_GUI) type = 0;  // the other side's object: the GUI target's business
-        record = makeModule(module_index, type, callback, host_value);
-        if (module_index != 0 || (type != MT_GUI && type != MT_AUDIO)) {
-            if (record != nullptr) fuzz::ProtocolFault("makeModule made an object it must refuse");
-            return;
-        }
-        if (record == nullptr) fuzz::ProtocolFault("makeModule refused a valid request");
+        record = made.MakeModule(module_index, type);
     }
     if (record == nullptr) return;
     auto* audio = static_cast<AudioPlugRecord*>(record);
-    if (audio->magic != AUDIO_PLUG_MAGIC || audio->version != 1 || audio->host_value != host_value ||
+    if (audio->magic != AUDIO_PLUG_MAGIC || audio->version != 1 || audio->host_value != made.host_value ||
         audio->process == nullptr || audio->dispatcher == nullptr || audio->event_handler == nullptr)
         fuzz::ProtocolFault("audio record contents");
-    Slot& slot = g_host->slots[index];
-    slot.used = true;
-    slot.kind = probe ? Kind::Probe : Kind::Module;
-    slot.record = audio;
+    g_host->slots.Hold(index, made.kind, audio);
 }
 
 void MoveClock() {

@@ -11,82 +11,43 @@
 #include "fuzz_entry_points.h"
 #include "fuzz_input.h"
 #include "fuzz_platform.h"
+#include "fuzz_slots.h"
 
-#include <array>
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <map>
-#include <new>
 #include <string>
 #include <utility>
 
 namespace {
 
 using fuzz::Input;
+using fuzz::Kind;
 
 constexpr int kMaxObjects = 4;
-constexpr int kMaxNesting = 3;
 constexpr int kMaxOperations = 4000;
 
-enum class Kind { Module, Probe };
-
-struct Slot {
-    bool used = false;
-    bool closing = false;  // GUI_CLOSE sent: the host must not call it again
-    int active = 0;        // its dispatcher calls in progress, nested ones included
-    Kind kind = Kind::Module;
-    GuiPlugRecord* record = nullptr;
-};
+using Slot = fuzz::SlotBase<GuiPlugRecord>;
 
 // The host's side of one run.
 struct Host {
-    std::array<Slot, kMaxObjects> slots;
+    fuzz::SlotTable<Slot, kMaxObjects> slots;
     std::map<std::int32_t, std::uint32_t> pins;  // pin values as the host holds them
     std::string narrow_text;                     // the text answered for GET_PIN_TEXT
     std::u16string wide_text;                    // the text answered for GET_PIN_WIDE_TEXT
     // The wide-text size last answered to each object for each pin.
     std::map<std::pair<void*, std::int32_t>, std::int32_t> wide_sizes;
-    int nesting = 0;
 };
 
 Host* g_host = nullptr;
 
 Input& In() { return fuzz::CurrentInput(); }
 
-Slot* FindSlot(void* record) {
-    for (Slot& slot : g_host->slots)
-        if (slot.used && slot.record == record) return &slot;
-    return nullptr;
-}
-
-int FreeSlot() {
-    for (int i = 0; i < kMaxObjects; ++i)
-        if (!g_host->slots[i].used) return i;
-    return -1;
-}
-
-// A live object that may be called now; with `closable`, only one that is not
-// in the middle of a call of its own, since closing that would pull the
-// object from under its own running code.
-int PickSlot(bool closable) {
-    const int start = In().Byte() % kMaxObjects;
-    for (int step = 0; step < kMaxObjects; ++step) {
-        const int i = (start + step) % kMaxObjects;
-        const Slot& slot = g_host->slots[i];
-        if (slot.used && !slot.closing && (!closable || slot.active == 0)) return i;
-    }
-    return -1;
-}
+// A live object that may be called now; with `closable`, only one that may
+// also be closed.
+int PickSlot(bool closable) { return g_host->slots.Pick(In(), closable); }
 
 bool IsIntPin(std::int32_t pin) { return pin == 0 || pin == 4 || pin == 5; }
-
-void* AnyPointer() {
-    // The base passes `ptr` on without looking at it, and the module ignores
-    // it: any address must be safe to hand over.
-    return In().Chance(128) ? nullptr : reinterpret_cast<void*>(static_cast<std::uintptr_t>(In().Word()));
-}
 
 HostResult CallDispatcher(int index, std::int32_t opcode, std::int32_t pin, std::int32_t value, void* ptr,
                           float opt);
@@ -211,15 +172,14 @@ HostResult AnswerWideText(void* record, std::int32_t index, std::int32_t value, 
 
 HostResult SE_CALL FuzzHostCallback(void* record, std::int32_t opcode, std::int32_t index, std::int32_t value,
                                     void* ptr, float opt) {
-    Slot* caller = FindSlot(record);
-    if (caller == nullptr) fuzz::ProtocolFault("callback names a record the host never handed out");
-    if (caller->kind == Kind::Module) CheckModuleRequest(opcode, index, value, ptr, opt);
+    Slot& caller = g_host->slots.Caller(record);
+    if (caller.kind == Kind::Module) CheckModuleRequest(opcode, index, value, ptr, opt);
 
     Input& in = In();
     if (opcode == GUI_HOST_GET_PIN_WIDE_TEXT && ptr != nullptr) CheckWideTextBuffer(record, index, value);
     // A host may deliver other notifications, to this object or another,
     // before it answers.
-    if (g_host->nesting < kMaxNesting && in.Chance(20)) NestedCall();
+    if (g_host->slots.NestNow(in)) NestedCall();
 
     switch (opcode) {
     case GUI_HOST_GET_PIN_VALUE: {
@@ -277,18 +237,8 @@ void CheckResult(Kind kind, std::int32_t opcode, HostResult result) {
 
 HostResult CallDispatcher(int index, std::int32_t opcode, std::int32_t pin, std::int32_t value, void* ptr,
                           float opt) {
-    Slot& slot = g_host->slots[index];
-    const Kind kind = slot.kind;
-    GuiPlugRecord* record = slot.record;
-    const bool close = opcode == GUI_CLOSE;
-    if (close) slot.closing = true;
-    ++slot.active;
-    ++g_host->nesting;
-    const HostResult result = record->dispatcher(record, opcode, pin, value, ptr, opt);
-    --g_host->nesting;
-    // The slot array never moves, so the reference is still good.
-    --slot.active;
-    if (close) slot = Slot();
+    const Kind kind = g_host->slots[index].kind;
+    const HostResult result = g_host->slots.Dispatch(index, GUI_CLOSE, opcode, pin, value, ptr, opt);
     CheckResult(kind, opcode, result);
     return result;
 }
@@ -307,25 +257,18 @@ std::int32_t AnyOpcode() {
 
 void Create() {
     Input& in = In();
-    const int index = FreeSlot();
+    const int index = g_host->slots.Free();
     if (index < 0) return;
-    const bool probe = in.Chance(64);
-    const HostCallback callback = in.Chance(8) ? nullptr : &FuzzHostCallback;
-    const auto host_value = static_cast<std::intptr_t>(in.Word());
+    const fuzz::NewObject made(in, 64, &FuzzHostCallback);
     void* record;
-    if (probe) {
-        Probe* object = new (std::nothrow) Probe(callback, host_value);
-        record = object != nullptr ? object->GetPlugRecord() : nullptr;
+    if (made.kind == Kind::Probe) {
+        record = made.MakeProbe<Probe>();
     } else {
         const std::int32_t module_index = in.Chance(240) ? 0 : in.Int();
         std::int32_t type = MT_GUI;
         if (in.Chance(24)) type = in.Chance(128) ? in.Int() : 0;
-        record = makeModule(module_index, type, callback, host_value);
-        if (module_index != 0 || (type != MT_GUI && type != MT_AUDIO)) {
-            if (record != nullptr) fuzz::ProtocolFault("makeModule made an object it must refuse");
-            return;
-        }
-        if (record == nullptr) fuzz::ProtocolFault("makeModule refused a valid request");
+        record = made.MakeModule(module_index, type);
+        if (record == nullptr) return;
         if (type == MT_AUDIO) {
             // Not this target's side: end it at once through its own record.
             auto* audio = static_cast<AudioPlugRecord*>(record);
@@ -337,12 +280,9 @@ void Create() {
     }
     if (record == nullptr) return;
     auto* gui = static_cast<GuiPlugRecord*>(record);
-    if (gui->magic != GUI_PLUG_MAGIC || gui->version != 1 || gui->host_value != host_value)
+    if (gui->magic != GUI_PLUG_MAGIC || gui->version != 1 || gui->host_value != made.host_value)
         fuzz::ProtocolFault("GUI record contents");
-    Slot& slot = g_host->slots[index];
-    slot.used = true;
-    slot.kind = probe ? Kind::Probe : Kind::Module;
-    slot.record = gui;
+    g_host->slots.Hold(index, made.kind, gui);
 }
 
 // A pin changes in the host, which then tells one object.
@@ -350,7 +290,7 @@ void PinChange(int index) {
     Input& in = In();
     const std::int32_t pin = in.Int();
     if (in.Chance(200)) g_host->pins[pin] = IsIntPin(pin) && in.Chance(200) ? (in.Byte() & 1u) : in.FloatBits();
-    CallDispatcher(index, GUI_PIN_CHANGED, pin, in.Int(), AnyPointer(), in.Float());
+    CallDispatcher(index, GUI_PIN_CHANGED, pin, in.Int(), in.Pointer(), in.Float());
 }
 
 // Two presses of the mouse, the likeliest way into the reset and random writes.
@@ -367,7 +307,7 @@ void AnyCall(int index, bool closable) {
     if (opcode == GUI_CLOSE && !closable) opcode = GUI_IDLE;
     const std::int32_t pin = in.Int();
     const std::int32_t value = in.Int();
-    void* ptr = AnyPointer();
+    void* ptr = in.Pointer();
     CallDispatcher(index, opcode, pin, value, ptr, in.Float());
 }
 
@@ -375,7 +315,7 @@ void NestedCall() {
     Input& in = In();
     switch (in.Byte() % 4) {
     case 0:
-        if (FreeSlot() >= 0) Create();
+        if (g_host->slots.Free() >= 0) Create();
         break;
     case 1: {
         const int index = PickSlot(false);

@@ -80,6 +80,10 @@ public:
         return value;
     }
 
+    // Null or any address, for a `ptr` that nobody may read through: the base
+    // class passes it on and the module ignores it.
+    void* Pointer() { return Chance(128) ? nullptr : reinterpret_cast<void*>(static_cast<std::uintptr_t>(Word())); }
+
     // Up to `limit` raw bytes, zeros and all.
     std::string Text(std::size_t limit) {
         const std::size_t length = Byte() % (limit + 1);
