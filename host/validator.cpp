@@ -68,7 +68,7 @@ bool Verdict(const std::vector<std::string>& problems, std::string& detail) {
 class Validator : public SessionObserver {
 public:
     Validator(ModuleLibrary& library, const ValidateOptions& options, std::ostream& out)
-        : m_library(library), m_options(options), m_out(out), m_session(library) {
+        : m_options(options), m_out(out), m_session(library) {
         m_session.AddObserver(this);
     }
     // The session, a member, closes what a failed check left open after
@@ -105,7 +105,6 @@ private:
     std::uint32_t SampleValue(const PinDeclaration& pin, SplitMix64& random) const;
     void CloseAll();
 
-    ModuleLibrary& m_library;
     const ValidateOptions& m_options;
     std::ostream& m_out;
     HostSession m_session;
