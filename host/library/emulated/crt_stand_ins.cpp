@@ -1,0 +1,318 @@
+// The C runtime's functions (msvcrt.dll, and their ucrt homes): cdecl, so
+// the caller pops the arguments.
+#include "hex_text.h"
+#include "system_stand_ins.h"
+
+#include <algorithm>
+#include <ctime>
+#include <vector>
+
+namespace {
+
+constexpr std::uint32_t kChunk = 0x10000;
+constexpr std::uint32_t kNoLimit = 0xFFFFFFFFu;
+
+std::uint32_t Malloc(StandInHost& host) { return host.heap().Allocate(host.Argument(0)); }
+
+std::uint32_t Calloc(StandInHost& host) {
+    const std::uint32_t count = host.Argument(0);
+    return host.heap().AllocateZeroed(count, host.Argument(1));
+}
+
+std::string BlockProblem(ModuleHeap& heap, ModuleHeap::Check check, std::uint32_t address, const char* at) {
+    if (check == ModuleHeap::Check::NotABlock)
+        return std::string(at) + " of " + HexAddress(address) + ", which is no block of the module's heap" +
+               (at[0] == 'f' ? " (a double free?)" : " (freed already?)");
+    std::uint32_t size = 0;
+    heap.SizeOf(address, size);
+    return "the block " + HexAddress(address) + " (" + std::to_string(size) + " bytes) of the module's heap was written " +
+           (check == ModuleHeap::Check::WrittenPastEnd ? "past its end" : "before its start") + " (found at its " +
+           at + ")";
+}
+
+std::uint32_t Free(StandInHost& host) {
+    const std::uint32_t address = host.Argument(0);
+    if (address == 0) return 0;
+    const ModuleHeap::Check check = host.heap().Free(address);
+    if (check != ModuleHeap::Check::Fine) host.Crash(BlockProblem(host.heap(), check, address, "free"));
+    return 0;
+}
+
+std::uint32_t Realloc(StandInHost& host) {
+    const std::uint32_t address = host.Argument(0);
+    const std::uint32_t size = host.Argument(1);
+    if (address == 0) return host.heap().Allocate(size);
+    ModuleHeap::Check check = ModuleHeap::Check::Fine;
+    std::uint32_t moved_to = 0;
+    // msvcrt's realloc to size 0 frees the block and answers null.
+    if (size == 0)
+        check = host.heap().Free(address);
+    else
+        check = host.heap().Resize(address, size, moved_to);
+    if (check != ModuleHeap::Check::Fine) host.Crash(BlockProblem(host.heap(), check, address, "realloc"));
+    return moved_to;
+}
+
+// Copies in chunks, from the end when the destination overlaps the source
+// from above, so that memmove's overlapping copies come out right.
+bool CopyMemory(StandInHost& host, std::uint32_t destination, std::uint32_t source, std::uint32_t size,
+                const char* function) {
+    if (!host.CheckAccess(source, size, false, function) || !host.CheckAccess(destination, size, true, function))
+        return false;
+    std::vector<unsigned char> chunk(std::min(size, kChunk));
+    const bool backwards = destination > source && destination - source < size;
+    for (std::uint32_t done = 0; done < size;) {
+        const std::uint32_t part = std::min(size - done, kChunk);
+        const std::uint32_t offset = backwards ? size - done - part : done;
+        if (!host.ReadMemory(source + offset, chunk.data(), part, function) ||
+            !host.WriteMemory(destination + offset, chunk.data(), part, function))
+            return false;
+        done += part;
+    }
+    return true;
+}
+
+std::uint32_t Memcpy(StandInHost& host) {
+    const std::uint32_t destination = host.Argument(0);
+    CopyMemory(host, destination, host.Argument(1), host.Argument(2), "memcpy");
+    return destination;
+}
+
+std::uint32_t Memmove(StandInHost& host) {
+    const std::uint32_t destination = host.Argument(0);
+    CopyMemory(host, destination, host.Argument(1), host.Argument(2), "memmove");
+    return destination;
+}
+
+std::uint32_t Memset(StandInHost& host) {
+    const std::uint32_t destination = host.Argument(0);
+    const unsigned char value = static_cast<unsigned char>(host.Argument(1));
+    const std::uint32_t size = host.Argument(2);
+    if (!host.CheckAccess(destination, size, true, "memset")) return destination;
+    const std::vector<unsigned char> chunk(std::min(size, kChunk), value);
+    for (std::uint32_t done = 0; done < size;) {
+        const std::uint32_t part = std::min(size - done, kChunk);
+        if (!host.WriteMemory(destination + done, chunk.data(), part, "memset")) break;
+        done += part;
+    }
+    return destination;
+}
+
+// Compares up to `size` bytes, stopping at the first difference (and, for
+// the text functions, after a NUL both share); reads only what it compares.
+std::uint32_t Compare(StandInHost& host, std::uint32_t left, std::uint32_t right, std::uint32_t size, bool text,
+                      const char* function) {
+    unsigned char a[256], b[256];
+    for (std::uint32_t done = 0; done < size;) {
+        std::uint32_t part = std::min<std::uint32_t>(size - done, sizeof a);
+        if (text) {
+            // A text may end anywhere: never read past its NUL.
+            std::uint32_t left_length = 0, right_length = 0;
+            if (!host.TextLength(left + done, part, left_length, function) ||
+                !host.TextLength(right + done, part, right_length, function))
+                return 0;
+            part = std::min(part, std::min(left_length, right_length) + 1);
+            part = std::min(part, size - done);
+        }
+        if (!host.ReadMemory(left + done, a, part, function) || !host.ReadMemory(right + done, b, part, function))
+            return 0;
+        for (std::uint32_t i = 0; i < part; ++i) {
+            if (a[i] != b[i]) return a[i] < b[i] ? 0xFFFFFFFFu : 1;
+            if (text && a[i] == 0) return 0;
+        }
+        done += part;
+    }
+    return 0;
+}
+
+std::uint32_t Memcmp(StandInHost& host) {
+    return Compare(host, host.Argument(0), host.Argument(1), host.Argument(2), false, "memcmp");
+}
+std::uint32_t Strcmp(StandInHost& host) {
+    return Compare(host, host.Argument(0), host.Argument(1), kNoLimit, true, "strcmp");
+}
+std::uint32_t Strncmp(StandInHost& host) {
+    return Compare(host, host.Argument(0), host.Argument(1), host.Argument(2), true, "strncmp");
+}
+
+std::uint32_t Memchr(StandInHost& host) {
+    const std::uint32_t start = host.Argument(0);
+    const unsigned char wanted = static_cast<unsigned char>(host.Argument(1));
+    const std::uint32_t size = host.Argument(2);
+    unsigned char chunk[256];
+    for (std::uint32_t done = 0; done < size;) {
+        const std::uint32_t part = std::min<std::uint32_t>(size - done, sizeof chunk);
+        if (!host.ReadMemory(start + done, chunk, part, "memchr")) return 0;
+        for (std::uint32_t i = 0; i < part; ++i)
+            if (chunk[i] == wanted) return start + done + i;
+        done += part;
+    }
+    return 0;
+}
+
+std::uint32_t Strlen(StandInHost& host) {
+    std::uint32_t length = 0;
+    host.TextLength(host.Argument(0), kNoLimit, length, "strlen");
+    return length;
+}
+
+std::uint32_t Strcpy(StandInHost& host) {
+    const std::uint32_t destination = host.Argument(0);
+    const std::uint32_t source = host.Argument(1);
+    std::uint32_t length = 0;
+    if (host.TextLength(source, kNoLimit - 1, length, "strcpy"))
+        CopyMemory(host, destination, source, length + 1, "strcpy");
+    return destination;
+}
+
+std::uint32_t Strncpy(StandInHost& host) {
+    const std::uint32_t destination = host.Argument(0);
+    const std::uint32_t source = host.Argument(1);
+    const std::uint32_t size = host.Argument(2);
+    std::uint32_t length = 0;
+    if (!host.TextLength(source, size, length, "strncpy") || !CopyMemory(host, destination, source, length, "strncpy"))
+        return destination;
+    // The rest of the destination is padded with NULs.
+    const std::vector<unsigned char> zeros(std::min(size - length, kChunk), 0);
+    for (std::uint32_t done = length; done < size;) {
+        const std::uint32_t part = std::min(size - done, kChunk);
+        if (!host.WriteMemory(destination + done, zeros.data(), part, "strncpy")) break;
+        done += part;
+    }
+    return destination;
+}
+
+std::uint32_t Strchr(StandInHost& host) {
+    const std::uint32_t text = host.Argument(0);
+    const unsigned char wanted = static_cast<unsigned char>(host.Argument(1));
+    std::uint32_t length = 0;
+    if (!host.TextLength(text, kNoLimit - 1, length, "strchr")) return 0;
+    unsigned char chunk[256];
+    // The terminator itself counts: strchr(s, 0) finds it.
+    for (std::uint32_t done = 0; done <= length;) {
+        const std::uint32_t part = std::min<std::uint32_t>(length + 1 - done, sizeof chunk);
+        if (!host.ReadMemory(text + done, chunk, part, "strchr")) return 0;
+        for (std::uint32_t i = 0; i < part; ++i)
+            if (chunk[i] == wanted) return text + done + i;
+        done += part;
+    }
+    return 0;
+}
+
+// CLOCKS_PER_SEC is 1000: the clock counts milliseconds.
+std::uint32_t Clock(StandInHost& host) {
+    const LibraryOptions& options = host.options();
+    return options.clock_milliseconds ? options.clock_milliseconds() : host.MillisecondsSinceLoad();
+}
+
+// msvcrt's time is the 32-bit one.
+std::uint32_t Time(StandInHost& host) {
+    const std::uint32_t now = static_cast<std::uint32_t>(std::time(nullptr));
+    const std::uint32_t destination = host.Argument(0);
+    if (destination != 0) host.WriteMemory(destination, &now, 4, "time");
+    return now;
+}
+
+std::uint32_t Assert(StandInHost& host) {
+    const std::string expression = host.MessageText(host.Argument(0), false, 512);
+    const std::string file = host.MessageText(host.Argument(1), false, 512);
+    host.BreakContract("Assertion failed: " + expression + ", file " + file + ", line " +
+                       std::to_string(host.Argument(2)));
+    return 0;
+}
+
+std::uint32_t WideAssert(StandInHost& host) {
+    const std::string expression = host.MessageText(host.Argument(0), true, 512);
+    const std::string file = host.MessageText(host.Argument(1), true, 512);
+    host.BreakContract("Assertion failed: " + expression + ", file " + file + ", line " +
+                       std::to_string(host.Argument(2)));
+    return 0;
+}
+
+std::uint32_t Abort(StandInHost& host) {
+    host.Crash("abort() was called");
+    return 0;
+}
+
+// The runtime's own generator, so that a seed gives the numbers it gives
+// on Windows.
+std::uint32_t Rand(StandInHost& host) {
+    std::uint32_t& seed = host.rand_seed();
+    seed = seed * 214013u + 2531011u;
+    return (seed >> 16) & 0x7FFF;
+}
+
+std::uint32_t Srand(StandInHost& host) {
+    host.rand_seed() = host.Argument(0);
+    return 0;
+}
+
+// Runs each non-null function of a start-up table, in order.
+std::uint32_t Initterm(StandInHost& host) {
+    const std::uint32_t begin = host.Argument(0);
+    const std::uint32_t end = host.Argument(1);
+    for (std::uint32_t at = begin; at < end && end - at >= 4; at += 4) {
+        std::uint32_t function = 0;
+        if (!host.ReadMemory(at, &function, 4, "_initterm")) return 0;
+        if (function != 0 && !host.CallModule(function)) return 0;
+    }
+    return 0;
+}
+
+std::uint32_t AmsgExit(StandInHost& host) {
+    host.Crash("the C runtime stopped the module (_amsg_exit " + std::to_string(host.Argument(0)) + ")");
+    return 0;
+}
+
+// Exit functions run when the library is unloaded, after DllMain's detach.
+std::uint32_t Onexit(StandInHost& host) {
+    const std::uint32_t function = host.Argument(0);
+    host.AddExitFunction(function);
+    return function;
+}
+
+std::uint32_t Atexit(StandInHost& host) {
+    host.AddExitFunction(host.Argument(0));
+    return 0;
+}
+
+std::uint32_t Nothing(StandInHost&) { return 0; }
+
+std::uint32_t Errno(StandInHost& host) { return host.errno_address(); }
+
+}  // namespace
+
+const StandIn kCRuntimeStandIns[] = {
+    {SystemLibrary::CRuntime, "malloc", 0, Malloc},
+    {SystemLibrary::CRuntime, "calloc", 0, Calloc},
+    {SystemLibrary::CRuntime, "realloc", 0, Realloc},
+    {SystemLibrary::CRuntime, "free", 0, Free},
+    {SystemLibrary::CRuntime, "memcpy", 0, Memcpy},
+    {SystemLibrary::CRuntime, "memmove", 0, Memmove},
+    {SystemLibrary::CRuntime, "memset", 0, Memset},
+    {SystemLibrary::CRuntime, "memcmp", 0, Memcmp},
+    {SystemLibrary::CRuntime, "memchr", 0, Memchr},
+    {SystemLibrary::CRuntime, "strlen", 0, Strlen},
+    {SystemLibrary::CRuntime, "strcmp", 0, Strcmp},
+    {SystemLibrary::CRuntime, "strncmp", 0, Strncmp},
+    {SystemLibrary::CRuntime, "strcpy", 0, Strcpy},
+    {SystemLibrary::CRuntime, "strncpy", 0, Strncpy},
+    {SystemLibrary::CRuntime, "strchr", 0, Strchr},
+    {SystemLibrary::CRuntime, "clock", 0, Clock},
+    {SystemLibrary::CRuntime, "time", 0, Time},
+    {SystemLibrary::CRuntime, "_time32", 0, Time},
+    {SystemLibrary::CRuntime, "_assert", 0, Assert},
+    {SystemLibrary::CRuntime, "_wassert", 0, WideAssert},
+    {SystemLibrary::CRuntime, "abort", 0, Abort},
+    {SystemLibrary::CRuntime, "rand", 0, Rand},
+    {SystemLibrary::CRuntime, "srand", 0, Srand},
+    {SystemLibrary::CRuntime, "_initterm", 0, Initterm},
+    {SystemLibrary::CRuntime, "_amsg_exit", 0, AmsgExit},
+    {SystemLibrary::CRuntime, "__dllonexit", 0, Onexit},
+    {SystemLibrary::CRuntime, "_onexit", 0, Onexit},
+    {SystemLibrary::CRuntime, "atexit", 0, Atexit},
+    {SystemLibrary::CRuntime, "_lock", 0, Nothing},
+    {SystemLibrary::CRuntime, "_unlock", 0, Nothing},
+    {SystemLibrary::CRuntime, "_errno", 0, Errno},
+};
+const std::size_t kCRuntimeStandInCount = sizeof kCRuntimeStandIns / sizeof kCRuntimeStandIns[0];

@@ -1,0 +1,281 @@
+#include "emulated_cpu.h"
+
+#include <unicorn/unicorn.h>
+
+#include <algorithm>
+#include <cstring>
+#include <limits>
+
+namespace {
+
+int RegisterId(CpuRegister which) {
+    switch (which) {
+    case CpuRegister::Eax: return UC_X86_REG_EAX;
+    case CpuRegister::Ecx: return UC_X86_REG_ECX;
+    case CpuRegister::Edx: return UC_X86_REG_EDX;
+    case CpuRegister::Ebx: return UC_X86_REG_EBX;
+    case CpuRegister::Esp: return UC_X86_REG_ESP;
+    case CpuRegister::Ebp: return UC_X86_REG_EBP;
+    case CpuRegister::Esi: return UC_X86_REG_ESI;
+    case CpuRegister::Edi: return UC_X86_REG_EDI;
+    case CpuRegister::Eip: return UC_X86_REG_EIP;
+    case CpuRegister::Eflags: return UC_X86_REG_EFLAGS;
+    }
+    return UC_X86_REG_INVALID;
+}
+
+// A segment descriptor: present, 32-bit, of the given privilege; code is
+// execute/read, data read/write; both marked accessed, so that loading one
+// never writes to the (read-only) table.
+std::uint64_t Descriptor(std::uint32_t base, std::uint32_t limit, bool page_granular, bool code, unsigned privilege) {
+    const std::uint64_t access = 0x80 | (privilege << 5) | 0x10 | (code ? 0x0B : 0x03);
+    const std::uint64_t flags = 0x4 | (page_granular ? 0x8 : 0x0);
+    return (limit & 0xFFFFull) | (std::uint64_t{base} & 0xFFFFFF) << 16 | access << 40 |
+           std::uint64_t{(limit >> 16) & 0xF} << 48 | flags << 52 | std::uint64_t{base >> 24} << 56;
+}
+
+}  // namespace
+
+struct CpuHooks {
+    static bool OnInvalidMemory(uc_engine* engine, uc_mem_type type, std::uint64_t address, int size,
+                                std::int64_t, void* user) {
+        EmulatedCpu& cpu = *static_cast<EmulatedCpu*>(user);
+        CpuStop& stop = cpu.m_stop;
+        stop.address = static_cast<std::uint32_t>(address);
+        stop.size = static_cast<std::uint32_t>(size);
+        switch (type) {
+        case UC_MEM_WRITE_UNMAPPED: stop.kind = CpuStop::Kind::InvalidWrite; break;
+        case UC_MEM_WRITE_PROT: stop.kind = CpuStop::Kind::ProtectedWrite; break;
+        case UC_MEM_FETCH_UNMAPPED: stop.kind = CpuStop::Kind::FetchUnmapped; break;
+        case UC_MEM_FETCH_PROT: stop.kind = CpuStop::Kind::FetchNotCode; break;
+        default: stop.kind = CpuStop::Kind::InvalidRead; break;
+        }
+        std::uint32_t eip = 0;
+        uc_reg_read(engine, UC_X86_REG_EIP, &eip);
+        stop.eip = eip;
+        cpu.m_stopped_by_hook = true;
+        return false;  // stop: the engine returns the matching error
+    }
+
+    static void OnInterrupt(uc_engine* engine, std::uint32_t vector, void* user) {
+        EmulatedCpu& cpu = *static_cast<EmulatedCpu*>(user);
+        std::uint32_t eip = 0;
+        uc_reg_read(engine, UC_X86_REG_EIP, &eip);
+        cpu.m_stop.kind = CpuStop::Kind::CpuException;
+        cpu.m_stop.vector = vector;
+        cpu.m_stop.eip = eip;
+        cpu.m_stopped_by_hook = true;
+        uc_emu_stop(engine);
+    }
+
+    static bool OnInvalidInstruction(uc_engine* engine, void* user) {
+        EmulatedCpu& cpu = *static_cast<EmulatedCpu*>(user);
+        std::uint32_t eip = 0;
+        uc_reg_read(engine, UC_X86_REG_EIP, &eip);
+        cpu.m_stop.kind = CpuStop::Kind::InvalidInstruction;
+        cpu.m_stop.eip = eip;
+        cpu.m_stopped_by_hook = true;
+        return false;
+    }
+};
+
+EmulatedCpu::EmulatedCpu() {
+    uc_engine* engine = nullptr;
+    if (uc_open(UC_ARCH_X86, UC_MODE_32, &engine) != UC_ERR_OK) return;
+    uc_hook hook;
+    // Begin 1, end 0: the hooks cover every address.
+    if (uc_hook_add(engine, &hook, UC_HOOK_MEM_INVALID, reinterpret_cast<void*>(&CpuHooks::OnInvalidMemory), this, 1,
+                    0) != UC_ERR_OK ||
+        uc_hook_add(engine, &hook, UC_HOOK_INTR, reinterpret_cast<void*>(&CpuHooks::OnInterrupt), this, 1, 0) !=
+            UC_ERR_OK ||
+        uc_hook_add(engine, &hook, UC_HOOK_INSN_INVALID, reinterpret_cast<void*>(&CpuHooks::OnInvalidInstruction),
+                    this, 1, 0) != UC_ERR_OK) {
+        uc_close(engine);
+        return;
+    }
+    m_engine = engine;
+}
+
+EmulatedCpu::~EmulatedCpu() {
+    for (uc_context* context : m_contexts)
+        if (context != nullptr) uc_context_free(context);
+    if (m_engine != nullptr) uc_close(m_engine);
+}
+
+bool EmulatedCpu::Map(std::uint32_t base, std::uint32_t size, unsigned protection) {
+    if (size == 0 || uc_mem_map(m_engine, base, size, protection) != UC_ERR_OK) return false;
+    const Region region{base, std::uint64_t{base} + size, protection};
+    m_regions.insert(std::upper_bound(m_regions.begin(), m_regions.end(), region,
+                                      [](const Region& a, const Region& b) { return a.begin < b.begin; }),
+                     region);
+    return true;
+}
+
+void EmulatedCpu::SplitAt(std::uint64_t address) {
+    for (std::size_t i = 0; i < m_regions.size(); ++i) {
+        Region& region = m_regions[i];
+        if (region.begin < address && address < region.end) {
+            const Region upper{static_cast<std::uint32_t>(address), region.end, region.protection};
+            region.end = address;
+            m_regions.insert(m_regions.begin() + static_cast<std::ptrdiff_t>(i) + 1, upper);
+            return;
+        }
+    }
+}
+
+bool EmulatedCpu::Protect(std::uint32_t base, std::uint32_t size, unsigned protection) {
+    if (size == 0) return true;
+    if (!MappedWith(base, size, kProtNone)) return false;
+    if (uc_mem_protect(m_engine, base, size, protection) != UC_ERR_OK) return false;
+    const std::uint64_t end = std::uint64_t{base} + size;
+    SplitAt(base);
+    SplitAt(end);
+    for (Region& region : m_regions)
+        if (region.begin >= base && region.end <= end) region.protection = protection;
+    return true;
+}
+
+bool EmulatedCpu::ProtectionAt(std::uint32_t address, unsigned& protection, std::uint32_t& region_end) const {
+    auto after = std::upper_bound(m_regions.begin(), m_regions.end(), address,
+                                  [](std::uint32_t value, const Region& region) { return value < region.begin; });
+    if (after == m_regions.begin()) return false;
+    const Region& region = *(after - 1);
+    if (address >= region.end) return false;
+    protection = region.protection;
+    region_end = static_cast<std::uint32_t>(std::min<std::uint64_t>(region.end, 0xFFFFFFFFu));
+    return true;
+}
+
+bool EmulatedCpu::Allows(std::uint32_t address, std::size_t size, unsigned needed,
+                         std::uint32_t& first_refused) const {
+    const std::uint64_t end = std::uint64_t{address} + size;
+    if (end > 0x100000000ull) {
+        first_refused = 0;  // wraps past the top of the address space
+        if (!Allows(address, 0x100000000ull - address, needed, first_refused)) return false;
+        return false;
+    }
+    std::uint64_t at = address;
+    while (at < end) {
+        unsigned protection = 0;
+        std::uint32_t region_end = 0;
+        if (!ProtectionAt(static_cast<std::uint32_t>(at), protection, region_end) ||
+            (protection & needed) != needed) {
+            first_refused = static_cast<std::uint32_t>(at);
+            return false;
+        }
+        // The last region may end at the very top of the address space.
+        at = region_end == 0xFFFFFFFFu ? end : region_end;
+    }
+    return true;
+}
+
+bool EmulatedCpu::MappedWith(std::uint32_t address, std::size_t size, unsigned needed) const {
+    std::uint32_t refused = 0;
+    return Allows(address, size, needed, refused);
+}
+
+bool EmulatedCpu::Read(std::uint32_t address, void* destination, std::size_t size) const {
+    if (size == 0) return true;
+    if (!MappedWith(address, size, kProtRead)) return false;
+    return uc_mem_read(m_engine, address, destination, size) == UC_ERR_OK;
+}
+
+bool EmulatedCpu::Write(std::uint32_t address, const void* source, std::size_t size) {
+    if (size == 0) return true;
+    if (!MappedWith(address, size, kProtWrite)) return false;
+    return uc_mem_write(m_engine, address, source, size) == UC_ERR_OK;
+}
+
+bool EmulatedCpu::Load(std::uint32_t address, const void* source, std::size_t size) {
+    if (size == 0) return true;
+    if (!MappedWith(address, size, kProtNone)) return false;
+    return uc_mem_write(m_engine, address, source, size) == UC_ERR_OK;
+}
+
+bool EmulatedCpu::Fill(std::uint32_t address, unsigned char value, std::size_t size) {
+    unsigned char chunk[4096];
+    std::memset(chunk, value, sizeof chunk);
+    while (size > 0) {
+        const std::size_t part = std::min(size, sizeof chunk);
+        if (!Load(address, chunk, part)) return false;
+        address += static_cast<std::uint32_t>(part);
+        size -= part;
+    }
+    return true;
+}
+
+std::uint32_t EmulatedCpu::Get(CpuRegister which) const {
+    std::uint32_t value = 0;
+    uc_reg_read(m_engine, RegisterId(which), &value);
+    return value;
+}
+
+void EmulatedCpu::Set(CpuRegister which, std::uint32_t value) { uc_reg_write(m_engine, RegisterId(which), &value); }
+
+bool EmulatedCpu::SetUpSegments(std::uint32_t gdt_address, std::uint32_t fs_base) {
+    // Entries: 0 null, 1 flat code, 2 flat data, 3 the thread block (one page).
+    // The CPU runs at privilege 0, so the stack segment is of privilege 0 too.
+    const std::uint64_t table[4] = {0, Descriptor(0, 0xFFFFF, true, true, 0), Descriptor(0, 0xFFFFF, true, false, 0),
+                                    Descriptor(fs_base, 0xFFF, false, false, 3)};
+    if (!Load(gdt_address, table, sizeof table)) return false;
+    uc_x86_mmr gdtr{};
+    gdtr.base = gdt_address;
+    gdtr.limit = sizeof table - 1;
+    const std::uint32_t code = 1 << 3, data = 2 << 3, thread = 3 << 3 | 3;
+    return uc_reg_write(m_engine, UC_X86_REG_GDTR, &gdtr) == UC_ERR_OK &&
+           uc_reg_write(m_engine, UC_X86_REG_SS, &data) == UC_ERR_OK &&
+           uc_reg_write(m_engine, UC_X86_REG_CS, &code) == UC_ERR_OK &&
+           uc_reg_write(m_engine, UC_X86_REG_DS, &data) == UC_ERR_OK &&
+           uc_reg_write(m_engine, UC_X86_REG_ES, &data) == UC_ERR_OK &&
+           uc_reg_write(m_engine, UC_X86_REG_FS, &thread) == UC_ERR_OK;
+}
+
+CpuStop EmulatedCpu::Run(std::uint32_t from, std::uint32_t stop_at, std::uint64_t budget) {
+    m_stop = CpuStop{};
+    m_stopped_by_hook = false;
+    // The count is always given: once given, the engine keeps its counting
+    // hook, and running without one afterwards is far slower.
+    const std::size_t count = budget == 0 || budget > std::numeric_limits<std::size_t>::max()
+                                  ? std::numeric_limits<std::size_t>::max()
+                                  : static_cast<std::size_t>(budget);
+    const uc_err error = uc_emu_start(m_engine, from, stop_at, 0, count);
+    if (m_stopped_by_hook) {
+        if (m_stop.kind == CpuStop::Kind::FetchNotCode && m_stop.address == stop_at) m_stop.kind = CpuStop::Kind::Returned;
+        return m_stop;
+    }
+    const std::uint32_t eip = Get(CpuRegister::Eip);
+    m_stop.eip = eip;
+    if (error != UC_ERR_OK) {
+        m_stop.kind = CpuStop::Kind::EmulatorError;
+        m_stop.error = error;
+        return m_stop;
+    }
+    if (eip == stop_at) {
+        m_stop.kind = CpuStop::Kind::Returned;
+        return m_stop;
+    }
+    // hlt ends the run as the count does; the byte before tells them apart.
+    unsigned char previous = 0;
+    if (eip != 0 && Read(eip - 1, &previous, 1) && previous == 0xF4) {
+        m_stop.kind = CpuStop::Kind::Halted;
+        m_stop.eip = eip - 1;
+        return m_stop;
+    }
+    m_stop.kind = CpuStop::Kind::Hung;
+    return m_stop;
+}
+
+void EmulatedCpu::SaveContext(unsigned depth) {
+    if (m_contexts.size() <= depth) m_contexts.resize(depth + 1, nullptr);
+    if (m_contexts[depth] == nullptr && uc_context_alloc(m_engine, &m_contexts[depth]) != UC_ERR_OK) {
+        m_contexts[depth] = nullptr;
+        return;
+    }
+    uc_context_save(m_engine, m_contexts[depth]);
+}
+
+void EmulatedCpu::RestoreContext(unsigned depth) {
+    if (depth < m_contexts.size() && m_contexts[depth] != nullptr) uc_context_restore(m_engine, m_contexts[depth]);
+}
+
+const char* EmulatorErrorText(int error) { return uc_strerror(static_cast<uc_err>(error)); }
