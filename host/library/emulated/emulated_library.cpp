@@ -127,7 +127,8 @@ public:
                 break;
             }
             if (character == 0) break;
-            text += character < 0x80 ? static_cast<char>(character) : '?';
+            // One line of printable ASCII: a fault is reported as one line.
+            text += character >= 0x20 && character < 0x7F ? static_cast<char>(character) : '?';
         }
         return text;
     }

@@ -14,6 +14,13 @@ bool Malformed(std::string& problem, const std::string& what) {
     return false;
 }
 
+// Names go into one-line messages: anything but printable ASCII becomes '?'
+// (no system library or function has such a character in its name).
+void MakePrintable(std::string& name) {
+    for (char& c : name)
+        if (static_cast<unsigned char>(c) < 0x20 || static_cast<unsigned char>(c) >= 0x7F) c = '?';
+}
+
 bool ReadFunctions(const MappedImage& mapped, const std::string& library, std::uint32_t lookup,
                    std::uint32_t slots, std::vector<ImportedFunction>& imports, std::string& problem) {
     // A table ends at its zero entry; one that never ends runs out of the image.
@@ -32,6 +39,7 @@ bool ReadFunctions(const MappedImage& mapped, const std::string& library, std::u
                    function.name.empty()) {
             return Malformed(problem, "the name of a function imported from " + library + " lies outside the image");
         }
+        MakePrintable(function.name);
         imports.push_back(std::move(function));
     }
 }
@@ -57,6 +65,7 @@ bool ReadImports(const MappedImage& mapped, const PeImage& image, std::vector<Im
         std::string library;
         if (!mapped.ReadText(name, kMaxNameLength, library) || library.empty())
             return Malformed(problem, "the name of an imported library lies outside the image");
+        MakePrintable(library);
         if (!ReadFunctions(mapped, library, lookup != 0 ? lookup : slots, slots, imports, problem)) return false;
     }
 }

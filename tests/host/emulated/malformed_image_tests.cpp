@@ -108,6 +108,10 @@ TEST(MalformedImage, ALibraryAUserLacksIsRefusedByName) {
     EXPECT_EQ(ProblemOf(image),
               "imports libstdc++-6.dll, which a user's machine does not have (the module could not be found)");
 
+    // Its name as printable text: the problem stays one line.
+    std::memcpy(&image.bytes[name], "lib\nfoo.dll", 12);
+    EXPECT_EQ(ProblemOf(image), "imports lib?foo.dll, which a user's machine does not have (the module could not be found)");
+
     // A system library in another spelling is fine.
     image = PeTestImage::Shipped();
     std::memcpy(&image.bytes[name], "MSVCRT.DLL", 10);
