@@ -5,9 +5,10 @@
 # input in build/fuzz/artifacts and the run fails. Inputs worth keeping as
 # seeds are merged into the committed corpus with
 #   build/fuzz/fuzz/fuzz_gui -merge=1 -use_counters=0 fuzz/corpus/gui build/fuzz/corpus/gui
-# (and likewise for fuzz_audio and fuzz/corpus/audio).
+# (and likewise for fuzz_audio and fuzz/corpus/audio, fuzz_loader and
+# fuzz/corpus/loader).
 
-FUZZ_TARGETS=(fuzz_gui:gui fuzz_audio:audio)
+FUZZ_TARGETS=(fuzz_gui:gui fuzz_audio:audio fuzz_loader:loader)
 
 # run_fuzzers SECONDS: every target for SECONDS each.
 run_fuzzers() {
