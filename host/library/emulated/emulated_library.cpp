@@ -402,8 +402,11 @@ bool EmulatedLibrary::RunFrame(std::uint32_t function, const std::vector<std::ui
         ((top - 4 * static_cast<std::uint32_t>(arguments.size()) - alignment) & ~15u) + alignment;
     const std::uint32_t entry_esp = first_argument - 4;
     const std::uint32_t sentinel = m_functions->return_sentinel();
-    m_cpu->Load(entry_esp, &sentinel, 4);
-    if (!arguments.empty()) m_cpu->Load(first_argument, arguments.data(), 4 * arguments.size());
+    std::vector<std::uint32_t> frame;
+    frame.reserve(arguments.size() + 1);
+    frame.push_back(sentinel);
+    frame.insert(frame.end(), arguments.begin(), arguments.end());
+    m_cpu->Load(entry_esp, frame.data(), 4 * frame.size());
 
     m_cpu->Set(CpuRegister::Esp, entry_esp);
     for (const KeptRegister& kept : kKeptRegisters) m_cpu->Set(kept.which, kept.value);
@@ -442,8 +445,10 @@ bool EmulatedLibrary::RunHostFunction(std::uint32_t address, std::uint32_t& next
     switch (function.kind) {
     case HostFunctionTable::Kind::Callback: {
         std::uint32_t words[6];
-        for (unsigned i = 0; i < 6; ++i) words[i] = m_bridge->Argument(i);
-        if (m_faulted) return false;
+        if (!m_cpu->Read(esp + 4, words, sizeof words)) {
+            m_bridge->Crash("invalid read of 24 bytes at " + HexAddress(esp + 4) + " (the arguments of the host's callback)");
+            return false;
+        }
         float opt = 0.0f;
         std::memcpy(&opt, &words[5], sizeof opt);
         result = static_cast<std::uint32_t>(RunCallback(words[0], static_cast<std::int32_t>(words[1]),
@@ -470,31 +475,26 @@ bool EmulatedLibrary::RunHostFunction(std::uint32_t address, std::uint32_t& next
 }
 
 bool EmulatedLibrary::CheckConvention(std::uint32_t function, std::uint32_t entry_esp, std::uint32_t callee_pops) {
-    const std::string who = "broke the calling convention: " + DescribeAddress(function);
+    auto broke = [&](const std::string& how) {
+        Fault("broke the calling convention: " + DescribeAddress(function) + " " + how);
+        return false;
+    };
     const std::int64_t popped =
         static_cast<std::int64_t>(m_cpu->Get(CpuRegister::Esp)) - (static_cast<std::int64_t>(entry_esp) + 4);
     if (popped != callee_pops) {
-        if (popped < 0)
-            Fault(who + " returned with ESP " + std::to_string(-popped) + " bytes below where the call left it");
-        else if (callee_pops == 0)
-            Fault(who + " popped " + std::to_string(popped) +
-                  " bytes of its arguments (declared stdcall or thiscall by mistake)");
-        else
-            Fault(who + " popped " + std::to_string(popped) + " bytes of its arguments, not the " +
-                  std::to_string(callee_pops) + " of stdcall");
-        return false;
+        if (popped < 0) return broke("returned with ESP " + std::to_string(-popped) + " bytes below where the call left it");
+        if (callee_pops == 0)
+            return broke("popped " + std::to_string(popped) +
+                         " bytes of its arguments (declared stdcall or thiscall by mistake)");
+        return broke("popped " + std::to_string(popped) + " bytes of its arguments, not the " +
+                     std::to_string(callee_pops) + " of stdcall");
     }
     for (const KeptRegister& kept : kKeptRegisters) {
         const std::uint32_t now = m_cpu->Get(kept.which);
-        if (now != kept.value) {
-            Fault(who + " changed " + kept.name + " (" + HexAddress(kept.value) + " -> " + HexAddress(now) + ")");
-            return false;
-        }
+        if (now != kept.value)
+            return broke(std::string("changed ") + kept.name + " (" + HexAddress(kept.value) + " -> " + HexAddress(now) + ")");
     }
-    if ((m_cpu->Get(CpuRegister::Eflags) & kDirectionFlag) != 0) {
-        Fault(who + " returned with the direction flag set");
-        return false;
-    }
+    if ((m_cpu->Get(CpuRegister::Eflags) & kDirectionFlag) != 0) return broke("returned with the direction flag set");
     return true;
 }
 
