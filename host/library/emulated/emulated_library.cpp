@@ -373,18 +373,26 @@ bool EmulatedLibrary::RunModuleFunction(std::uint32_t function, const std::vecto
         return false;
     }
     // A nested call comes from a host function the module is calling: the
-    // module's state there is put back once the nested call is over.
-    const bool nested = m_depth > 0;
-    const HostCallFrame outer_call = m_host_call;
-    if (nested) m_cpu->SaveContext(m_depth);
-    ++m_depth;
-    const bool returned = RunFrame(function, arguments, callee_pops, eax);
-    --m_depth;
-    if (nested) {
-        m_cpu->RestoreContext(m_depth);
-        m_host_call = outer_call;
-    }
-    return returned && !m_faulted;
+    // module's state there is put back once the nested call is over, even
+    // when the host's handler throws through it.
+    struct NestingScope {
+        EmulatedLibrary& library;
+        const bool nested;
+        const HostCallFrame outer_call;
+        explicit NestingScope(EmulatedLibrary& owner)
+            : library(owner), nested(owner.m_depth > 0), outer_call(owner.m_host_call) {
+            if (nested) library.m_cpu->SaveContext(library.m_depth);
+            ++library.m_depth;
+        }
+        ~NestingScope() {
+            --library.m_depth;
+            if (nested) {
+                library.m_cpu->RestoreContext(library.m_depth);
+                library.m_host_call = outer_call;
+            }
+        }
+    } scope(*this);
+    return RunFrame(function, arguments, callee_pops, eax) && !m_faulted;
 }
 
 bool EmulatedLibrary::RunFrame(std::uint32_t function, const std::vector<std::uint32_t>& arguments,
