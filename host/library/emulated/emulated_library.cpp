@@ -16,6 +16,7 @@
 #include "process_setup.h"
 #include "system_stand_ins.h"
 #include "thread_block.h"
+#include "thread_local_storage.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -213,7 +214,10 @@ EmulatedLibrary::EmulatedLibrary(const std::string& name, const LibraryOptions& 
 EmulatedLibrary::~EmulatedLibrary() {
     // As at a process's FreeLibrary: DllMain hears of the detach, then the
     // exit functions the module registered run, the latest first.
-    if (m_attached && !m_faulted) RunDllMain(kDllProcessDetach);
+    if (m_attached && !m_faulted) {
+        std::string problem;
+        NotifyImage(kDllProcessDetach, problem);
+    }
     while (!m_exit_functions.empty() && !m_faulted) {
         const std::uint32_t function = m_exit_functions.back();
         m_exit_functions.pop_back();
@@ -232,8 +236,9 @@ bool EmulatedLibrary::Load(const std::vector<unsigned char>& bytes, const PeImag
     if (!ReadImports(mapped, image, imports, problem) ||
         !BindImports(mapped, imports, *m_functions, m_warnings, problem))
         return false;
-    if (image.directories[kTlsDirectory].size != 0)
-        m_warnings.push_back("uses thread-local storage, which semhost does not set up");
+    ThreadLocalStorage storage;
+    if (!ReadThreadLocalStorage(mapped, image, m_image_base, storage, problem)) return false;
+    m_tls_callbacks = storage.callbacks;
 
     const char* const names[] = {"getModuleProperties", "makeModule"};
     ModuleAddress* const addresses[] = {&m_get_module_properties, &m_make_module};
@@ -250,25 +255,58 @@ bool EmulatedLibrary::Load(const std::vector<unsigned char>& bytes, const PeImag
     }
 
     m_addresses = std::make_unique<ImageAddresses>(m_name, m_image_base, image.size_of_image, image.sections);
-    if (!m_cpu->ok() || !MapImage(*m_cpu, mapped, image, m_image_base) || !SetUpProcess(*m_cpu, m_image_base)) {
+    if (!m_cpu->ok() || !MapImage(*m_cpu, mapped, image, m_image_base) || !SetUpProcess(*m_cpu, m_image_base) ||
+        !SetUpThreadLocalStorage(mapped, storage)) {
         problem = "the emulator could not set up the module's memory";
         return false;
     }
-    if (image.entry_point != 0) {
-        m_entry_point = m_image_base + image.entry_point;
-        if (!RunDllMain(kDllProcessAttach)) {
-            problem = m_faulted ? "DllMain " + m_fault : "DllMain answered FALSE to process attach";
-            return false;
-        }
-        m_attached = true;
-    }
+    if (image.entry_point != 0) m_entry_point = m_image_base + image.entry_point;
+    if (!NotifyImage(kDllProcessAttach, problem)) return false;
+    m_attached = true;
     status = Status::Loaded;
     return true;
 }
 
-bool EmulatedLibrary::RunDllMain(std::uint32_t reason) {
-    std::uint32_t eax = 0;
-    return RunModuleFunction(m_entry_point, {m_image_base, reason, 0}, kDllMainArgumentBytes, eax) && eax != 0;
+bool EmulatedLibrary::SetUpThreadLocalStorage(const MappedImage& mapped, const ThreadLocalStorage& storage) {
+    if (storage.template_size == 0 && storage.zero_fill == 0 && storage.index_rva == 0) return true;
+    // The one thread's block: the template, then zeros. The loader's own
+    // memory, kept with what the host lends (not on the module's heap).
+    const std::uint32_t block = m_host_memory->Allocate(storage.template_size + storage.zero_fill);
+    const std::uint32_t pointers = m_host_memory->Allocate(4);
+    const std::uint32_t index = 0;
+    return block != 0 && pointers != 0 &&
+           m_cpu->Load(block, mapped.bytes().data() + storage.template_rva, storage.template_size) &&
+           m_cpu->Load(pointers, &block, 4) &&
+           m_cpu->Load(address_space::kTebAddress + thread_block::kThreadLocalStoragePointer, &pointers, 4) &&
+           (storage.index_rva == 0 || m_cpu->Load(m_image_base + storage.index_rva, &index, 4));
+}
+
+bool EmulatedLibrary::NotifyImage(std::uint32_t reason, std::string& problem) {
+    // As the Windows loader orders them: the TLS callbacks before DllMain
+    // at the attach, after it at the detach.
+    auto run_callbacks = [&] {
+        for (const std::uint32_t callback : m_tls_callbacks) {
+            std::uint32_t ignored = 0;
+            if (!RunModuleFunction(callback, {m_image_base, reason, 0}, kDllMainArgumentBytes, ignored)) {
+                problem = "a TLS callback " + m_fault;
+                return false;
+            }
+        }
+        return true;
+    };
+    if (reason == kDllProcessAttach && !run_callbacks()) return false;
+    if (m_entry_point != 0) {
+        std::uint32_t answer = 0;
+        if (!RunModuleFunction(m_entry_point, {m_image_base, reason, 0}, kDllMainArgumentBytes, answer)) {
+            problem = "DllMain " + m_fault;
+            return false;
+        }
+        if (reason == kDllProcessAttach && answer == 0) {
+            problem = "DllMain answered FALSE to process attach";
+            return false;
+        }
+    }
+    return reason == kDllProcessAttach || run_callbacks();
 }
 
 std::unique_ptr<ModuleLibrary> EmulatedLibrary::Create(const std::vector<unsigned char>& bytes,

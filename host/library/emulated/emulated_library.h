@@ -40,8 +40,10 @@ class EmulatedCpu;
 class HostFunctionTable;
 class HostMemory;
 class ImageAddresses;
+class MappedImage;
 class ModuleHeap;
 struct PeImage;
+struct ThreadLocalStorage;
 
 class EmulatedLibrary final : public ModuleLibrary {
 public:
@@ -81,7 +83,10 @@ private:
                                                  ModuleLibrary::Status& status, std::string& problem);
     bool Load(const std::vector<unsigned char>& bytes, const PeImage& image, ModuleLibrary::Status& status,
               std::string& problem);
-    bool RunDllMain(std::uint32_t reason);
+    bool SetUpThreadLocalStorage(const MappedImage& mapped, const ThreadLocalStorage& storage);
+    // Tells the image of the process attach or detach: its TLS callbacks
+    // and DllMain. False with the reason in `problem`.
+    bool NotifyImage(std::uint32_t reason, std::string& problem);
 
     // Calls module code with 32-bit arguments; `callee_pops` is what its
     // convention pops (0 for cdecl, 12 for DllMain).
@@ -108,6 +113,7 @@ private:
     std::chrono::steady_clock::time_point m_loaded_at;
     std::uint32_t m_image_base = 0;
     std::uint32_t m_entry_point = 0;  // absolute; 0: none
+    std::vector<std::uint32_t> m_tls_callbacks;
     bool m_attached = false;
     bool m_faulted = false;
     std::string m_fault;

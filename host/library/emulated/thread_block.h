@@ -17,6 +17,7 @@ inline constexpr std::uint32_t kStackLimit = 0x08;     // its low end
 inline constexpr std::uint32_t kSelf = 0x18;
 inline constexpr std::uint32_t kProcessId = 0x20;
 inline constexpr std::uint32_t kThreadId = 0x24;
+inline constexpr std::uint32_t kThreadLocalStoragePointer = 0x2C;  // the image's static TLS blocks
 inline constexpr std::uint32_t kProcessBlock = 0x30;
 inline constexpr std::uint32_t kLastError = 0x34;
 inline constexpr std::uint32_t kErrno = 0x800;  // the C runtime's errno: a word of the block nobody else uses

@@ -167,6 +167,15 @@ bool Protection(std::uint32_t page_protection, unsigned& protection) {
     }
 }
 
+// One thread: a semaphore never blocks, a wait is over at once, and the
+// handles name nothing that needs closing. The C++ runtime's start-up code
+// makes one such semaphore.
+constexpr std::uint32_t kSemaphoreHandle = 0x0000F00C;
+constexpr std::uint32_t kWaitObject0 = 0;
+
+std::uint32_t CreateSemaphore(StandInHost&) { return kSemaphoreHandle; }
+std::uint32_t WaitForSingleObject(StandInHost&) { return kWaitObject0; }
+
 // MEMORY_BASIC_INFORMATION of the region holding the address.
 std::uint32_t VirtualQuery(StandInHost& host) {
     const std::uint32_t address = host.Argument(0);
@@ -238,6 +247,11 @@ const StandIn kWin32StandIns[] = {
     {SystemLibrary::Kernel32, "IsDebuggerPresent", 0, Nothing},
     {SystemLibrary::Kernel32, "GetModuleHandleA", 4, GetModuleHandleA},
     {SystemLibrary::Kernel32, "GetModuleHandleW", 4, GetModuleHandleW},
+    {SystemLibrary::Kernel32, "CreateSemaphoreA", 16, CreateSemaphore},
+    {SystemLibrary::Kernel32, "CreateSemaphoreW", 16, CreateSemaphore},
+    {SystemLibrary::Kernel32, "ReleaseSemaphore", 12, True},
+    {SystemLibrary::Kernel32, "WaitForSingleObject", 8, WaitForSingleObject},
+    {SystemLibrary::Kernel32, "CloseHandle", 4, True},
     {SystemLibrary::Kernel32, "VirtualQuery", 12, VirtualQuery},
     {SystemLibrary::Kernel32, "VirtualProtect", 16, VirtualProtect},
     {SystemLibrary::User32, "GetAsyncKeyState", 4, GetAsyncKeyState},
