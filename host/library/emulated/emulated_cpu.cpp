@@ -148,14 +148,10 @@ bool EmulatedCpu::ProtectionAt(std::uint32_t address, unsigned& protection, std:
 
 bool EmulatedCpu::Allows(std::uint32_t address, std::size_t size, unsigned needed,
                          std::uint32_t& first_refused) const {
+    constexpr std::uint64_t kTop = 0x100000000ull;
     const std::uint64_t end = std::uint64_t{address} + size;
-    if (end > 0x100000000ull) {
-        first_refused = 0;  // wraps past the top of the address space
-        if (!Allows(address, 0x100000000ull - address, needed, first_refused)) return false;
-        return false;
-    }
     std::uint64_t at = address;
-    while (at < end) {
+    while (at < end && at < kTop) {
         unsigned protection = 0;
         std::uint32_t region_end = 0;
         if (!ProtectionAt(static_cast<std::uint32_t>(at), protection, region_end) ||
@@ -163,8 +159,12 @@ bool EmulatedCpu::Allows(std::uint32_t address, std::size_t size, unsigned neede
             first_refused = static_cast<std::uint32_t>(at);
             return false;
         }
-        // The last region may end at the very top of the address space.
-        at = region_end == 0xFFFFFFFFu ? end : region_end;
+        // A region reaching the very top of the address space ends there.
+        at = region_end == 0xFFFFFFFFu ? kTop : region_end;
+    }
+    if (end > kTop) {
+        first_refused = 0;  // the range wraps past the top
+        return false;
     }
     return true;
 }

@@ -35,6 +35,7 @@ std::uint32_t SetLastError(StandInHost& host) {
 std::uint32_t GetCurrentProcessId(StandInHost&) { return thread_block::kOwnProcessId; }
 std::uint32_t GetCurrentThreadId(StandInHost&) { return thread_block::kOwnThreadId; }
 
+// On the same clock as the C runtime's clock: the session's, when it gives one.
 std::uint32_t GetTickCount(StandInHost& host) {
     const LibraryOptions& options = host.options();
     return options.clock_milliseconds ? options.clock_milliseconds() : host.MillisecondsSinceLoad();
