@@ -3,6 +3,7 @@
 // host_platform_windows.cpp and host_platform_posix.cpp implement it.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <string>
 
@@ -27,6 +28,10 @@ void CloseLibrary(void* library);
 bool SetKeyHeld(int virtual_key, bool held);
 // Lets go of every key that SetKeyHeld holds; safe at any time.
 void ReleaseHeldKeys();
+// The 16-bit asynchronous state of a key as SetKeyHeld left it: top bit
+// while held, lowest bit when pressed since the previous query (which this
+// query clears). An emulated module's GetAsyncKeyState reads it.
+std::int16_t QueryKeyState(int virtual_key);
 
 // Runs `body`. If the module faults inside it (an invalid access, an illegal
 // instruction, an abort from an assertion report), control comes back here:

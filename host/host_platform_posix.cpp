@@ -126,6 +126,8 @@ bool SetKeyHeld(int virtual_key, bool held) {
     return true;
 }
 
+std::int16_t QueryKeyState(int virtual_key) { return se_host_async_key_state(virtual_key); }
+
 void ReleaseHeldKeys() {
     std::lock_guard<std::mutex> lock(g_key_mutex);
     for (bool& held : g_key_held) held = false;

@@ -180,6 +180,8 @@ bool SetKeyHeld(int virtual_key, bool held) {
     return taken;
 }
 
+std::int16_t QueryKeyState(int virtual_key) { return GetAsyncKeyState(virtual_key); }
+
 void ReleaseHeldKeys() {
     // Other programs share the key state: a key left down would stay down.
     for (int key = 0; key < kKeyCount; ++key) {

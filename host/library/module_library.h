@@ -1,0 +1,144 @@
+// The module-library seam: a module file loaded by one of two back ends,
+// and everything semhost does to it. Above this seam (session, validator,
+// player, timeline) nothing depends on the back end, and nothing touches
+// module memory except through it.
+//
+//   native:   dlopen/LoadLibrary into this process; addresses are pointers.
+//   emulated: an i386 PE image run in an emulated CPU inside this process;
+//             addresses are 32-bit addresses of the emulated memory.
+//
+// Threading: one thread; calls into the module nest only through the
+// callback handler (a host function that calls into the module again).
+#pragma once
+
+#include "module_address.h"
+#include "record_layout.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+// What the module's callback reaches: the session's handler. The library
+// converts the module's arguments and result; the handler may call into
+// the module again.
+class CallbackHandler {
+public:
+    virtual ~CallbackHandler() = default;
+    virtual std::int64_t OnModuleCallback(ModuleAddress record, std::int32_t opcode, std::int32_t index,
+                                          std::int32_t value, ModuleAddress ptr, float opt) = 0;
+};
+
+// The shapes of function the host calls. Arguments travel as 64-bit words:
+// integers sign-extended, addresses as they are, a float as its 32-bit
+// pattern in the low half.
+enum class CallShape {
+    GetModuleProperties,  // bool (int32 index, ModuleProperties*)
+    MakeModule,           // void* (int32 index, int32 type, HostCallback, intptr host_value)
+    Dispatcher,           // intptr (void* record, int32 opcode, int32 index, int32 value, void* ptr, float opt)
+    Process,              // void (void* object)
+    Event,                // void (void* object, ModuleEvent*)
+};
+
+struct LibraryOptions {
+    // Emulated: the milliseconds the module's `clock` reads. Empty: real
+    // time since the load.
+    std::function<std::uint32_t()> clock_milliseconds;
+    // Emulated: what the module's GetAsyncKeyState answers. Empty: every
+    // key is up.
+    std::function<std::int16_t(int virtual_key)> key_state;
+    // Emulated: (ESP + 4) mod 16 at each entry into the module, 0, 4, 8 or
+    // 12. Win32 promises only 4-byte alignment.
+    unsigned stack_alignment = 4;
+    // Emulated: after this many successful allocations every further one
+    // answers null; negative: never.
+    long fail_allocations_after = -1;
+    // Emulated: instructions one stretch of module code may run before the
+    // call counts as hung.
+    std::uint64_t instruction_budget = 50'000'000;
+};
+
+// A block of the module's heap that the module still holds.
+struct HeldBlock {
+    ModuleAddress address;
+    std::size_t size;
+};
+
+class ModuleLibrary {
+public:
+    enum class Status { Loaded, Missing, NotLoadable, MissingExport };
+
+    // Loads `path` with the back end its content asks for: an i386 PE image
+    // goes to the emulator, anything else to the native loader. Anything but
+    // Loaded gives null and one line in `problem` (without the file's name).
+    static std::unique_ptr<ModuleLibrary> Open(const std::string& path, const LibraryOptions& options,
+                                               Status& status, std::string& problem);
+
+    virtual ~ModuleLibrary() = default;
+    ModuleLibrary(const ModuleLibrary&) = delete;
+    ModuleLibrary& operator=(const ModuleLibrary&) = delete;
+
+    const std::string& path() const { return m_path; }
+    const RecordLayout& layout() const { return *m_layout; }
+    // "native" or "emulated i386": how reports name the back end.
+    virtual const char* back_end() const = 0;
+    // Problems found at load that do not stop it (an import the emulator
+    // does not provide), one line each.
+    const std::vector<std::string>& warnings() const { return m_warnings; }
+
+    // The two exports, found at load.
+    ModuleAddress get_module_properties() const { return m_get_module_properties; }
+    ModuleAddress make_module() const { return m_make_module; }
+
+    // The host's callback as the module receives it, and who answers it.
+    virtual ModuleAddress CallbackAddress() = 0;
+    void SetCallbackHandler(CallbackHandler* handler) { m_handler = handler; }
+
+    // Runs the host's outermost call into the module: `body` makes the Call
+    // calls. False when the module faulted or hung anywhere inside, with
+    // `fault` saying how ("crashed: ...", "hung: ...", "reported a broken
+    // contract: ..."). Afterwards the module is unusable.
+    virtual bool RunOutermost(const std::function<void()>& body, const std::string& description,
+                              std::string& fault) = 0;
+    // Calls a module function of the given shape. False when the module
+    // faulted (then `result` is 0 and every enclosing call fails too).
+    virtual bool Call(ModuleAddress function, CallShape shape, const std::vector<std::uint64_t>& arguments,
+                      std::uint64_t& result) = 0;
+    // True once a call has faulted.
+    virtual bool faulted() const = 0;
+
+    // The module's memory. False, and nothing copied, where any byte is not
+    // readable (or writable) by the module.
+    virtual bool Read(ModuleAddress address, void* destination, std::size_t size) = 0;
+    virtual bool Write(ModuleAddress address, const void* source, std::size_t size) = 0;
+
+    // Memory the host lends the module (records, slots, texts, buffers),
+    // readable and writable by it, zero-filled, until freed. Never null.
+    virtual ModuleAddress AllocateHostMemory(std::size_t size) = 0;
+    virtual void FreeHostMemory(ModuleAddress address) = 0;
+
+    // The module's heap blocks still held (only the emulated back end keeps
+    // count; the native one answers none).
+    virtual std::vector<HeldBlock> HeldBlocks() const { return {}; }
+
+    // "Quillmark.sem+0x1A2B" for an address inside the image, else hex.
+    virtual std::string DescribeAddress(ModuleAddress address) const;
+
+protected:
+    explicit ModuleLibrary(const RecordLayout& layout) : m_layout(&layout) {}
+    std::int64_t RunCallback(ModuleAddress record, std::int32_t opcode, std::int32_t index,
+                             std::int32_t value, ModuleAddress ptr, float opt) {
+        return m_handler != nullptr ? m_handler->OnModuleCallback(record, opcode, index, value, ptr, opt) : 0;
+    }
+
+    const RecordLayout* m_layout;
+    std::string m_path;
+    std::vector<std::string> m_warnings;
+    ModuleAddress m_get_module_properties = 0;
+    ModuleAddress m_make_module = 0;
+
+private:
+    CallbackHandler* m_handler = nullptr;
+};
