@@ -135,19 +135,25 @@ std::uint32_t Strncmp(StandInHost& host) {
     return Compare(host, host.Argument(0), host.Argument(1), host.Argument(2), true, "strncmp");
 }
 
-std::uint32_t Memchr(StandInHost& host) {
-    const std::uint32_t start = host.Argument(0);
-    const unsigned char wanted = static_cast<unsigned char>(host.Argument(1));
-    const std::uint32_t size = host.Argument(2);
+// The address of the first `wanted` among `size` bytes at `start`, or 0.
+std::uint32_t FindByte(StandInHost& host, std::uint32_t start, std::uint32_t size, unsigned char wanted,
+                       const char* function) {
     unsigned char chunk[256];
     for (std::uint32_t done = 0; done < size;) {
         const std::uint32_t part = std::min<std::uint32_t>(size - done, sizeof chunk);
-        if (!host.ReadMemory(start + done, chunk, part, "memchr")) return 0;
+        if (!host.ReadMemory(start + done, chunk, part, function)) return 0;
         for (std::uint32_t i = 0; i < part; ++i)
             if (chunk[i] == wanted) return start + done + i;
         done += part;
     }
     return 0;
+}
+
+std::uint32_t Memchr(StandInHost& host) {
+    const std::uint32_t start = host.Argument(0);
+    const unsigned char wanted = static_cast<unsigned char>(host.Argument(1));
+    const std::uint32_t size = host.Argument(2);
+    return FindByte(host, start, size, wanted, "memchr");
 }
 
 std::uint32_t Strlen(StandInHost& host) {
@@ -187,16 +193,8 @@ std::uint32_t Strchr(StandInHost& host) {
     const unsigned char wanted = static_cast<unsigned char>(host.Argument(1));
     std::uint32_t length = 0;
     if (!host.TextLength(text, kNoLimit - 1, length, "strchr")) return 0;
-    unsigned char chunk[256];
     // The terminator itself counts: strchr(s, 0) finds it.
-    for (std::uint32_t done = 0; done <= length;) {
-        const std::uint32_t part = std::min<std::uint32_t>(length + 1 - done, sizeof chunk);
-        if (!host.ReadMemory(text + done, chunk, part, "strchr")) return 0;
-        for (std::uint32_t i = 0; i < part; ++i)
-            if (chunk[i] == wanted) return text + done + i;
-        done += part;
-    }
-    return 0;
+    return FindByte(host, text, length + 1, wanted, "strchr");
 }
 
 // CLOCKS_PER_SEC is 1000: the clock counts milliseconds.
