@@ -15,6 +15,7 @@
 #include "record_layout.h"
 
 #include <cstddef>
+#include <cstdio>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -124,7 +125,11 @@ public:
     virtual std::vector<HeldBlock> HeldBlocks() const { return {}; }
 
     // "Quillmark.sem+0x1A2B" for an address inside the image, else hex.
-    virtual std::string DescribeAddress(ModuleAddress address) const;
+    virtual std::string DescribeAddress(ModuleAddress address) const {
+        char text[24];
+        std::snprintf(text, sizeof text, "0x%llX", static_cast<unsigned long long>(address));
+        return text;
+    }
 
 protected:
     explicit ModuleLibrary(const RecordLayout& layout) : m_layout(&layout) {}

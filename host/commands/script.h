@@ -4,7 +4,7 @@
 //   set PIN VALUE            the host sets a pin and tells every GUI object
 //   click [PIN]              mouse down then up: PIN (default "Mouse Down") to 1, then 0
 //   press KEY / release KEY  hold or let go of ctrl, shift or alt, for real
-//   wait N [ms]              let N milliseconds of real time pass, then idle the GUI
+//   wait N [ms]              let N milliseconds pass (real, or the virtual clock), then idle the GUI
 //   idle                     send GUI_IDLE to every GUI object
 //   expect PIN VALUE         the pin holds exactly VALUE
 //   expect PIN LOW .. HIGH   the pin holds a value from LOW to HIGH

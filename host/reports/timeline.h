@@ -3,15 +3,16 @@
 // session started. Nested calls are indented under the call they happen in.
 #pragma once
 
+#include "host_clock.h"
 #include "host_session.h"
 
-#include <chrono>
 #include <ostream>
 #include <string>
 
 class Timeline : public SessionObserver {
 public:
-    Timeline(std::ostream& out, const HostSession& session);
+    // Times are read from `clock`: real or virtual, as the session runs.
+    Timeline(std::ostream& out, const HostSession& session, const HostClock& clock);
 
     // Something the host does that is not a call into the module: a pin set
     // by a person, a key, a wait, an expectation met.
@@ -31,5 +32,6 @@ private:
 
     std::ostream& m_out;
     const HostSession& m_session;
-    std::chrono::steady_clock::time_point m_start;
+    const HostClock& m_clock;
+    std::uint32_t m_start_ms;
 };

@@ -3,8 +3,8 @@
 #include "host_platform.h"
 #include "host_session.h"
 #include "protocol_names.h"
+#include "session_text.h"
 
-#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -12,7 +12,9 @@
 #include <limits>
 #include <map>
 #include <set>
-#include <thread>
+
+using session_text::FloatBits;
+using session_text::Hex32;
 
 namespace {
 
@@ -39,24 +41,6 @@ private:
     std::uint64_t m_state;
 };
 
-std::uint32_t FloatBits(float value) {
-    std::uint32_t bits;
-    std::memcpy(&bits, &value, sizeof bits);
-    return bits;
-}
-
-std::string Hex32(std::uint32_t value) {
-    char text[16];
-    std::snprintf(text, sizeof text, "0x%08X", static_cast<unsigned>(value));
-    return text;
-}
-
-std::string ModuleTypeName(std::int32_t type) {
-    if (type == MT_AUDIO) return "MT_AUDIO";
-    if (type == MT_GUI) return "MT_GUI";
-    return std::to_string(type);
-}
-
 // The first problem, and how many more there were.
 bool Verdict(const std::vector<std::string>& problems, std::string& detail) {
     if (problems.empty()) return true;
@@ -67,8 +51,8 @@ bool Verdict(const std::vector<std::string>& problems, std::string& detail) {
 
 class Validator : public SessionObserver {
 public:
-    Validator(ModuleLibrary& library, const ValidateOptions& options, std::ostream& out)
-        : m_options(options), m_out(out), m_session(library) {
+    Validator(ModuleLibrary& library, HostClock& clock, const ValidateOptions& options, std::ostream& out)
+        : m_options(options), m_out(out), m_clock(clock), m_session(library) {
         m_session.AddObserver(this);
     }
     // The session, a member, closes what a failed check left open after
@@ -107,6 +91,7 @@ private:
 
     const ValidateOptions& m_options;
     std::ostream& m_out;
+    HostClock& m_clock;
     HostSession m_session;
     std::vector<CheckResult> m_results;
     std::map<Violation, Tally> m_tallies;
@@ -133,49 +118,45 @@ void Validator::CloseAll() {
 }
 
 bool Validator::CheckIdentity(std::string& detail) {
-    ModuleProperties properties;
-    std::memset(&properties, 0xCD, sizeof properties);
+    // A field the module leaves unwritten keeps the host's fill pattern.
+    ModulePropertiesRecord properties;
     const std::int32_t untouched = static_cast<std::int32_t>(0xCDCDCDCD);
-    if (!m_session.GetModuleProperties(0, properties)) {
+    if (!m_session.GetModuleProperties(0, properties, 0xCD)) {
         if (!m_session.faulted()) detail = "getModuleProperties(0) returned false";
         return false;
     }
     std::vector<std::string> problems;
+    if (properties.overran)
+        problems.push_back("getModuleProperties(0) wrote past the end of the " +
+                           std::to_string(m_session.library().layout().properties.size) + "-byte record");
     std::string name, id, about;
-    std::string fault;
     // The texts are the module's; an unset pointer must not take semhost down.
-    const bool readable = host_platform::RunGuarded(
-        [&] {
-            const std::pair<const char*, std::string*> texts[] = {
-                {properties.name, &name}, {properties.id, &id}, {properties.about, &about}};
-            for (const auto& [address, copy] : texts)
-                if (address != nullptr) *copy = std::string(address, strnlen(address, 4096));
-        },
-        fault);
-    if (!readable) {
-        detail = "the identity texts cannot be read (" + fault + ")";
+    const ModuleMemory& memory = m_session.memory();
+    const std::pair<ModuleAddress, std::string*> texts[] = {
+        {properties.name, &name}, {properties.id, &id}, {properties.about, &about}};
+    for (const auto& [address, copy] : texts) {
+        if (address == 0 || memory.ReadText(address, *copy, 4096)) continue;
+        detail = "the identity texts cannot be read (" + m_session.library().DescribeAddress(address) + ")";
         return false;
     }
-    if (properties.name == nullptr || name.empty()) problems.push_back("the name is null or empty");
-    if (properties.id == nullptr || id.empty()) problems.push_back("the id is null or empty");
-    if (properties.about == nullptr) problems.push_back("the about text is null");
+    if (properties.name == 0 || name.empty()) problems.push_back("the name is null or empty");
+    if (properties.id == 0 || id.empty()) problems.push_back("the id is null or empty");
+    if (properties.about == 0) problems.push_back("the about text is null");
     if (properties.sdk_version == untouched)
         problems.push_back("sdk_version was not written");
     else if (properties.sdk_version <= 0)
         problems.push_back("sdk_version " + std::to_string(properties.sdk_version));
     if (!Verdict(problems, detail)) return false;
     m_session.WatchIdentity(properties);
-    detail = "\"" + name + "\" (id \"" + id + "\"), about \"" + about + "\", flags " +
-             Hex32(properties.flags) + " and " + Hex32(properties.secondary_flags) + ", SDK " +
-             std::to_string(properties.sdk_version);
+    detail = "\"" + name + "\" (id \"" + id + "\"), about \"" + about + "\", flags " + Hex32(properties.flags) +
+             " and " + Hex32(properties.secondary_flags) + ", SDK " + std::to_string(properties.sdk_version);
     return true;
 }
 
 bool Validator::CheckIdentityRefusals(std::string& detail) {
     std::vector<std::string> problems;
     for (std::int32_t index : {1, -1, 2, 1000, std::numeric_limits<std::int32_t>::min()}) {
-        ModuleProperties properties;
-        std::memset(&properties, 0, sizeof properties);
+        ModulePropertiesRecord properties;
         if (m_session.GetModuleProperties(index, properties))
             problems.push_back("getModuleProperties(" + std::to_string(index) + ") returned true");
         if (m_session.faulted()) return false;
@@ -189,12 +170,12 @@ bool Validator::CheckMakeModuleRefusals(std::string& detail) {
                                                               {0, 0},        {0, 3},      {0, -1}};
     std::vector<std::string> problems;
     for (const auto& [index, type] : refusals) {
-        const void* record = m_session.MakeModule(index, type, 0x5EFF0000);
+        const ModuleAddress record = m_session.MakeModule(index, type, 0x5EFF0000);
         if (m_session.faulted()) return false;
         // Nothing tells the host how to end an object it did not ask for; it
         // is left as it is.
-        if (record != nullptr)
-            problems.push_back("makeModule(" + std::to_string(index) + ", " + ModuleTypeName(type) +
+        if (record != 0)
+            problems.push_back("makeModule(" + std::to_string(index) + ", " + session_text::ModuleType(type) +
                                ") returned a record instead of null");
     }
     detail = "indices 1 and -1, types 0, 3 and -1 give null";
@@ -214,7 +195,7 @@ bool Validator::CheckRecords(ObjectKind kind, std::string& detail) {
         return false;
     }
     bool passed = true;
-    if (first->record == second->record || first->object == second->object) {
+    if (first->record == second->record || first->fields.object == second->fields.object) {
         detail = "two makeModule calls gave the same record or object";
         passed = false;
     }
@@ -245,17 +226,16 @@ bool Validator::CheckPinDeclarations(std::string& detail) {
 
     // The host stops at the first refused number: a declaration past a gap
     // would never be seen.
+    const HostBlock scratch(m_session.library(), m_session.library().layout().pin.size);
     for (int number = count + 1; number <= count + kGapProbe; ++number) {
-        SEPinProperties scratch{};
-        if (m_session.Dispatch(*audio, AUDIO_GET_PIN_PROPERTIES, number, 0, &scratch) != 0) {
+        if (m_session.Dispatch(*audio, AUDIO_GET_PIN_PROPERTIES, number, 0, scratch.address()) != 0) {
             problems.push_back("a gap in the pin table: pin " + std::to_string(count) +
                                " is not declared, but pin " + std::to_string(number) + " is");
             break;
         }
         if (m_session.faulted()) return false;
     }
-    SEPinProperties scratch{};
-    if (m_session.Dispatch(*audio, AUDIO_GET_PIN_PROPERTIES, -1, 0, &scratch) != 0)
+    if (m_session.Dispatch(*audio, AUDIO_GET_PIN_PROPERTIES, -1, 0, scratch.address()) != 0)
         problems.push_back("pin -1 is declared");
     if (m_session.faulted()) return false;
 
@@ -297,7 +277,7 @@ bool Validator::CheckAudioLifeCycle(std::string& detail) {
             detail = "cycle " + std::to_string(cycle) + ": " + problem;
             return false;
         }
-        m_session.Dispatch(*audio, AUDIO_SET_SAMPLE_RATE, 0, 0, nullptr, cycle % 2 ? 44100.0f : 48000.0f);
+        m_session.Dispatch(*audio, AUDIO_SET_SAMPLE_RATE, 0, 0, 0, cycle % 2 ? 44100.0f : 48000.0f);
         m_session.Dispatch(*audio, AUDIO_SET_BLOCK_SIZE, 0, cycle % 2 ? 256 : 64);
         m_session.Dispatch(*audio, AUDIO_OPEN);
         const int cycle_runs = m_session.Process(*audio, 4);
@@ -382,7 +362,7 @@ bool Validator::CheckRandomSession(std::string& detail) {
         detail = problem;
         return false;
     }
-    m_session.Dispatch(*audio, AUDIO_SET_SAMPLE_RATE, 0, 0, nullptr, 44100.0f);
+    m_session.Dispatch(*audio, AUDIO_SET_SAMPLE_RATE, 0, 0, 0, 44100.0f);
     m_session.Dispatch(*audio, AUDIO_SET_BLOCK_SIZE, 0, 256);
     m_session.Dispatch(*audio, AUDIO_OPEN);
     HostedObject* first_gui = m_session.Create(ObjectKind::Gui, problem);
@@ -424,12 +404,12 @@ bool Validator::CheckRandomSession(std::string& detail) {
         } else if (choice < 93) {
             static const float kRates[] = {22050.0f, 44100.0f, 48000.0f, 96000.0f};
             if (random.Below(2) == 0)
-                m_session.Dispatch(*audio, AUDIO_SET_SAMPLE_RATE, 0, 0, nullptr, kRates[random.Below(4)]);
+                m_session.Dispatch(*audio, AUDIO_SET_SAMPLE_RATE, 0, 0, 0, kRates[random.Below(4)]);
             else
                 m_session.Dispatch(*audio, AUDIO_SET_BLOCK_SIZE, 0, 32 << random.Below(5));
         } else {
             // Let the module's clock move, so that timing paths differ.
-            std::this_thread::sleep_for(std::chrono::milliseconds(random.Below(4)));
+            m_clock.Wait(static_cast<std::uint32_t>(random.Below(4)));
         }
     }
     host_platform::ReleaseHeldKeys();
@@ -454,9 +434,12 @@ bool Validator::ViolationCheck(Violation kind, const std::string& passed_detail,
 std::vector<CheckResult> Validator::Run() {
     const std::vector<std::pair<std::string, std::function<bool(std::string&)>>> checks = {
         {"exports",
-         [](std::string& detail) {
+         [this](std::string& detail) {
+             // A load warning (an import semhost does not provide) is a call
+             // that would fail in a real host too.
+             std::vector<std::string> problems = m_session.library().warnings();
              detail = "getModuleProperties and makeModule are exported";
-             return true;
+             return Verdict(problems, detail);
          }},
         {"identity", [this](std::string& detail) { return CheckIdentity(detail); }},
         {"identity refusals", [this](std::string& detail) { return CheckIdentityRefusals(detail); }},
@@ -494,7 +477,8 @@ std::vector<CheckResult> Validator::Run() {
         return ViolationCheck(Violation::RecordChanged,
                               "after each of " + called +
                                   ", magic, version, host_value, object and dispatcher " +
-                                  "of every record as the host first read them",
+                                  "of every record as the host first read them, and each change of "
+                                  "the processing routine told with AUDIO_HOST_PROCESS_CHANGED",
                               detail);
     });
     RunCheck("identity texts unchanged", [&](std::string& detail) {
@@ -506,9 +490,9 @@ std::vector<CheckResult> Validator::Run() {
 
 }  // namespace
 
-std::vector<CheckResult> ValidateModule(ModuleLibrary& library, const ValidateOptions& options,
+std::vector<CheckResult> ValidateModule(ModuleLibrary& library, HostClock& clock, const ValidateOptions& options,
                                         std::ostream& out) {
-    Validator validator(library, options, out);
+    Validator validator(library, clock, options, out);
     std::vector<CheckResult> results = validator.Run();
     int failed = 0;
     for (const CheckResult& result : results)

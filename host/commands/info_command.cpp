@@ -6,9 +6,10 @@
 #include <cstdio>
 
 int RunInfo(const std::string& file, std::ostream& out, std::ostream& err) {
-    ModuleLibrary library;
-    if (!LoadModuleFile(library, file, err)) return EXIT_BAD_INPUT;
-    HostSession session(library);
+    const HostClock clock;
+    const std::unique_ptr<ModuleLibrary> library = OpenModuleFile(file, clock, err);
+    if (library == nullptr) return EXIT_BAD_INPUT;
+    HostSession session(*library);
     ModuleIdentity identity;
     const int probed = ProbeModule(session, file, identity, err);
     if (probed != EXIT_OK) return probed;

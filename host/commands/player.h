@@ -1,8 +1,9 @@
 // Plays a script against a session as a host would: sets pins and tells
-// the GUI objects, holds keys for real, lets real time pass, and checks the
+// the GUI objects, holds keys for real, lets time pass (real or virtual), and checks the
 // script's expectations against the values the host holds.
 #pragma once
 
+#include "host_clock.h"
 #include "host_session.h"
 #include "script.h"
 #include "timeline.h"
@@ -11,7 +12,7 @@
 
 class Player {
 public:
-    Player(HostSession& session, Timeline& timeline, std::ostream& err);
+    Player(HostSession& session, Timeline& timeline, HostClock& clock, std::ostream& err);
     ~Player();  // lets go of every key the script still holds
 
     // Runs every command in order. Returns 0 when all went well, 1 at the
@@ -27,5 +28,6 @@ private:
 
     HostSession& m_session;
     Timeline& m_timeline;
+    HostClock& m_clock;
     std::ostream& m_err;
 };

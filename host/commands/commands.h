@@ -2,10 +2,12 @@
 // meeting the module as a host does when it first loads a library.
 #pragma once
 
+#include "host_clock.h"
 #include "host_session.h"
 #include "module_library.h"
 #include "validator.h"
 
+#include <memory>
 #include <ostream>
 #include <string>
 
@@ -20,12 +22,17 @@ enum ExitCode {
 int RunInfo(const std::string& file, std::ostream& out, std::ostream& err);
 int RunValidate(const std::string& file, const ValidateOptions& options, std::ostream& out,
                 std::ostream& err);
-// An empty script path plays the built-in demo.
-int RunPlay(const std::string& file, const std::string& script_path, std::ostream& out, std::ostream& err);
+// An empty script path plays the built-in demo. A virtual clock moves only
+// with the script's waits (emulated modules only).
+int RunPlay(const std::string& file, const std::string& script_path, HostClock::Mode clock, std::ostream& out,
+            std::ostream& err);
 
-// Loads the library; on failure prints "semhost: FILE: problem" and returns
-// false.
-bool LoadModuleFile(ModuleLibrary& library, const std::string& file, std::ostream& err);
+// Loads the library with the back end its content asks for. An emulated
+// module reads `clock` and the key state that scripts drive; `options`
+// gives the rest. On failure prints "semhost: FILE: problem" and returns
+// null.
+std::unique_ptr<ModuleLibrary> OpenModuleFile(const std::string& file, const HostClock& clock,
+                                              std::ostream& err, LibraryOptions options = {});
 
 // What a host learns on loading a module: its identity and its pins, read
 // through a probe audio object that is closed again. On failure prints one

@@ -36,12 +36,14 @@ bool ReadScript(const std::string& script_path, Script& script, std::ostream& er
 
 }  // namespace
 
-int RunPlay(const std::string& file, const std::string& script_path, std::ostream& out, std::ostream& err) {
+int RunPlay(const std::string& file, const std::string& script_path, HostClock::Mode clock_mode, std::ostream& out,
+            std::ostream& err) {
     Script script;
     if (!ReadScript(script_path, script, err)) return EXIT_BAD_INPUT;
-    ModuleLibrary library;
-    if (!LoadModuleFile(library, file, err)) return EXIT_BAD_INPUT;
-    HostSession session(library);
+    HostClock clock(clock_mode);
+    const std::unique_ptr<ModuleLibrary> library = OpenModuleFile(file, clock, err);
+    if (library == nullptr) return EXIT_BAD_INPUT;
+    HostSession session(*library);
     ModuleIdentity identity;
     const int probed = ProbeModule(session, file, identity, err);
     if (probed != EXIT_OK) return probed;
@@ -58,7 +60,7 @@ int RunPlay(const std::string& file, const std::string& script_path, std::ostrea
     out << "module \"" << identity.name << "\": " << identity.about << ", " << session.pins().size()
         << " pins\n\n";
     session.RestartLabels();
-    Timeline timeline(out, session);
+    Timeline timeline(out, session, clock);
     session.AddObserver(&timeline);
     // The session outlives the timeline and may still close objects.
     struct Detach {
@@ -75,7 +77,7 @@ int RunPlay(const std::string& file, const std::string& script_path, std::ostrea
         err << "semhost: " << file << ": " << problem << '\n';
         return session.faulted() ? EXIT_CRASHED : EXIT_BAD_INPUT;
     }
-    session.Dispatch(*audio, AUDIO_SET_SAMPLE_RATE, 0, 0, nullptr, 44100.0f);
+    session.Dispatch(*audio, AUDIO_SET_SAMPLE_RATE, 0, 0, 0, 44100.0f);
     session.Dispatch(*audio, AUDIO_SET_BLOCK_SIZE, 0, 256);
     session.Dispatch(*audio, AUDIO_OPEN);
     session.Process(*audio, 1);
@@ -90,7 +92,7 @@ int RunPlay(const std::string& file, const std::string& script_path, std::ostrea
 
     int result;
     {
-        Player player(session, timeline, err);
+        Player player(session, timeline, clock, err);
         result = player.Run(script);
     }
     if (session.faulted()) return EXIT_CRASHED;

@@ -2,6 +2,7 @@
 // plug-in validators check theirs, one line per check with a reason.
 #pragma once
 
+#include "host_clock.h"
 #include "junit_report.h"
 #include "module_library.h"
 
@@ -19,5 +20,6 @@ struct ValidateOptions {
 
 // Runs every check on a loaded library, printing one line per check and
 // then "N passed, N failed". Returns the checks' results in order.
-std::vector<CheckResult> ValidateModule(ModuleLibrary& library, const ValidateOptions& options,
+// The module's clock is `clock`, which the random session lets move.
+std::vector<CheckResult> ValidateModule(ModuleLibrary& library, HostClock& clock, const ValidateOptions& options,
                                         std::ostream& out);

@@ -12,6 +12,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 namespace {
 
@@ -189,6 +190,42 @@ void ReleaseHeldKeys() {
         g_key_held[key] = false;
         SendKey(key, false);
     }
+}
+
+namespace {
+
+// Whether every page of the range is committed with one of `wanted`'s
+// protections (and not a guard page).
+bool RangeHasProtection(std::uintptr_t address, std::size_t size, DWORD wanted) {
+    if (size == 0) return true;
+    if (address + size < address) return false;
+    std::uintptr_t at = address;
+    const std::uintptr_t end = address + size;
+    while (at < end) {
+        MEMORY_BASIC_INFORMATION region;
+        if (VirtualQuery(reinterpret_cast<const void*>(at), &region, sizeof region) == 0) return false;
+        if (region.State != MEM_COMMIT || (region.Protect & PAGE_GUARD) != 0 || (region.Protect & wanted) == 0)
+            return false;
+        at = reinterpret_cast<std::uintptr_t>(region.BaseAddress) + region.RegionSize;
+    }
+    return true;
+}
+
+}  // namespace
+
+bool ReadProcessBytes(std::uintptr_t address, void* destination, std::size_t size) {
+    constexpr DWORD kReadable = PAGE_READONLY | PAGE_READWRITE | PAGE_WRITECOPY | PAGE_EXECUTE_READ |
+                                PAGE_EXECUTE_READWRITE | PAGE_EXECUTE_WRITECOPY;
+    if (!RangeHasProtection(address, size, kReadable)) return false;
+    if (size != 0) std::memcpy(destination, reinterpret_cast<const void*>(address), size);
+    return true;
+}
+
+bool WriteProcessBytes(std::uintptr_t address, const void* source, std::size_t size) {
+    constexpr DWORD kWritable = PAGE_READWRITE | PAGE_WRITECOPY | PAGE_EXECUTE_READWRITE | PAGE_EXECUTE_WRITECOPY;
+    if (!RangeHasProtection(address, size, kWritable)) return false;
+    if (size != 0) std::memcpy(reinterpret_cast<void*>(address), source, size);
+    return true;
 }
 
 bool RunGuarded(const std::function<void()>& body, std::string& fault) {

@@ -5,10 +5,13 @@
 #include <dlfcn.h>
 #include <setjmp.h>
 #include <signal.h>
+#include <sys/uio.h>
+#include <unistd.h>
 
 #include <cstdint>
 #include <cstring>
 #include <mutex>
+#include <vector>
 
 namespace {
 
@@ -132,6 +135,35 @@ void ReleaseHeldKeys() {
     std::lock_guard<std::mutex> lock(g_key_mutex);
     for (bool& held : g_key_held) held = false;
     for (bool& pressed : g_key_pressed_since_query) pressed = false;
+}
+
+// The kernel copies and reports an unmapped or protected page as an error,
+// where a plain copy would fault.
+bool ReadProcessBytes(std::uintptr_t address, void* destination, std::size_t size) {
+    if (size == 0) return true;
+    if (address + size < address) return false;
+    iovec local{destination, size};
+    iovec remote{reinterpret_cast<void*>(address), size};
+    return process_vm_readv(getpid(), &local, 1, &remote, 1, 0) == static_cast<ssize_t>(size);
+}
+
+bool WriteProcessBytes(std::uintptr_t address, const void* source, std::size_t size) {
+    if (size == 0) return true;
+    if (address + size < address) return false;
+    // A write that stops at a protected page is undone, so that the module
+    // never sees half of it.
+    std::vector<unsigned char> before(size);
+    if (!ReadProcessBytes(address, before.data(), size)) return false;
+    iovec local{const_cast<void*>(source), size};
+    iovec remote{reinterpret_cast<void*>(address), size};
+    const ssize_t written = process_vm_writev(getpid(), &local, 1, &remote, 1, 0);
+    if (written == static_cast<ssize_t>(size)) return true;
+    if (written > 0) {
+        iovec undo{before.data(), static_cast<std::size_t>(written)};
+        iovec again{reinterpret_cast<void*>(address), static_cast<std::size_t>(written)};
+        process_vm_writev(getpid(), &undo, 1, &again, 1, 0);
+    }
+    return false;
 }
 
 bool RunGuarded(const std::function<void()>& body, std::string& fault) {

@@ -2,11 +2,9 @@
 
 #include "host_platform.h"
 
-#include <chrono>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
-#include <thread>
 
 namespace {
 
@@ -24,8 +22,8 @@ std::string KeyLabel(const std::string& name) {
 
 }  // namespace
 
-Player::Player(HostSession& session, Timeline& timeline, std::ostream& err)
-    : m_session(session), m_timeline(timeline), m_err(err) {}
+Player::Player(HostSession& session, Timeline& timeline, HostClock& clock, std::ostream& err)
+    : m_session(session), m_timeline(timeline), m_clock(clock), m_err(err) {}
 
 Player::~Player() { host_platform::ReleaseHeldKeys(); }
 
@@ -120,7 +118,7 @@ int Player::Run(const Script& script) {
         }
         case ScriptCommand::Kind::Wait:
             m_timeline.Note("wait " + std::to_string(command.milliseconds) + " ms");
-            std::this_thread::sleep_for(std::chrono::milliseconds(command.milliseconds));
+            m_clock.Wait(static_cast<std::uint32_t>(command.milliseconds));
             IdleAll();
             break;
         case ScriptCommand::Kind::Idle:

@@ -8,7 +8,9 @@
 #pragma once
 
 #include "SEHostTypes.h"
+#include "module_address.h"
 #include "module_library.h"
+#include "module_memory.h"
 
 #include <cstdint>
 #include <functional>
@@ -31,29 +33,45 @@ struct PinDeclaration {
 
 enum class ObjectKind { Audio, Gui };
 
+// An event the module queued, as the host copied it from the module.
+struct QueuedEvent {
+    std::uint32_t time_stamp = 0;
+    std::int32_t event_type = 0;
+    std::int32_t param_a = 0;
+    std::int32_t param_b = 0;
+    ModuleAddress param_ptr = 0;
+};
+
+// The fields of a plug record the host reads, as it read them. The audio
+// record has all of them; the GUI record has no process or event_handler.
+struct RecordFields {
+    std::uint32_t magic = 0;
+    std::int32_t version = 0;
+    std::int64_t host_value = 0;
+    ModuleAddress object = 0;
+    ModuleAddress dispatcher = 0;
+    ModuleAddress process = 0;
+    ModuleAddress event_handler = 0;
+};
+
 // An object that makeModule made, as the host keeps track of it.
 struct HostedObject {
     ObjectKind kind = ObjectKind::Gui;
     std::string label;  // "audio#1", "gui#2": how reports name it
-    void* record = nullptr;
-    std::intptr_t host_value = 0;
+    ModuleAddress record = 0;
+    std::int64_t host_value = 0;
 
     // What the host read from the record when it got it. The module must
-    // never change these while the object lives.
-    std::uint32_t magic = 0;
-    std::int32_t version = 0;
-    std::intptr_t record_host_value = 0;
-    void* object = nullptr;
-    PlugDispatcher dispatcher = nullptr;
+    // never change these while the object lives, except the processing
+    // routine, which changes only with AUDIO_HOST_PROCESS_CHANGED.
+    RecordFields fields;
 
     bool closing = false;   // GUI_CLOSE or AUDIO_CLOSE is under way
     bool sleeping = false;  // audio: asked to sleep; not processed again
     std::uint32_t block_start = 0;
-    std::vector<ModuleEvent> pending_events;
-    std::map<std::int32_t, std::vector<float>> pin_buffers;
-
-    AudioPlugRecord* audio_record() const { return static_cast<AudioPlugRecord*>(record); }
-    GuiPlugRecord* gui_record() const { return static_cast<GuiPlugRecord*>(record); }
+    std::vector<QueuedEvent> pending_events;
+    // Audio: the buffer lent for each pin asked for, kMaxBlockSize floats.
+    std::map<std::int32_t, HostBlock> pin_buffers;
 };
 
 // Contract breaches the host notices by itself on any call.
@@ -80,12 +98,14 @@ struct CallbackEvent {
     std::int32_t opcode = 0;
     std::int32_t index = 0;
     std::int32_t value = 0;
-    void* ptr = nullptr;
+    ModuleAddress ptr = 0;
     float opt = 0.0f;
-    HostResult result = 0;
+    std::int64_t result = 0;
     bool has_pin_value = false;  // GET/SET_PIN_VALUE: the value read or taken
     std::uint32_t pin_bits = 0;
     std::string text;  // text opcodes: the text read or taken
+    bool has_event = false;  // AUDIO_HOST_ADD_EVENT: the event as read
+    QueuedEvent event;
     int depth = 0;
 };
 
@@ -97,41 +117,61 @@ public:
     virtual void OnViolation(Violation, const std::string& /*reason*/) {}
 };
 
-class HostSession {
+// The module's identity as getModuleProperties wrote it into the host's
+// record: the text addresses are the module's own.
+struct ModulePropertiesRecord {
+    ModuleAddress name = 0;
+    ModuleAddress id = 0;
+    ModuleAddress about = 0;
+    std::uint32_t flags = 0;
+    std::uint32_t secondary_flags = 0;
+    std::int32_t sdk_version = 0;
+    bool overran = false;  // the module wrote past the record's end
+};
+
+class HostSession : private CallbackHandler {
 public:
-    // The library must outlive the session. One session at a time may exist:
-    // the callback has no user data and finds the session through a global.
+    static constexpr int kMaxPins = 1024;
+    static constexpr int kMaxBlockSize = 4096;  // samples; also the length of a pin buffer
+    static constexpr int kMaxNesting = 16;      // pin changes delivered inside pin changes
+
+    // The library must outlive the session; the session answers its
+    // callback while it lives.
     explicit HostSession(ModuleLibrary& library);
-    ~HostSession();  // closes every object still open, unless the module faulted
+    ~HostSession() override;  // closes every object still open, unless the module faulted
     HostSession(const HostSession&) = delete;
     HostSession& operator=(const HostSession&) = delete;
 
     void AddObserver(SessionObserver* observer) { m_observers.push_back(observer); }
     void RemoveObserver(SessionObserver* observer);
 
+    ModuleLibrary& library() const { return m_library; }
+    const ModuleMemory& memory() const { return m_memory; }
+
     // --- Library entry points (guarded) ---
-    // getModuleProperties(index); false on refusal or fault.
-    bool GetModuleProperties(std::int32_t index, ModuleProperties& properties);
-    // makeModule as is; null on refusal or fault. The record is not adopted.
-    void* MakeModule(std::int32_t index, std::int32_t type, std::intptr_t host_value);
+    // getModuleProperties(index) into a record the host filled with `fill`
+    // bytes; false on refusal or fault.
+    bool GetModuleProperties(std::int32_t index, ModulePropertiesRecord& properties, unsigned char fill = 0);
+    // makeModule as is; 0 on refusal or fault. The record is not adopted.
+    ModuleAddress MakeModule(std::int32_t index, std::int32_t type, std::int64_t host_value);
     // What is wrong with a record makeModule returned, or "" when the host
     // can use it: magic, version, host_value, object and entries.
-    static std::string CheckNewRecord(ObjectKind kind, const void* record, std::intptr_t host_value);
+    std::string CheckNewRecord(ObjectKind kind, ModuleAddress record, std::int64_t host_value) const;
     // Starts tracking a checked record as a live object.
-    HostedObject& Adopt(ObjectKind kind, void* record, std::intptr_t host_value);
+    HostedObject& Adopt(ObjectKind kind, ModuleAddress record, std::int64_t host_value);
     // Numbers the next objects from 1 again; only while none is alive.
     void RestartLabels();
     // makeModule(0, ...) plus the check and adoption; null and a reason on failure.
     HostedObject* Create(ObjectKind kind, std::string& problem);
 
     // Keeps copies of the identity texts; every later call checks them.
-    void WatchIdentity(const ModuleProperties& properties);
+    void WatchIdentity(const ModulePropertiesRecord& properties);
 
     // --- Calls through a record (guarded when outermost) ---
-    HostResult Dispatch(HostedObject& target, std::int32_t opcode, std::int32_t index = 0,
-                        std::int32_t value = 0, void* ptr = nullptr, float opt = 0.0f);
+    std::int64_t Dispatch(HostedObject& target, std::int32_t opcode, std::int32_t index = 0,
+                          std::int32_t value = 0, ModuleAddress ptr = 0, float opt = 0.0f);
     // AUDIO_CLOSE or GUI_CLOSE; the object is forgotten afterwards.
-    HostResult Close(HostedObject& target);
+    std::int64_t Close(HostedObject& target);
     // Runs the processing routine for `blocks` blocks, delivering the events
     // that fall due; stops early when the module sleeps. Returns the runs made.
     int Process(HostedObject& audio, int blocks);
@@ -153,33 +193,33 @@ public:
     std::vector<HostedObject*> Objects(ObjectKind kind) const;
     std::uint32_t sample_clock() const { return m_sample_clock; }
     std::int32_t block_size() const { return m_block_size; }
-    bool faulted() const { return !m_fault.empty(); }
+    bool faulted() const { return !m_fault.empty() || m_library.faulted(); }
     // "the module crashed: SIGSEGV (...) during GUI_PIN_CHANGED ... on gui#1"
     const std::string& fault() const { return m_fault; }
     // Counts of what went each way, for reports.
     long host_calls() const { return m_host_calls; }
     long callbacks() const { return m_callbacks; }
 
-    static HostResult SE_CALL Callback(void* record, std::int32_t opcode, std::int32_t index,
-                                       std::int32_t value, void* ptr, float opt);
-
 private:
+    std::int64_t OnModuleCallback(ModuleAddress record, std::int32_t opcode, std::int32_t index,
+                                  std::int32_t value, ModuleAddress ptr, float opt) override;
     bool CallModule(const HostedObject* target, const std::string& what, const std::function<void()>& body);
-    HostResult HandleCallback(void* record, std::int32_t opcode, std::int32_t index, std::int32_t value,
-                              void* ptr, float opt);
-    HostResult HandleGui(CallbackEvent& event, std::vector<int>& changed_pins);
-    HostResult HandleAudio(HostedObject& caller, CallbackEvent& event);
+    bool ReadRecord(ObjectKind kind, ModuleAddress record, RecordFields& fields) const;
+    std::int64_t HandleGui(CallbackEvent& event, std::vector<int>& changed_pins);
+    std::int64_t HandleAudio(HostedObject& caller, CallbackEvent& event);
     bool CheckPinIndex(const CallbackEvent& event, const std::string& opcode_name);
+    ModuleAddress PinTextFor(int pin);
     void DeliverPinChange(int pin);
     void CheckRecords(const std::string& after);
     void CheckIdentity(const std::string& after);
     void Report(Violation kind, const std::string& reason);
-    HostedObject* FindObject(const void* record) const;
+    HostedObject* FindObject(ModuleAddress record) const;
     std::string Describe(const HostedObject* target, const std::string& what) const;
     std::string PinLabel(int pin) const;
     std::string Running() const;  // the innermost call under way, readable
 
     ModuleLibrary& m_library;
+    ModuleMemory m_memory;
     std::vector<SessionObserver*> m_observers;
     std::vector<std::unique_ptr<HostedObject>> m_objects;
     std::vector<HostedObject*> m_active;  // the objects the host is calling, innermost last
@@ -192,13 +232,16 @@ private:
     std::vector<PinDeclaration> m_pins;
     std::vector<std::uint32_t> m_pin_bits;
     std::vector<std::string> m_pin_texts;
-    std::vector<std::uint16_t> m_wide_scratch;
+    // The text GUI_HOST_GET_PIN_TEXT answers, in host memory the module can
+    // read, per pin; valid until the pin's text changes.
+    std::map<int, HostBlock> m_pin_text_blocks;
+    HostBlock m_empty_text;
 
     std::uint32_t m_sample_clock = 0;
     std::int32_t m_block_size = 256;
 
     struct WatchedText {
-        const char* address;
+        ModuleAddress address;
         std::string copy;
         const char* field;
     };

@@ -13,11 +13,13 @@ namespace {
 const char kUsage[] =
     "usage: semhost info FILE\n"
     "       semhost validate FILE [--cycles N] [--seed S] [--junit OUT.xml]\n"
-    "       semhost play FILE [SCRIPT]\n"
+    "       semhost play FILE [SCRIPT] [--clock real|virtual]\n"
     "\n"
     "  info      the module's identity and its pin table as the host sees them\n"
     "  validate  checks the module against the host protocol, one line per check\n"
-    "  play      plays SCRIPT (or the built-in demo) and prints a timeline\n"
+    "  play      plays SCRIPT (or the built-in demo) and prints a timeline; with\n"
+    "            --clock virtual the module's clock moves only by the script's\n"
+    "            waits, exactly (modules run in the emulator only)\n"
     "\n"
     "exit codes: 0 fine, 1 a check or an expect failed, 2 bad input, 3 the module crashed or hung\n";
 
@@ -75,6 +77,24 @@ int Validate(const std::vector<std::string>& args, std::ostream& out, std::ostre
     return RunValidate(file, options, out, err);
 }
 
+int Play(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+    std::vector<std::string> files;
+    HostClock::Mode clock = HostClock::Mode::Real;
+    for (std::size_t i = 1; i < args.size(); ++i) {
+        if (args[i] == "--clock") {
+            const std::string mode = i + 1 < args.size() ? args[++i] : std::string();
+            if (mode != "real" && mode != "virtual") return UsageError("--clock needs real or virtual", err);
+            clock = mode == "virtual" ? HostClock::Mode::Virtual : HostClock::Mode::Real;
+        } else if (args[i].rfind("--", 0) == 0) {
+            return UsageError("unexpected argument \"" + args[i] + "\"", err);
+        } else {
+            files.push_back(args[i]);
+        }
+    }
+    if (files.empty() || files.size() > 2) return UsageError("play needs a FILE and at most one SCRIPT", err);
+    return RunPlay(files[0], files.size() == 2 ? files[1] : std::string(), clock, out, err);
+}
+
 }  // namespace
 
 int RunSemhost(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
@@ -90,10 +110,6 @@ int RunSemhost(const std::vector<std::string>& args, std::ostream& out, std::ost
         return RunInfo(args[1], out, err);
     }
     if (command == "validate") return Validate(args, out, err);
-    if (command == "play") {
-        if (args.size() < 2 || args.size() > 3)
-            return UsageError("play needs a FILE and at most one SCRIPT", err);
-        return RunPlay(args[1], args.size() == 3 ? args[2] : std::string(), out, err);
-    }
+    if (command == "play") return Play(args, out, err);
     return UsageError("unknown command \"" + command + "\"", err);
 }

@@ -3,16 +3,11 @@
 #include "protocol_names.h"
 
 #include <cstdio>
-#include <cstring>
 
-Timeline::Timeline(std::ostream& out, const HostSession& session)
-    : m_out(out), m_session(session), m_start(std::chrono::steady_clock::now()) {}
+Timeline::Timeline(std::ostream& out, const HostSession& session, const HostClock& clock)
+    : m_out(out), m_session(session), m_clock(clock), m_start_ms(clock.Milliseconds()) {}
 
-long Timeline::ElapsedMs() const {
-    return static_cast<long>(
-        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - m_start)
-            .count());
-}
+long Timeline::ElapsedMs() const { return static_cast<long>(m_clock.Milliseconds() - m_start_ms); }
 
 void Timeline::Line(int depth, const std::string& text) {
     char stamp[32];
@@ -81,12 +76,10 @@ std::string Timeline::DescribeCallback(const CallbackEvent& callback) const {
     case AUDIO_HOST_SLEEP:
     case AUDIO_HOST_PROCESS_CHANGED:
         return name;
-    case AUDIO_HOST_ADD_EVENT: {
-        if (callback.ptr == nullptr) return name + " (no event)";
-        ModuleEvent event;
-        std::memcpy(&event, callback.ptr, sizeof event);
-        return name + " type " + std::to_string(event.event_type) + " at " + std::to_string(event.time_stamp);
-    }
+    case AUDIO_HOST_ADD_EVENT:
+        if (!callback.has_event) return name + " (no event)";
+        return name + " type " + std::to_string(callback.event.event_type) + " at " +
+               std::to_string(callback.event.time_stamp);
     case AUDIO_HOST_SET_PIN_STATUS:
         return name + " pin " + std::to_string(callback.index) + " status " + std::to_string(callback.value);
     default:

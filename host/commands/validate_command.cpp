@@ -3,10 +3,11 @@
 
 int RunValidate(const std::string& file, const ValidateOptions& options, std::ostream& out,
                 std::ostream& err) {
-    ModuleLibrary library;
-    if (!LoadModuleFile(library, file, err)) return EXIT_BAD_INPUT;
+    HostClock clock;
+    const std::unique_ptr<ModuleLibrary> library = OpenModuleFile(file, clock, err);
+    if (library == nullptr) return EXIT_BAD_INPUT;
     out << "semhost validate " << file << ": " << options.cycles << " cycles, seed " << options.seed << '\n';
-    const std::vector<CheckResult> results = ValidateModule(library, options, out);
+    const std::vector<CheckResult> results = ValidateModule(*library, clock, options, out);
     if (!options.junit_path.empty() &&
         !WriteJUnitReport(options.junit_path, "semhost validate " + file, results)) {
         err << "semhost: " << options.junit_path << ": cannot write the report\n";

@@ -3,6 +3,7 @@
 // host_platform_windows.cpp and host_platform_posix.cpp implement it.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -32,6 +33,12 @@ void ReleaseHeldKeys();
 // while held, lowest bit when pressed since the previous query (which this
 // query clears). An emulated module's GetAsyncKeyState reads it.
 std::int16_t QueryKeyState(int virtual_key);
+
+// Copies between this process's memory and a native module's, without a
+// fault: false, and nothing copied, where any byte of `address .. +size` is
+// not readable (or writable). Pointers a module hands over are checked so.
+bool ReadProcessBytes(std::uintptr_t address, void* destination, std::size_t size);
+bool WriteProcessBytes(std::uintptr_t address, const void* source, std::size_t size);
 
 // Runs `body`. If the module faults inside it (an invalid access, an illegal
 // instruction, an abort from an assertion report), control comes back here:

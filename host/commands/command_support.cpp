@@ -1,0 +1,67 @@
+#include "commands.h"
+
+#include "host_platform.h"
+
+
+std::unique_ptr<ModuleLibrary> OpenModuleFile(const std::string& file, const HostClock& clock,
+                                              std::ostream& err, LibraryOptions options) {
+    options.clock_milliseconds = [&clock] { return clock.Milliseconds(); };
+    options.key_state = [](int virtual_key) { return host_platform::QueryKeyState(virtual_key); };
+    ModuleLibrary::Status status = ModuleLibrary::Status::Loaded;
+    std::string problem;
+    std::unique_ptr<ModuleLibrary> library = ModuleLibrary::Open(file, options, status, problem);
+    if (library == nullptr) {
+        err << "semhost: " << file << ": " << problem << '\n';
+        return nullptr;
+    }
+    if (clock.mode() == HostClock::Mode::Virtual && std::string(library->back_end()) == "native") {
+        err << "semhost: " << file
+            << ": --clock virtual needs a module that runs in the emulator; a native library reads the "
+               "system's clock\n";
+        return nullptr;
+    }
+    return library;
+}
+
+int ReportFault(const HostSession& session, const std::string& file, std::ostream& err) {
+    err << "semhost: " << file << ": " << session.fault() << '\n';
+    return EXIT_CRASHED;
+}
+
+int ProbeModule(HostSession& session, const std::string& file, ModuleIdentity& identity, std::ostream& err) {
+    ModulePropertiesRecord properties;
+    const bool named = session.GetModuleProperties(0, properties);
+    if (session.faulted()) return ReportFault(session, file, err);
+    if (!named) {
+        err << "semhost: " << file << ": getModuleProperties(0) returned false: the library names no module\n";
+        return EXIT_BAD_INPUT;
+    }
+    if (properties.name == 0 || properties.id == 0) {
+        err << "semhost: " << file << ": getModuleProperties(0) gave a null " << (properties.name ? "id" : "name")
+            << '\n';
+        return EXIT_BAD_INPUT;
+    }
+    const ModuleMemory& memory = session.memory();
+    if (!memory.ReadText(properties.name, identity.name, 4096) || !memory.ReadText(properties.id, identity.id, 4096) ||
+        (properties.about != 0 && !memory.ReadText(properties.about, identity.about, 4096))) {
+        err << "semhost: " << file << ": getModuleProperties(0) gave texts that cannot be read\n";
+        return EXIT_BAD_INPUT;
+    }
+    identity.flags = properties.flags;
+    identity.secondary_flags = properties.secondary_flags;
+    identity.sdk_version = properties.sdk_version;
+    session.WatchIdentity(properties);
+
+    std::string problem;
+    HostedObject* probe = session.Create(ObjectKind::Audio, problem);
+    if (probe == nullptr) {
+        err << "semhost: " << file << ": " << problem << '\n';
+        return session.faulted() ? EXIT_CRASHED : EXIT_BAD_INPUT;
+    }
+    std::vector<std::string> problems;
+    session.ReadPinTable(*probe, problems);
+    if (session.faulted()) return ReportFault(session, file, err);
+    session.Close(*probe);
+    if (session.faulted()) return ReportFault(session, file, err);
+    return EXIT_OK;
+}

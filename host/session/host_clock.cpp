@@ -1,0 +1,29 @@
+#include "host_clock.h"
+
+#include <chrono>
+#include <thread>
+
+namespace {
+
+std::int64_t MonotonicMilliseconds() {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+}  // namespace
+
+HostClock::HostClock(Mode mode) : m_mode(mode), m_start_ms(MonotonicMilliseconds()) {}
+
+std::uint32_t HostClock::Milliseconds() const {
+    if (m_mode == Mode::Virtual) return m_virtual_ms;
+    return static_cast<std::uint32_t>(MonotonicMilliseconds() - m_start_ms);
+}
+
+void HostClock::Wait(std::uint32_t milliseconds) {
+    if (m_mode == Mode::Virtual) {
+        m_virtual_ms += milliseconds;
+        return;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+}
