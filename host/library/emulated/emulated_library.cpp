@@ -51,6 +51,35 @@ constexpr KeptRegister kKeptRegisters[] = {
     {"EBP", CpuRegister::Ebp, 0xEB9C0DE5},
 };
 
+// Registers that carry arguments in other conventions (ECX: a member
+// function's object; ECX and EDX: fastcall), set at each entry to values
+// that lie in unmapped memory: a routine called as cdecl that takes an
+// argument from one faults at once, instead of quietly using whatever the
+// last call left there.
+struct EntryRegister {
+    const char* name;
+    CpuRegister which;
+    std::uint32_t value;
+    const char* likely;  // the mistake that reads it
+};
+constexpr EntryRegister kEntryRegisters[] = {
+    {"ECX", CpuRegister::Ecx, 0xEC0C0DEC, "a member function (thiscall) called as a plain routine?"},
+    {"EDX", CpuRegister::Edx, 0xED0C0DED, "a fastcall routine called as cdecl?"},
+};
+constexpr std::uint32_t kEntryRegisterReach = 0x10000;  // offsets from one still count as it
+
+// What a fault's address says when it comes from an entry register.
+std::string EntryRegisterHint(const CpuStop& stop) {
+    if (stop.kind != CpuStop::Kind::InvalidRead && stop.kind != CpuStop::Kind::InvalidWrite &&
+        stop.kind != CpuStop::Kind::FetchUnmapped)
+        return {};
+    for (const EntryRegister& entry : kEntryRegisters)
+        if (stop.address - (entry.value - kEntryRegisterReach) < 2 * kEntryRegisterReach)
+            return std::string(": the address comes from ") + entry.name +
+                   ", which a call into the module does not set (" + entry.likely + ")";
+    return {};
+}
+
 std::uint32_t LoadBaseFor(const PeImage& image) {
     return image.preferred_base == address_space::kImageBase ? address_space::kAlternateImageBase
                                                              : address_space::kImageBase;
@@ -456,6 +485,7 @@ bool EmulatedLibrary::RunFrame(std::uint32_t function, const std::vector<std::ui
 
     m_cpu->Set(CpuRegister::Esp, entry_esp);
     for (const KeptRegister& kept : kKeptRegisters) m_cpu->Set(kept.which, kept.value);
+    for (const EntryRegister& entry : kEntryRegisters) m_cpu->Set(entry.which, entry.value);
     m_cpu->Set(CpuRegister::Eflags, kInitialFlags);
 
     std::uint32_t eip = function;
@@ -466,7 +496,7 @@ bool EmulatedLibrary::RunFrame(std::uint32_t function, const std::vector<std::ui
         const HostFunctionTable::Entry* host_function =
             stop.kind == CpuStop::Kind::FetchNotCode ? m_functions->Find(stop.address) : nullptr;
         if (host_function == nullptr) {
-            Fault(DescribeStop(stop, *m_addresses, m_options.instruction_budget));
+            Fault(DescribeStop(stop, *m_addresses, m_options.instruction_budget) + EntryRegisterHint(stop));
             return false;
         }
         if (!RunHostFunction(stop.address, eip)) return false;

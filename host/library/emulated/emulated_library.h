@@ -9,7 +9,9 @@
 // stand-in stops a stretch; semhost runs it natively (it may call into the
 // module again, on the stack below) and the stretch goes on. At each return
 // the calling convention is checked: the stack as cdecl leaves it, EBX,
-// ESI, EDI and EBP unchanged, the direction flag clear.
+// ESI, EDI and EBP unchanged, the direction flag clear. ECX and EDX enter
+// each call holding addresses where nothing is mapped, so that a routine
+// which takes an argument from them (thiscall, fastcall) faults at once.
 #pragma once
 
 #include "module_library.h"

@@ -90,6 +90,11 @@ TEST_F(ModuleFault, CpuFaultsNameTheInstruction) {
     EXPECT_EQ(Run({0x90, 0xCC}), "crashed: breakpoint (int3) (at " + At(1) + ")");
     EXPECT_EQ(Run({0xF4}), "crashed: executed hlt, a privileged instruction (at " + At(0) + ")");
     EXPECT_EQ(Run({0x31, 0xC0, 0xFF, 0xE0}), "crashed: jumped to 0x00000000, where nothing is mapped");
+    // ECX is never what an earlier call left: mov eax, [ecx+8]
+    EXPECT_EQ(Run({0x8B, 0x41, 0x08, 0xC3}),
+              "crashed: invalid read of 4 bytes at 0xEC0C0DF4 (at " + At(0) +
+                  "): the address comes from ECX, which a call into the module does not set (a member function "
+                  "(thiscall) called as a plain routine?)");
 
     // A jump into the module's data: call $+5; pop eax; add eax, (.data - here); jmp eax
     const std::uint32_t data = m_image.U32(m_image.SectionHeader(".data") + 12);
