@@ -1,13 +1,24 @@
 // `semhost validate FILE`: every check, one line each, then the count.
 #include "commands.h"
 
+#include <sstream>
+
 int RunValidate(const std::string& file, const ValidateOptions& options, std::ostream& out,
                 std::ostream& err) {
     HostClock clock;
-    const std::unique_ptr<ModuleLibrary> library = OpenModuleFile(file, clock, err);
+    std::unique_ptr<ModuleLibrary> library = OpenModuleFile(file, clock, err);
     if (library == nullptr) return EXIT_BAD_INPUT;
+    // Later copies load as the first did; a problem they meet is reported
+    // as the checks they could not run.
+    const ModuleOpener open = [&](const LibraryOptions& library_options, std::string& problem) {
+        std::ostringstream reason;
+        std::unique_ptr<ModuleLibrary> copy = OpenModuleFile(file, clock, reason, library_options);
+        problem = reason.str();
+        while (!problem.empty() && problem.back() == '\n') problem.pop_back();
+        return copy;
+    };
     out << "semhost validate " << file << ": " << options.cycles << " cycles, seed " << options.seed << '\n';
-    const std::vector<CheckResult> results = ValidateModule(*library, clock, options, out);
+    const std::vector<CheckResult> results = ValidateModule(std::move(library), open, clock, options, out);
     if (!options.junit_path.empty() &&
         !WriteJUnitReport(options.junit_path, "semhost validate " + file, results)) {
         err << "semhost: " << options.junit_path << ": cannot write the report\n";

@@ -49,15 +49,18 @@ bool Verdict(const std::vector<std::string>& problems, std::string& detail) {
     return false;
 }
 
+// One pass of every check on one copy of the module. An emulated module
+// that faults is replaced by a fresh copy, and the checks go on; a native
+// one ends the pass (its process may be damaged).
 class Validator : public SessionObserver {
 public:
-    Validator(ModuleLibrary& library, HostClock& clock, const ValidateOptions& options, std::ostream& out)
-        : m_options(options), m_out(out), m_clock(clock), m_session(library) {
-        m_session.AddObserver(this);
+    // `live`: print each check's line as it ends (null: the caller prints).
+    Validator(std::unique_ptr<ModuleLibrary> library, const ModuleOpener& open, const LibraryOptions& library_options,
+              HostClock& clock, const ValidateOptions& options, std::ostream* live)
+        : m_options(options), m_live(live), m_clock(clock), m_open(open), m_library_options(library_options) {
+        StartSession(std::move(library));
     }
-    // The session, a member, closes what a failed check left open after
-    // this object's other members are gone.
-    ~Validator() override { m_session.RemoveObserver(this); }
+    ~Validator() override { EndSession(); }
 
     std::vector<CheckResult> Run();
 
@@ -75,6 +78,12 @@ private:
     // Runs one check and prints its line. False when the module faulted,
     // after which nothing more can be asked of it.
     bool RunCheck(const std::string& name, const std::function<bool(std::string&)>& body);
+    HostSession& session() { return *m_session; }
+    void StartSession(std::unique_ptr<ModuleLibrary> library);
+    void EndSession();
+    // A fresh copy of the module after a fault, met as a host meets it
+    // (identity and pin table); false, with m_lost saying why, when none.
+    bool ReplaceFaultedModule();
     bool ViolationCheck(Violation kind, const std::string& passed_detail, std::string& detail);
 
     bool CheckIdentity(std::string& detail);
@@ -85,14 +94,23 @@ private:
     bool CheckAudioLifeCycle(std::string& detail);
     bool CheckGuiLifeCycle(std::string& detail);
     bool CheckRandomSession(std::string& detail);
+    bool CheckHeapAfterClose(std::string& detail);
 
     std::uint32_t SampleValue(const PinDeclaration& pin, SplitMix64& random) const;
     void CloseAll();
 
     const ValidateOptions& m_options;
-    std::ostream& m_out;
+    std::ostream* m_live;
     HostClock& m_clock;
-    HostSession m_session;
+    const ModuleOpener& m_open;
+    const LibraryOptions m_library_options;
+    // The session is declared after its library: it closes what a failed
+    // check left open before the library goes.
+    std::unique_ptr<ModuleLibrary> m_library;
+    std::unique_ptr<HostSession> m_session;
+    std::string m_lost;        // why no copy of the module is left, or ""
+    long m_earlier_calls = 0;  // host calls and callbacks of replaced copies
+    long m_earlier_callbacks = 0;
     std::vector<CheckResult> m_results;
     std::map<Violation, Tally> m_tallies;
     std::string m_context;
@@ -102,41 +120,84 @@ bool Validator::RunCheck(const std::string& name, const std::function<bool(std::
     m_context = name;
     std::string detail;
     bool passed = body(detail);
-    if (m_session.faulted()) {
+    const bool faulted = m_session != nullptr && session().faulted();
+    if (faulted) {
         passed = false;
-        detail = m_session.fault();
+        detail = session().fault();
     }
-    m_out << (passed ? "PASS  " : "FAIL  ") << name << ": " << detail << '\n';
-    m_out.flush();
+    if (m_live != nullptr) {
+        *m_live << (passed ? "PASS  " : "FAIL  ") << name << ": " << detail << '\n';
+        m_live->flush();
+    }
     m_results.push_back({name, passed, detail});
-    return !m_session.faulted();
+    return !faulted;
+}
+
+void Validator::StartSession(std::unique_ptr<ModuleLibrary> library) {
+    m_library = std::move(library);
+    m_session = std::make_unique<HostSession>(*m_library);
+    m_session->AddObserver(this);
+}
+
+void Validator::EndSession() {
+    if (m_session == nullptr) return;
+    m_earlier_calls += m_session->host_calls();
+    m_earlier_callbacks += m_session->callbacks();
+    m_session->RemoveObserver(this);
+    m_session.reset();
+    m_library.reset();
+}
+
+bool Validator::ReplaceFaultedModule() {
+    host_platform::ReleaseHeldKeys();
+    EndSession();
+    std::string problem;
+    std::unique_ptr<ModuleLibrary> copy = m_open(m_library_options, problem);
+    if (copy == nullptr) {
+        m_lost = "a fresh copy of the module could not be loaded: " + problem;
+        return false;
+    }
+    StartSession(std::move(copy));
+    m_context = "a fresh copy of the module";
+    ModulePropertiesRecord properties;
+    std::string probe_problem;
+    if (session().GetModuleProperties(0, properties)) session().WatchIdentity(properties);
+    if (HostedObject* probe = session().Create(ObjectKind::Audio, probe_problem)) {
+        std::vector<std::string> ignored;  // reported by the pin declarations check already
+        session().ReadPinTable(*probe, ignored);
+        if (!session().faulted()) session().Close(*probe);
+    }
+    if (!session().faulted()) return true;
+    m_lost = "a fresh copy of the module faulted before the check: " + session().fault();
+    EndSession();
+    return false;
 }
 
 void Validator::CloseAll() {
-    for (HostedObject* gui : m_session.Objects(ObjectKind::Gui)) m_session.Close(*gui);
-    for (HostedObject* audio : m_session.Objects(ObjectKind::Audio)) m_session.Close(*audio);
+    for (HostedObject* gui : session().Objects(ObjectKind::Gui)) session().Close(*gui);
+    for (HostedObject* audio : session().Objects(ObjectKind::Audio)) session().Close(*audio);
 }
 
 bool Validator::CheckIdentity(std::string& detail) {
     // A field the module leaves unwritten keeps the host's fill pattern.
     ModulePropertiesRecord properties;
     const std::int32_t untouched = static_cast<std::int32_t>(0xCDCDCDCD);
-    if (!m_session.GetModuleProperties(0, properties, 0xCD)) {
-        if (!m_session.faulted()) detail = "getModuleProperties(0) returned false";
+    if (!session().GetModuleProperties(0, properties, 0xCD)) {
+        if (!session().faulted()) detail = "getModuleProperties(0) returned false";
         return false;
     }
     std::vector<std::string> problems;
     if (properties.overran)
         problems.push_back("getModuleProperties(0) wrote past the end of the " +
-                           std::to_string(m_session.library().layout().properties.size) + "-byte record");
+                           std::to_string(session().library().layout().properties.size) + "-byte record");
     std::string name, id, about;
     // The texts are the module's; an unset pointer must not take semhost down.
-    const ModuleMemory& memory = m_session.memory();
+    const ModuleMemory& memory = session().memory();
     const std::pair<ModuleAddress, std::string*> texts[] = {
         {properties.name, &name}, {properties.id, &id}, {properties.about, &about}};
     for (const auto& [address, copy] : texts) {
         if (address == 0 || memory.ReadText(address, *copy, 4096)) continue;
-        detail = "the identity texts cannot be read (" + m_session.library().DescribeAddress(address) + ")";
+        detail = "the identity texts cannot be read (" + session().library().DescribeAddress(address) + ")";
         return false;
     }
     if (properties.name == 0 || name.empty()) problems.push_back("the name is null or empty");
@@ -147,7 +208,7 @@ bool Validator::CheckIdentity(std::string& detail) {
     else if (properties.sdk_version <= 0)
         problems.push_back("sdk_version " + std::to_string(properties.sdk_version));
     if (!Verdict(problems, detail)) return false;
-    m_session.WatchIdentity(properties);
+    session().WatchIdentity(properties);
     detail = "\"" + name + "\" (id \"" + id + "\"), about \"" + about + "\", flags " + Hex32(properties.flags) +
              " and " + Hex32(properties.secondary_flags) + ", SDK " + std::to_string(properties.sdk_version);
     return true;
@@ -157,9 +218,9 @@ bool Validator::CheckIdentityRefusals(std::string& detail) {
     std::vector<std::string> problems;
     for (std::int32_t index : {1, -1, 2, 1000, std::numeric_limits<std::int32_t>::min()}) {
         ModulePropertiesRecord properties;
-        if (m_session.GetModuleProperties(index, properties))
+        if (session().GetModuleProperties(index, properties))
             problems.push_back("getModuleProperties(" + std::to_string(index) + ") returned true");
-        if (m_session.faulted()) return false;
+        if (session().faulted()) return false;
     }
     detail = "indices 1, -1, 2, 1000 and -2147483648 refused";
     return Verdict(problems, detail);
@@ -170,8 +231,8 @@ bool Validator::CheckMakeModuleRefusals(std::string& detail) {
                                                               {0, 0},        {0, 3},      {0, -1}};
     std::vector<std::string> problems;
     for (const auto& [index, type] : refusals) {
-        const ModuleAddress record = m_session.MakeModule(index, type, 0x5EFF0000);
-        if (m_session.faulted()) return false;
+        const ModuleAddress record = session().MakeModule(index, type, 0x5EFF0000);
+        if (session().faulted()) return false;
         // Nothing tells the host how to end an object it did not ask for; it
         // is left as it is.
         if (record != 0)
@@ -184,12 +245,12 @@ bool Validator::CheckMakeModuleRefusals(std::string& detail) {
 
 bool Validator::CheckRecords(ObjectKind kind, std::string& detail) {
     std::string problem;
-    HostedObject* first = m_session.Create(kind, problem);
+    HostedObject* first = session().Create(kind, problem);
     if (first == nullptr) {
         detail = problem;
         return false;
     }
-    HostedObject* second = m_session.Create(kind, problem);
+    HostedObject* second = session().Create(kind, problem);
     if (second == nullptr) {
         detail = "second object: " + problem;
         return false;
@@ -199,8 +260,8 @@ bool Validator::CheckRecords(ObjectKind kind, std::string& detail) {
         detail = "two makeModule calls gave the same record or object";
         passed = false;
     }
-    m_session.Close(*second);
-    m_session.Close(*first);
+    session().Close(*second);
+    session().Close(*first);
     if (passed) {
         const bool gui = kind == ObjectKind::Gui;
         detail = "magic " + Hex32(gui ? GUI_PLUG_MAGIC : AUDIO_PLUG_MAGIC) +
@@ -213,31 +274,31 @@ bool Validator::CheckRecords(ObjectKind kind, std::string& detail) {
 
 bool Validator::CheckPinDeclarations(std::string& detail) {
     std::string problem;
-    HostedObject* audio = m_session.Create(ObjectKind::Audio, problem);
+    HostedObject* audio = session().Create(ObjectKind::Audio, problem);
     if (audio == nullptr) {
         detail = problem;
         return false;
     }
     std::vector<std::string> problems;
-    m_session.ReadPinTable(*audio, problems);
-    if (m_session.faulted()) return false;
-    const std::vector<PinDeclaration>& pins = m_session.pins();
+    session().ReadPinTable(*audio, problems);
+    if (session().faulted()) return false;
+    const std::vector<PinDeclaration>& pins = session().pins();
     const int count = static_cast<int>(pins.size());
 
     // The host stops at the first refused number: a declaration past a gap
     // would never be seen.
-    const HostBlock scratch(m_session.library(), m_session.library().layout().pin.size);
+    const HostBlock scratch(session().library(), session().library().layout().pin.size);
     for (int number = count + 1; number <= count + kGapProbe; ++number) {
-        if (m_session.Dispatch(*audio, AUDIO_GET_PIN_PROPERTIES, number, 0, scratch.address()) != 0) {
+        if (session().Dispatch(*audio, AUDIO_GET_PIN_PROPERTIES, number, 0, scratch.address()) != 0) {
             problems.push_back("a gap in the pin table: pin " + std::to_string(count) +
                                " is not declared, but pin " + std::to_string(number) + " is");
             break;
         }
-        if (m_session.faulted()) return false;
+        if (session().faulted()) return false;
     }
-    if (m_session.Dispatch(*audio, AUDIO_GET_PIN_PROPERTIES, -1, 0, scratch.address()) != 0)
+    if (session().Dispatch(*audio, AUDIO_GET_PIN_PROPERTIES, -1, 0, scratch.address()) != 0)
         problems.push_back("pin -1 is declared");
-    if (m_session.faulted()) return false;
+    if (session().faulted()) return false;
 
     std::map<std::string, int> names;
     for (const PinDeclaration& pin : pins) {
@@ -260,7 +321,7 @@ bool Validator::CheckPinDeclarations(std::string& detail) {
                                " breaks the patch-store rule: IO_PATCH_STORE on an input without "
                                "IO_PRIVATE or IO_UI_COMMUNICATION");
     }
-    m_session.Close(*audio);
+    session().Close(*audio);
     detail = std::to_string(count) + " pins" +
              (count > 0 ? ", numbered 0 to " + std::to_string(count - 1) : std::string()) +
              ", no gap; names, directions, data types and the patch-store rule as required";
@@ -272,17 +333,17 @@ bool Validator::CheckAudioLifeCycle(std::string& detail) {
     for (int cycle = 1; cycle <= m_options.cycles; ++cycle) {
         m_context = "audio life cycle, cycle " + std::to_string(cycle);
         std::string problem;
-        HostedObject* audio = m_session.Create(ObjectKind::Audio, problem);
+        HostedObject* audio = session().Create(ObjectKind::Audio, problem);
         if (audio == nullptr) {
             detail = "cycle " + std::to_string(cycle) + ": " + problem;
             return false;
         }
-        m_session.Dispatch(*audio, AUDIO_SET_SAMPLE_RATE, 0, 0, 0, cycle % 2 ? 44100.0f : 48000.0f);
-        m_session.Dispatch(*audio, AUDIO_SET_BLOCK_SIZE, 0, cycle % 2 ? 256 : 64);
-        m_session.Dispatch(*audio, AUDIO_OPEN);
-        const int cycle_runs = m_session.Process(*audio, 4);
-        if (m_session.faulted()) return false;
-        m_session.Close(*audio);
+        session().Dispatch(*audio, AUDIO_SET_SAMPLE_RATE, 0, 0, 0, cycle % 2 ? 44100.0f : 48000.0f);
+        session().Dispatch(*audio, AUDIO_SET_BLOCK_SIZE, 0, cycle % 2 ? 256 : 64);
+        session().Dispatch(*audio, AUDIO_OPEN);
+        const int cycle_runs = session().Process(*audio, 4);
+        if (session().faulted()) return false;
+        session().Close(*audio);
         if (cycle_runs == 0) {
             detail = "cycle " + std::to_string(cycle) + ": the processing routine could not be run";
             return false;
@@ -291,7 +352,7 @@ bool Validator::CheckAudioLifeCycle(std::string& detail) {
     }
     detail = std::to_string(m_options.cycles) + " cycles of open, sample rate, block size, processing (" +
              std::to_string(runs) + " runs) and close";
-    return !m_session.faulted();
+    return !session().faulted();
 }
 
 std::uint32_t Validator::SampleValue(const PinDeclaration& pin, SplitMix64& random) const {
@@ -314,39 +375,39 @@ std::uint32_t Validator::SampleValue(const PinDeclaration& pin, SplitMix64& rand
 }
 
 bool Validator::CheckGuiLifeCycle(std::string& detail) {
-    const std::vector<PinDeclaration> pins = m_session.pins();
+    const std::vector<PinDeclaration> pins = session().pins();
     SplitMix64 values(1);
     long changes = 0;
     for (int cycle = 1; cycle <= m_options.cycles; ++cycle) {
         m_context = "GUI life cycle, cycle " + std::to_string(cycle);
         std::string problem;
-        HostedObject* closed_flag = m_session.Create(ObjectKind::Gui, problem);
+        HostedObject* closed_flag = session().Create(ObjectKind::Gui, problem);
         HostedObject* open_flag =
-            closed_flag != nullptr ? m_session.Create(ObjectKind::Gui, problem) : nullptr;
+            closed_flag != nullptr ? session().Create(ObjectKind::Gui, problem) : nullptr;
         if (open_flag == nullptr) {
             detail = "cycle " + std::to_string(cycle) + ": " + problem;
             return false;
         }
-        m_session.Dispatch(*closed_flag, GUI_OPEN, 0);
-        m_session.Dispatch(*open_flag, GUI_OPEN, 1);
+        session().Dispatch(*closed_flag, GUI_OPEN, 0);
+        session().Dispatch(*open_flag, GUI_OPEN, 1);
         for (int idle = 0; idle < 3; ++idle) {
-            m_session.Dispatch(*closed_flag, GUI_IDLE);
-            m_session.Dispatch(*open_flag, GUI_IDLE);
+            session().Dispatch(*closed_flag, GUI_IDLE);
+            session().Dispatch(*open_flag, GUI_IDLE);
         }
         for (const PinDeclaration& pin : pins) {
             if (pin.datatype == DT_BOOL) {
-                m_session.SetPin(pin.index, 1);
-                m_session.SetPin(pin.index, 0);
+                session().SetPin(pin.index, 1);
+                session().SetPin(pin.index, 0);
                 changes += 2;
             } else {
-                m_session.SetPin(pin.index, SampleValue(pin, values));
+                session().SetPin(pin.index, SampleValue(pin, values));
                 ++changes;
             }
-            if (m_session.faulted()) return false;
+            if (session().faulted()) return false;
         }
-        m_session.Close(*open_flag);
-        m_session.Close(*closed_flag);
-        if (m_session.faulted()) return false;
+        session().Close(*open_flag);
+        session().Close(*closed_flag);
+        if (session().faulted()) return false;
     }
     detail = std::to_string(m_options.cycles) +
              " cycles of two objects opened with flag false and true, idle, " + std::to_string(changes) +
@@ -357,67 +418,87 @@ bool Validator::CheckGuiLifeCycle(std::string& detail) {
 bool Validator::CheckRandomSession(std::string& detail) {
     SplitMix64 random(m_options.seed);
     std::string problem;
-    HostedObject* audio = m_session.Create(ObjectKind::Audio, problem);
+    HostedObject* audio = session().Create(ObjectKind::Audio, problem);
     if (audio == nullptr) {
         detail = problem;
         return false;
     }
-    m_session.Dispatch(*audio, AUDIO_SET_SAMPLE_RATE, 0, 0, 0, 44100.0f);
-    m_session.Dispatch(*audio, AUDIO_SET_BLOCK_SIZE, 0, 256);
-    m_session.Dispatch(*audio, AUDIO_OPEN);
-    HostedObject* first_gui = m_session.Create(ObjectKind::Gui, problem);
+    session().Dispatch(*audio, AUDIO_SET_SAMPLE_RATE, 0, 0, 0, 44100.0f);
+    session().Dispatch(*audio, AUDIO_SET_BLOCK_SIZE, 0, 256);
+    session().Dispatch(*audio, AUDIO_OPEN);
+    HostedObject* first_gui = session().Create(ObjectKind::Gui, problem);
     if (first_gui == nullptr) {
         detail = problem;
         return false;
     }
-    m_session.Dispatch(*first_gui, GUI_OPEN, 0);
+    session().Dispatch(*first_gui, GUI_OPEN, 0);
     bool ctrl_held = false;
-    const std::vector<PinDeclaration> pins = m_session.pins();
-    for (int step = 0; step < kRandomEvents && !m_session.faulted(); ++step) {
+    const std::vector<PinDeclaration> pins = session().pins();
+    for (int step = 0; step < kRandomEvents && !session().faulted(); ++step) {
         m_context =
             "random session, seed " + std::to_string(m_options.seed) + ", event " + std::to_string(step + 1);
-        std::vector<HostedObject*> guis = m_session.Objects(ObjectKind::Gui);
+        std::vector<HostedObject*> guis = session().Objects(ObjectKind::Gui);
         const int choice = random.Below(100);
         if (choice < 45) {
             if (pins.empty()) continue;
             const PinDeclaration& pin = pins[random.Below(static_cast<int>(pins.size()))];
-            m_session.SetPin(pin.index, SampleValue(pin, random));
+            session().SetPin(pin.index, SampleValue(pin, random));
         } else if (choice < 60) {
             if (!guis.empty())
-                m_session.Dispatch(*guis[random.Below(static_cast<int>(guis.size()))], GUI_IDLE);
+                session().Dispatch(*guis[random.Below(static_cast<int>(guis.size()))], GUI_IDLE);
         } else if (choice < 67) {
             ctrl_held = !ctrl_held;
             host_platform::SetKeyHeld(kVirtualKeyControl, ctrl_held);
         } else if (choice < 73) {
             if (static_cast<int>(guis.size()) >= kMaxGuiObjects) continue;
-            HostedObject* gui = m_session.Create(ObjectKind::Gui, problem);
+            HostedObject* gui = session().Create(ObjectKind::Gui, problem);
             if (gui == nullptr) {
                 detail = problem;
                 host_platform::ReleaseHeldKeys();
                 return false;
             }
-            m_session.Dispatch(*gui, GUI_OPEN, random.Below(2));
+            session().Dispatch(*gui, GUI_OPEN, random.Below(2));
         } else if (choice < 79) {
-            if (guis.size() > 1) m_session.Close(*guis[random.Below(static_cast<int>(guis.size()))]);
+            if (guis.size() > 1) session().Close(*guis[random.Below(static_cast<int>(guis.size()))]);
         } else if (choice < 88) {
-            m_session.Process(*audio, 1 + random.Below(3));
+            session().Process(*audio, 1 + random.Below(3));
         } else if (choice < 93) {
             static const float kRates[] = {22050.0f, 44100.0f, 48000.0f, 96000.0f};
             if (random.Below(2) == 0)
-                m_session.Dispatch(*audio, AUDIO_SET_SAMPLE_RATE, 0, 0, 0, kRates[random.Below(4)]);
+                session().Dispatch(*audio, AUDIO_SET_SAMPLE_RATE, 0, 0, 0, kRates[random.Below(4)]);
             else
-                m_session.Dispatch(*audio, AUDIO_SET_BLOCK_SIZE, 0, 32 << random.Below(5));
+                session().Dispatch(*audio, AUDIO_SET_BLOCK_SIZE, 0, 32 << random.Below(5));
         } else {
             // Let the module's clock move, so that timing paths differ.
             m_clock.Wait(static_cast<std::uint32_t>(random.Below(4)));
         }
     }
     host_platform::ReleaseHeldKeys();
-    if (m_session.faulted()) return false;
+    if (session().faulted()) return false;
     CloseAll();
     detail = std::to_string(kRandomEvents) + " host events, seed " + std::to_string(m_options.seed) +
              " (replay with --seed " + std::to_string(m_options.seed) + ")";
-    return !m_session.faulted();
+    return !session().faulted();
+}
+
+bool Validator::CheckHeapAfterClose(std::string& detail) {
+    // The random session ends with every object closed: what the module
+    // still holds of its heap then is lost for good.
+    CloseAll();
+    const std::vector<HeldBlock> held = m_library->HeldBlocks();
+    if (held.empty()) {
+        detail = "every block of the module's heap freed once the last object closed";
+        return true;
+    }
+    std::size_t bytes = 0;
+    for (const HeldBlock& block : held) bytes += block.size;
+    detail = std::to_string(held.size()) + (held.size() == 1 ? " block" : " blocks") + " (" + std::to_string(bytes) +
+             " bytes) leaked: still held after the last object closed:";
+    for (std::size_t i = 0; i < held.size() && i < 3; ++i)
+        detail += (i == 0 ? " " : ", ") + std::to_string(held[i].size) + " bytes at " +
+                  m_library->DescribeAddress(held[i].address);
+    if (held.size() > 3) detail += ", ...";
+    return false;
 }
 
 bool Validator::ViolationCheck(Violation kind, const std::string& passed_detail, std::string& detail) {
@@ -432,12 +513,12 @@ bool Validator::ViolationCheck(Violation kind, const std::string& passed_detail,
 }
 
 std::vector<CheckResult> Validator::Run() {
-    const std::vector<std::pair<std::string, std::function<bool(std::string&)>>> checks = {
+    std::vector<std::pair<std::string, std::function<bool(std::string&)>>> checks = {
         {"exports",
          [this](std::string& detail) {
              // A load warning (an import semhost does not provide) is a call
              // that would fail in a real host too.
-             std::vector<std::string> problems = m_session.library().warnings();
+             std::vector<std::string> problems = session().library().warnings();
              detail = "getModuleProperties and makeModule are exported";
              return Verdict(problems, detail);
          }},
@@ -451,15 +532,30 @@ std::vector<CheckResult> Validator::Run() {
         {"GUI life cycle", [this](std::string& detail) { return CheckGuiLifeCycle(detail); }},
         {"random session", [this](std::string& detail) { return CheckRandomSession(detail); }},
     };
+    if (std::string(m_library->back_end()) != "native")
+        checks.push_back({"heap after close", [this](std::string& detail) { return CheckHeapAfterClose(detail); }});
+    const bool replaceable = std::string(m_library->back_end()) != "native";
     for (std::size_t i = 0; i < checks.size(); ++i) {
+        if (m_session == nullptr) {
+            m_results.push_back({checks[i].first, false, "not run: " + m_lost});
+            if (m_live != nullptr) *m_live << "FAIL  " << checks[i].first << ": not run: " << m_lost << '\n';
+            continue;
+        }
         if (RunCheck(checks[i].first, checks[i].second)) continue;
-        m_out << "      the module crashed: the " << checks.size() - i - 1 << " checks after \""
-              << checks[i].first << "\" and the checks on every call were not run\n";
+        if (replaceable) {
+            ReplaceFaultedModule();
+            continue;
+        }
+        if (m_live != nullptr)
+            *m_live << "      the module crashed: the " << checks.size() - i - 1 << " checks after \""
+                    << checks[i].first << "\" and the checks on every call were not run\n";
         host_platform::ReleaseHeldKeys();
         return m_results;
     }
-    const std::string counted = std::to_string(m_session.callbacks()) + " callbacks";
-    const std::string called = std::to_string(m_session.host_calls()) + " calls";
+    const long callbacks = m_earlier_callbacks + (m_session ? m_session->callbacks() : 0);
+    const long calls = m_earlier_calls + (m_session ? m_session->host_calls() : 0);
+    const std::string counted = std::to_string(callbacks) + " callbacks";
+    const std::string called = std::to_string(calls) + " calls";
     m_context = "summary";
     RunCheck("callback opcodes", [&](std::string& detail) {
         return ViolationCheck(Violation::UnknownOpcode, counted + ", every opcode known to its side", detail);
@@ -490,10 +586,58 @@ std::vector<CheckResult> Validator::Run() {
 
 }  // namespace
 
-std::vector<CheckResult> ValidateModule(ModuleLibrary& library, HostClock& clock, const ValidateOptions& options,
-                                        std::ostream& out) {
-    Validator validator(library, clock, options, out);
-    std::vector<CheckResult> results = validator.Run();
+namespace {
+
+// One result per check over every pass: failed where any pass failed, with
+// the first failure's detail and the alignment it came at.
+std::vector<CheckResult> MergePasses(const std::vector<std::vector<CheckResult>>& passes,
+                                     const std::vector<unsigned>& alignments) {
+    std::vector<CheckResult> merged = passes.front();
+    for (std::size_t check = 0; check < merged.size(); ++check) {
+        for (std::size_t pass = 0; pass < passes.size(); ++pass) {
+            if (check >= passes[pass].size() || passes[pass][check].passed) continue;
+            merged[check].passed = false;
+            merged[check].detail =
+                "at stack alignment " + std::to_string(alignments[pass]) + ": " + passes[pass][check].detail;
+            break;
+        }
+    }
+    return merged;
+}
+
+}  // namespace
+
+std::vector<CheckResult> ValidateModule(std::unique_ptr<ModuleLibrary> library, const ModuleOpener& open,
+                                        HostClock& clock, const ValidateOptions& options, std::ostream& out) {
+    std::vector<CheckResult> results;
+    if (std::string(library->back_end()) == "native") {
+        Validator validator(std::move(library), open, LibraryOptions{}, clock, options, &out);
+        results = validator.Run();
+    } else {
+        // Win32 promises a caller only 4-byte stack alignment: code that
+        // needs more must work at each of the four a caller may give.
+        const std::vector<unsigned> alignments = {4, 8, 12, 0};
+        out << "each check runs on the emulated module at the four stack alignments a caller may give ((ESP+4) mod "
+               "16 = 4, 8, 12 and 0 at entry)\n";
+        std::vector<std::vector<CheckResult>> passes;
+        for (const unsigned alignment : alignments) {
+            LibraryOptions library_options;
+            library_options.stack_alignment = alignment;
+            std::string problem;
+            std::unique_ptr<ModuleLibrary> copy = library != nullptr ? std::move(library) : open(library_options, problem);
+            if (copy == nullptr) {
+                std::vector<CheckResult> lost = passes.front();
+                for (CheckResult& result : lost) result = {result.name, false, "not run: the module could not be loaded again: " + problem};
+                passes.push_back(lost);
+                continue;
+            }
+            Validator validator(std::move(copy), open, library_options, clock, options, nullptr);
+            passes.push_back(validator.Run());
+        }
+        results = MergePasses(passes, alignments);
+        for (const CheckResult& result : results)
+            out << (result.passed ? "PASS  " : "FAIL  ") << result.name << ": " << result.detail << '\n';
+    }
     int failed = 0;
     for (const CheckResult& result : results)
         if (!result.passed) ++failed;
