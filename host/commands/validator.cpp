@@ -55,9 +55,12 @@ bool Verdict(const std::vector<std::string>& problems, std::string& detail) {
 class Validator : public SessionObserver {
 public:
     // `live`: print each check's line as it ends (null: the caller prints).
+    // Checks named in `skip` are not run again (their results say so).
     Validator(std::unique_ptr<ModuleLibrary> library, const ModuleOpener& open, const LibraryOptions& library_options,
-              HostClock& clock, const ValidateOptions& options, std::ostream* live)
-        : m_options(options), m_live(live), m_clock(clock), m_open(open), m_library_options(library_options) {
+              HostClock& clock, const ValidateOptions& options, std::ostream* live,
+              const std::set<std::string>& skip = {})
+        : m_options(options), m_live(live), m_clock(clock), m_open(open), m_library_options(library_options),
+          m_skip(skip) {
         StartSession(std::move(library));
     }
     ~Validator() override { EndSession(); }
@@ -84,6 +87,9 @@ private:
     // A fresh copy of the module after a fault, met as a host meets it
     // (identity and pin table); false, with m_lost saying why, when none.
     bool ReplaceFaultedModule();
+    // What a host learns first (identity texts to watch, the pin table),
+    // for checks that come after ones that did not run. False on a fault.
+    bool MeetModule();
     bool ViolationCheck(Violation kind, const std::string& passed_detail, std::string& detail);
 
     bool CheckIdentity(std::string& detail);
@@ -104,11 +110,13 @@ private:
     HostClock& m_clock;
     const ModuleOpener& m_open;
     const LibraryOptions m_library_options;
+    const std::set<std::string> m_skip;
     // The session is declared after its library: it closes what a failed
     // check left open before the library goes.
     std::unique_ptr<ModuleLibrary> m_library;
     std::unique_ptr<HostSession> m_session;
     std::string m_lost;        // why no copy of the module is left, or ""
+    bool m_met = false;        // MeetModule ran on this copy
     long m_earlier_calls = 0;  // host calls and callbacks of replaced copies
     long m_earlier_callbacks = 0;
     std::vector<CheckResult> m_results;
@@ -135,6 +143,7 @@ bool Validator::RunCheck(const std::string& name, const std::function<bool(std::
 
 void Validator::StartSession(std::unique_ptr<ModuleLibrary> library) {
     m_library = std::move(library);
+    m_met = false;
     m_session = std::make_unique<HostSession>(*m_library);
     m_session->AddObserver(this);
 }
@@ -159,18 +168,23 @@ bool Validator::ReplaceFaultedModule() {
     }
     StartSession(std::move(copy));
     m_context = "a fresh copy of the module";
-    ModulePropertiesRecord properties;
-    std::string probe_problem;
-    if (session().GetModuleProperties(0, properties)) session().WatchIdentity(properties);
-    if (HostedObject* probe = session().Create(ObjectKind::Audio, probe_problem)) {
-        std::vector<std::string> ignored;  // reported by the pin declarations check already
-        session().ReadPinTable(*probe, ignored);
-        if (!session().faulted()) session().Close(*probe);
-    }
-    if (!session().faulted()) return true;
+    if (MeetModule()) return true;
     m_lost = "a fresh copy of the module faulted before the check: " + session().fault();
     EndSession();
     return false;
+}
+
+bool Validator::MeetModule() {
+    m_met = true;
+    ModulePropertiesRecord properties;
+    std::string problem;
+    if (session().GetModuleProperties(0, properties)) session().WatchIdentity(properties);
+    if (HostedObject* probe = session().Create(ObjectKind::Audio, problem)) {
+        std::vector<std::string> ignored;  // the pin declarations check reports them
+        session().ReadPinTable(*probe, ignored);
+        if (!session().faulted()) session().Close(*probe);
+    }
+    return !session().faulted();
 }
 
 void Validator::CloseAll() {
@@ -541,6 +555,12 @@ std::vector<CheckResult> Validator::Run() {
             if (m_live != nullptr) *m_live << "FAIL  " << checks[i].first << ": not run: " << m_lost << '\n';
             continue;
         }
+        if (m_skip.count(checks[i].first) != 0) {
+            // Failed at an earlier alignment: its verdict cannot change.
+            m_results.push_back({checks[i].first, true, "not repeated: it failed at an earlier alignment"});
+            if (!m_met && !MeetModule()) ReplaceFaultedModule();
+            continue;
+        }
         if (RunCheck(checks[i].first, checks[i].second)) continue;
         if (replaceable) {
             ReplaceFaultedModule();
@@ -620,6 +640,7 @@ std::vector<CheckResult> ValidateModule(std::unique_ptr<ModuleLibrary> library, 
         out << "each check runs on the emulated module at the four stack alignments a caller may give ((ESP+4) mod "
                "16 = 4, 8, 12 and 0 at entry)\n";
         std::vector<std::vector<CheckResult>> passes;
+        std::set<std::string> failed_before;
         for (const unsigned alignment : alignments) {
             LibraryOptions library_options;
             library_options.stack_alignment = alignment;
@@ -631,8 +652,10 @@ std::vector<CheckResult> ValidateModule(std::unique_ptr<ModuleLibrary> library, 
                 passes.push_back(lost);
                 continue;
             }
-            Validator validator(std::move(copy), open, library_options, clock, options, nullptr);
+            Validator validator(std::move(copy), open, library_options, clock, options, nullptr, failed_before);
             passes.push_back(validator.Run());
+            for (const CheckResult& result : passes.back())
+                if (!result.passed) failed_before.insert(result.name);
         }
         results = MergePasses(passes, alignments);
         for (const CheckResult& result : results)
