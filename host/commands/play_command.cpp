@@ -5,8 +5,9 @@
 #include "script.h"
 #include "timeline.h"
 
+#include <filesystem>
 #include <fstream>
-#include <sstream>
+#include <system_error>
 
 namespace {
 
@@ -16,14 +17,23 @@ bool ReadScript(const std::string& script_path, Script& script, std::ostream& er
     if (script_path.empty()) {
         text = BuiltInDemoScript();
     } else {
+        // Only a regular file: a directory reads as empty, and a pipe or a
+        // device may never end.
+        std::error_code error;
+        const std::filesystem::file_status status = std::filesystem::status(script_path, error);
+        if (std::filesystem::exists(status) && !std::filesystem::is_regular_file(status)) {
+            err << "semhost: " << script_path << ": is not a regular file, so not a script\n";
+            return false;
+        }
         std::ifstream in(script_path, std::ios::binary);
         if (!in) {
             err << "semhost: " << script_path << ": cannot read the script\n";
             return false;
         }
-        std::ostringstream content;
-        content << in.rdbuf();
-        text = content.str();
+        // One byte more than a script may have shows that it is too long.
+        text.resize(kMaxScriptBytes + 1);
+        in.read(text.data(), static_cast<std::streamsize>(text.size()));
+        text.resize(static_cast<std::size_t>(in.gcount()));
         name = script_path;
     }
     std::string error;

@@ -4,7 +4,6 @@
 #include <cmath>
 #include <cstdlib>
 #include <limits>
-#include <sstream>
 
 namespace {
 
@@ -162,6 +161,11 @@ bool ParseLine(const std::string& raw, ScriptCommand& command, bool& empty, std:
                 problem = "a range is two numbers, as in \"0.2 .. 0.8\"";
                 return false;
             }
+            if (std::strtod(tokens[count - 3].c_str(), nullptr) > std::strtod(tokens[count - 1].c_str(), nullptr)) {
+                problem = "the range " + tokens[count - 3] + " .. " + tokens[count - 1] +
+                          " is reversed: the lower end comes first";
+                return false;
+            }
             command.is_range = true;
             command.pin_text = Join(tokens, 1, count - 3);
             command.value_text = tokens[count - 3];
@@ -207,13 +211,36 @@ bool ValueFits(const std::string& text, const ScriptPin& pin) {
 
 }  // namespace
 
+// The lines of a text: LF, CRLF and a lone CR each end one.
+std::vector<std::string> SplitLines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::string line;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] != '\n' && text[i] != '\r') {
+            line += text[i];
+            continue;
+        }
+        if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
+        lines.push_back(line);
+        line.clear();
+    }
+    if (!line.empty()) lines.push_back(line);
+    return lines;
+}
+
 bool ParseScript(const std::string& text, const std::string& name, Script& script, std::string& error) {
     script.name = name;
     script.commands.clear();
-    std::istringstream lines(text);
-    std::string raw;
+    if (text.size() > kMaxScriptBytes) {
+        error = name + ": longer than " + std::to_string(kMaxScriptBytes) + " bytes, the most a script may have";
+        return false;
+    }
+    // A UTF-8 byte-order mark, as some editors write, is no part of the first line.
+    const std::string kByteOrderMark = "\xEF\xBB\xBF";
+    const bool marked = text.compare(0, kByteOrderMark.size(), kByteOrderMark) == 0;
+    const std::vector<std::string> lines = SplitLines(marked ? text.substr(kByteOrderMark.size()) : text);
     int line_number = 0;
-    while (std::getline(lines, raw)) {
+    for (const std::string& raw : lines) {
         ++line_number;
         ScriptCommand command;
         command.line = line_number;

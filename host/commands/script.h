@@ -13,6 +13,7 @@
 // optional) or #N for pin number N. A " # " starts a trailing comment.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -37,7 +38,11 @@ struct Script {
     std::vector<ScriptCommand> commands;
 };
 
-// Parses a script's text. On a syntax error returns false and sets `error`
+// The largest script `play` reads: far more than any session needs.
+inline constexpr std::size_t kMaxScriptBytes = 1024 * 1024;
+
+// Parses a script's text (LF, CRLF or CR line ends; a leading UTF-8
+// byte-order mark is skipped). On a syntax error returns false and sets `error`
 // to "NAME:LINE: problem".
 bool ParseScript(const std::string& text, const std::string& name, Script& script, std::string& error);
 

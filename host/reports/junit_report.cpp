@@ -1,36 +1,60 @@
 #include "junit_report.h"
 
+#include <cstdint>
+#include <cstdio>
 #include <fstream>
 
 namespace {
 
+// The length of the valid UTF-8 sequence at `at`, or 0 when it is not one
+// (overlong forms, surrogates and values past U+10FFFF are not).
+std::size_t Utf8SequenceLength(const std::string& text, std::size_t at) {
+    const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
+    const unsigned char lead = byte(at);
+    std::size_t length;
+    std::uint32_t value;
+    if (lead < 0x80) return 1;
+    if (lead >= 0xC2 && lead <= 0xDF) length = 2, value = lead & 0x1F;
+    else if (lead >= 0xE0 && lead <= 0xEF) length = 3, value = lead & 0x0F;
+    else if (lead >= 0xF0 && lead <= 0xF4) length = 4, value = lead & 0x07;
+    else return 0;
+    if (at + length > text.size()) return 0;
+    for (std::size_t i = 1; i < length; ++i) {
+        if ((byte(at + i) & 0xC0) != 0x80) return 0;
+        value = value << 6 | (byte(at + i) & 0x3F);
+    }
+    const std::uint32_t smallest[] = {0, 0, 0x80, 0x800, 0x10000};
+    if (value < smallest[length] || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF)) return 0;
+    return length;
+}
+
+// Text for an attribute: markup characters as entities, and bytes XML
+// cannot hold (control characters, bytes that are not UTF-8, as a module's
+// texts may be) written out as "\xNN", so that the file always parses.
 std::string Escape(const std::string& text) {
     std::string escaped;
-    for (char c : text) {
-        switch (c) {
-        case '&':
-            escaped += "&amp;";
-            break;
-        case '<':
-            escaped += "&lt;";
-            break;
-        case '>':
-            escaped += "&gt;";
-            break;
-        case '"':
-            escaped += "&quot;";
-            break;
-        case '\'':
-            escaped += "&apos;";
-            break;
-        default:
-            // Control characters other than tab and newline are not allowed in XML.
-            if (static_cast<unsigned char>(c) < 0x20 && c != '\t' && c != '\n') {
-                escaped += '?';
-            } else {
-                escaped += c;
-            }
+    for (std::size_t i = 0; i < text.size();) {
+        const char c = text[i];
+        const std::size_t length = Utf8SequenceLength(text, i);
+        const bool control = static_cast<unsigned char>(c) < 0x20 && c != '\t' && c != '\n';
+        if (length == 0 || control) {
+            char hex[8];
+            std::snprintf(hex, sizeof hex, "\\x%02X", static_cast<unsigned>(static_cast<unsigned char>(c)));
+            escaped += hex;
+            ++i;
+            continue;
         }
+        switch (c) {
+        case '&': escaped += "&amp;"; break;
+        case '<': escaped += "&lt;"; break;
+        case '>': escaped += "&gt;"; break;
+        case '"': escaped += "&quot;"; break;
+        case '\'': escaped += "&apos;"; break;
+        case '\n': escaped += "&#10;"; break;
+        case '\t': escaped += "&#9;"; break;
+        default: escaped.append(text, i, length);
+        }
+        i += length;
     }
     return escaped;
 }

@@ -76,6 +76,22 @@ TEST(ScriptParse, SyntaxErrorsNameTheLine) {
     EXPECT_EQ(ParseError("idle now\n"), "test.script:1: \"idle\" takes nothing more");
 }
 
+TEST(ScriptParse, LineEndsByteOrderMarkAndLimits) {
+    // LF, CRLF and a lone CR each end a line; the mark before the first is skipped.
+    for (const std::string ends : {"\n", "\r\n", "\r"}) {
+        SCOPED_TRACE(static_cast<int>(ends.size()));
+        const Script script = Parse("\xEF\xBB\xBFset Count 1" + ends + ends + "idle" + ends + "wait 5");
+        ASSERT_EQ(script.commands.size(), 3u);
+        EXPECT_EQ(script.commands[0].pin_text, "Count");
+        EXPECT_EQ(script.commands[1].line, 3);
+        EXPECT_EQ(script.commands[2].milliseconds, 5);
+    }
+    EXPECT_EQ(ParseError("expect Count 5 .. 1\n"),
+              "test.script:1: the range 5 .. 1 is reversed: the lower end comes first");
+    EXPECT_EQ(ParseError(std::string(kMaxScriptBytes + 1, '\n')),
+              "test.script: longer than 1048576 bytes, the most a script may have");
+}
+
 TEST(ScriptResolve, PinsAndValuesMustFitTheModule) {
     Script script = Parse("click\nset #1 0.5\nexpect Count 2 .. 4\n");
     std::string error;

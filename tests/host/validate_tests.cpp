@@ -1,10 +1,12 @@
 // `semhost validate` on fixture modules: a sound one passes every check, and
 // each deliberately broken one fails the check that names its fault, with
 // the exit code that says so.
+#include "junit_report.h"
 #include "semhost_test_support.h"
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <fstream>
 #include <sstream>
 
@@ -133,6 +135,36 @@ TEST(Validate, JUnitReportListsEveryCheck) {
     EXPECT_NE(xml.str().find("tests=\"15\" failures=\"1\""), std::string::npos) << xml.str();
     EXPECT_NE(xml.str().find("<testcase classname=\"semhost.validate\" name=\"callback records\">\n"
                              "    <failure message=\"GUI_HOST_SIGNAL came with gui#"),
+              std::string::npos)
+        << xml.str();
+}
+
+TEST(Validate, UnwritableReportDoesNotHideAFailedCheck) {
+    const CommandResult failing = RunCommand(
+        {"validate", FixturePath("foreign_callback"), "--cycles", "1", "--seed", "3", "--junit", SEMHOST_SCRATCH_DIR});
+    EXPECT_EQ(failing.code, 1);
+    EXPECT_NE(failing.err.find(": cannot write the report"), std::string::npos) << failing.err;
+    const CommandResult passing = RunCommand(
+        {"validate", FixturePath("good"), "--cycles", "1", "--seed", "3", "--junit", SEMHOST_SCRATCH_DIR});
+    EXPECT_EQ(passing.code, 2);
+}
+
+TEST(Validate, JUnitReportIsValidXmlWhateverTheModuleWrote) {
+    // A module's texts can hold any bytes: control characters, stray UTF-8
+    // continuation bytes, a cut sequence, markup.
+    const std::string report = std::string(SEMHOST_SCRATCH_DIR) + "/odd-bytes.xml";
+    const std::vector<CheckResult> results = {
+        {"identity", false, "name \"\x01\x80\xC3\" <&> caf\xC3\xA9 \xF0\x9F\x8E\xB9 \xED\xA0\x80 \xC0\xAF"},
+        {"pin \xFF", true, ""}};
+    ASSERT_TRUE(WriteJUnitReport(report, "suite \xFE", results));
+#ifndef _WIN32
+    EXPECT_EQ(std::system(("xmllint --noout " + report).c_str()), 0) << "xmllint (libxml2-utils) rejects " << report;
+#endif
+    std::ifstream in(report);
+    std::stringstream xml;
+    xml << in.rdbuf();
+    // Valid UTF-8 stays as it is; every other byte is spelt out.
+    EXPECT_NE(xml.str().find("name &quot;\\x01\\x80\\xC3&quot; &lt;&amp;&gt; caf\xC3\xA9 \xF0\x9F\x8E\xB9 \\xED\\xA0\\x80 \\xC0\\xAF"),
               std::string::npos)
         << xml.str();
 }
