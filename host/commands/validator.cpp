@@ -586,7 +586,8 @@ std::vector<CheckResult> Validator::Run() {
     });
     RunCheck("callback arguments", [&](std::string& detail) {
         if (!ViolationCheck(Violation::BadArguments, "", detail)) return false;
-        return ViolationCheck(Violation::RunawayNesting,
+        if (!ViolationCheck(Violation::RunawayNesting, "", detail)) return false;
+        return ViolationCheck(Violation::RunawayEvents,
                               counted + ", pins and arguments within the host contract", detail);
     });
     RunCheck("records unchanged", [&](std::string& detail) {

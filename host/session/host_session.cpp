@@ -13,6 +13,10 @@ constexpr unsigned char kGuardByte = 0xA5;
 
 }  // namespace
 
+bool LaterEvent(const QueuedEvent& a, const QueuedEvent& b) {
+    return a.due != b.due ? a.due > b.due : a.sequence > b.sequence;
+}
+
 HostSession::HostSession(ModuleLibrary& library)
     : m_library(library), m_memory(library), m_empty_text(library, 1) {
     m_library.SetCallbackHandler(this);
@@ -220,15 +224,21 @@ int HostSession::Process(HostedObject& audio, int blocks) {
 
         // Events that fall due within this block, in time order, each with
         // the sample clock at its own time stamp.
-        const std::uint32_t block_end = audio.block_start + static_cast<std::uint32_t>(m_block_size);
-        for (;;) {
-            auto due = std::min_element(
-                audio.pending_events.begin(), audio.pending_events.end(),
-                [](const QueuedEvent& a, const QueuedEvent& b) { return a.time_stamp < b.time_stamp; });
-            if (due == audio.pending_events.end() || due->time_stamp >= block_end || faulted()) break;
-            const QueuedEvent event = *due;
-            audio.pending_events.erase(due);
-            m_sample_clock = event.time_stamp;
+        const std::uint64_t block_end = audio.block_start + static_cast<std::uint64_t>(m_block_size);
+        int delivered = 0;
+        while (!audio.pending_events.empty() && audio.pending_events.front().due < block_end && !faulted()) {
+            if (++delivered > kMaxEventsPerRun) {
+                Report(Violation::RunawayEvents,
+                       audio.label + " queued more than " + std::to_string(kMaxEventsPerRun) +
+                           " events due within one block (each delivery queues another?); the " +
+                           std::to_string(audio.pending_events.size()) + " left are dropped");
+                audio.pending_events.clear();
+                break;
+            }
+            std::pop_heap(audio.pending_events.begin(), audio.pending_events.end(), LaterEvent);
+            const QueuedEvent event = audio.pending_events.back();
+            audio.pending_events.pop_back();
+            m_sample_clock = event.due;
             // The event is the host's, lent for the one call.
             HostBlock record(m_library, at.size);
             m_memory.WriteU32(record.address() + at.time_stamp, event.time_stamp);

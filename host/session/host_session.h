@@ -35,12 +35,17 @@ enum class ObjectKind { Audio, Gui };
 
 // An event the module queued, as the host copied it from the module.
 struct QueuedEvent {
+    std::uint64_t due = 0;       // the time stamp on the host's clock that never wraps
+    std::uint64_t sequence = 0;  // events due together are delivered in the order queued
     std::uint32_t time_stamp = 0;
     std::int32_t event_type = 0;
     std::int32_t param_a = 0;
     std::int32_t param_b = 0;
     ModuleAddress param_ptr = 0;
 };
+
+// The order of the event queue's heap: true when `a` is due after `b`.
+bool LaterEvent(const QueuedEvent& a, const QueuedEvent& b);
 
 // The fields of a plug record the host reads, as it read them. The audio
 // record has all of them; the GUI record has no process or event_handler.
@@ -68,7 +73,8 @@ struct HostedObject {
 
     bool closing = false;   // GUI_CLOSE or AUDIO_CLOSE is under way
     bool sleeping = false;  // audio: asked to sleep; not processed again
-    std::uint32_t block_start = 0;
+    std::uint64_t block_start = 0;  // the sample clock of the next block; the module sees its low 32 bits
+    // Queued events, the earliest due first (a heap).
     std::vector<QueuedEvent> pending_events;
     // Audio: the buffer lent for each pin asked for, kMaxBlockSize floats.
     std::map<std::int32_t, HostBlock> pin_buffers;
@@ -82,6 +88,7 @@ enum class Violation {
     RecordChanged,    // a plug record field the host reads was rewritten
     IdentityChanged,  // the module's identity texts changed between calls
     RunawayNesting,   // pin changes delivered inside pin changes without end
+    RunawayEvents,    // events queued without end: the session would never finish
 };
 
 // A call from the host into the module.
@@ -134,6 +141,8 @@ public:
     static constexpr int kMaxPins = 1024;
     static constexpr int kMaxBlockSize = 4096;  // samples; also the length of a pin buffer
     static constexpr int kMaxNesting = 16;      // pin changes delivered inside pin changes
+    static constexpr int kMaxEventsPerRun = 65536;       // deliveries within one processing run
+    static constexpr std::size_t kMaxQueuedEvents = 1 << 20;  // events waiting, per object
 
     // The library must outlive the session; the session answers its
     // callback while it lives.
@@ -191,7 +200,7 @@ public:
 
     // --- State ---
     std::vector<HostedObject*> Objects(ObjectKind kind) const;
-    std::uint32_t sample_clock() const { return m_sample_clock; }
+    std::uint32_t sample_clock() const { return static_cast<std::uint32_t>(m_sample_clock); }
     std::int32_t block_size() const { return m_block_size; }
     bool faulted() const { return !m_fault.empty() || m_library.faulted(); }
     // "the module crashed: SIGSEGV (...) during GUI_PIN_CHANGED ... on gui#1"
@@ -237,7 +246,8 @@ private:
     std::map<int, HostBlock> m_pin_text_blocks;
     HostBlock m_empty_text;
 
-    std::uint32_t m_sample_clock = 0;
+    std::uint64_t m_sample_clock = 0;  // never wraps; the module sees its low 32 bits
+    std::uint64_t m_events_queued = 0;
     std::int32_t m_block_size = 256;
 
     struct WatchedText {

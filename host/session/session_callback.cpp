@@ -2,6 +2,7 @@
 // careful host answers, with each request checked against the contract.
 #include "host_session.h"
 
+#include "SEProtocol.h"
 #include "protocol_names.h"
 #include "session_text.h"
 
@@ -172,12 +173,12 @@ std::int64_t HostSession::HandleAudio(HostedObject& caller, CallbackEvent& event
     const std::string during = " (during " + Running() + ")";
     switch (event.opcode) {
     case AUDIO_HOST_GET_SAMPLE_CLOCK:
-        return static_cast<std::int64_t>(m_sample_clock);
+        return static_cast<std::int64_t>(sample_clock());
     case AUDIO_HOST_SET_PIN_STATUS: {
         const auto clock = static_cast<std::uint32_t>(event.ptr);
-        if (clock < m_sample_clock)
+        if (SampleClockBefore(clock, sample_clock()))
             Report(Violation::BadArguments, opcode_name + " at sample clock " + std::to_string(clock) +
-                                                ", before the current " + std::to_string(m_sample_clock) + during);
+                                                ", before the current " + std::to_string(sample_clock()) + during);
         return 0;
     }
     case AUDIO_HOST_GET_PIN_BUFFER: {
@@ -192,7 +193,7 @@ std::int64_t HostSession::HandleAudio(HostedObject& caller, CallbackEvent& event
         return static_cast<std::int64_t>(buffer->second.address());
     }
     case AUDIO_HOST_GET_BLOCK_START:
-        return static_cast<std::int64_t>(caller.block_start);
+        return static_cast<std::int64_t>(static_cast<std::uint32_t>(caller.block_start));
     case AUDIO_HOST_SLEEP:
         caller.sleeping = true;
         return 0;
@@ -217,12 +218,23 @@ std::int64_t HostSession::HandleAudio(HostedObject& caller, CallbackEvent& event
         }
         event.has_event = true;
         event.event = queued;
-        if (queued.time_stamp < m_sample_clock) {
+        // A stamp just after the 32-bit wrap is in the future, as the module
+        // reckons it too.
+        if (SampleClockBefore(queued.time_stamp, sample_clock())) {
             Report(Violation::BadArguments, opcode_name + " for sample clock " + std::to_string(queued.time_stamp) +
-                                                ", before the current " + std::to_string(m_sample_clock) + during);
+                                                ", before the current " + std::to_string(sample_clock()) + during);
             return 0;
         }
+        if (caller.pending_events.size() >= kMaxQueuedEvents) {
+            Report(Violation::RunawayEvents, opcode_name + ": " + caller.label + " has " +
+                                                 std::to_string(kMaxQueuedEvents) +
+                                                 " events waiting already; this one is dropped" + during);
+            return 0;
+        }
+        queued.due = m_sample_clock + static_cast<std::uint32_t>(queued.time_stamp - sample_clock());
+        queued.sequence = m_events_queued++;
         caller.pending_events.push_back(queued);
+        std::push_heap(caller.pending_events.begin(), caller.pending_events.end(), LaterEvent);
         return 0;
     }
     case AUDIO_HOST_PROCESS_CHANGED: {

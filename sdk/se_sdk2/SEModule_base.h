@@ -8,6 +8,7 @@
 #pragma once
 
 #include "SEHostTypes.h"
+#include "SEProtocol.h"
 #include "SEPin.h"
 
 #include <cstddef>
@@ -117,13 +118,6 @@ private:
 
     std::int32_t m_pin_count;  // length of m_pins, for range checks of host events
 };
-
-// Whether sample clock `time` lies before `clock`. The 32-bit clock wraps
-// (after 27 hours at 44.1 kHz), so a time counts as past when it is less than
-// half the clock's range behind: a time just after the wrap is in the future.
-inline bool SampleClockBefore(std::uint32_t time, std::uint32_t clock) {
-    return static_cast<std::int32_t>(time - clock) < 0;
-}
 
 // The audio record's dispatcher: forwards to the record's object.
 HostResult SE_CALL AudioDispatchEntry(void* record, std::int32_t opcode, std::int32_t index,
