@@ -89,9 +89,12 @@ bool HostSession::GetModuleProperties(std::int32_t index, ModulePropertiesRecord
     m_memory.Fill(record.address(), fill, at.size);
     m_memory.Fill(record.address() + at.size, kGuardByte, kGuardBytes);
     std::uint64_t answer = 0;
+    // Arguments are made before the call: frames inside it are abandoned
+    // when a native module crashes, and nothing of the host's may be lost
+    // with them.
+    const std::vector<std::uint64_t> arguments = {static_cast<std::uint64_t>(index), record.address()};
     CallModule(nullptr, "getModuleProperties(" + std::to_string(index) + ")", [&] {
-        m_library.Call(m_library.get_module_properties(), CallShape::GetModuleProperties,
-                       {static_cast<std::uint64_t>(index), record.address()}, answer);
+        m_library.Call(m_library.get_module_properties(), CallShape::GetModuleProperties, arguments, answer);
     });
     if (faulted()) return false;
     const ModuleAddress base = record.address();
@@ -110,12 +113,10 @@ bool HostSession::GetModuleProperties(std::int32_t index, ModulePropertiesRecord
 ModuleAddress HostSession::MakeModule(std::int32_t index, std::int32_t type, std::int64_t host_value) {
     std::uint64_t record = 0;
     const std::string what = "makeModule(" + std::to_string(index) + ", " + session_text::ModuleType(type) + ")";
-    CallModule(nullptr, what, [&] {
-        m_library.Call(m_library.make_module(), CallShape::MakeModule,
-                       {static_cast<std::uint64_t>(index), static_cast<std::uint64_t>(type),
-                        m_library.CallbackAddress(), static_cast<std::uint64_t>(host_value)},
-                       record);
-    });
+    const std::vector<std::uint64_t> arguments = {static_cast<std::uint64_t>(index), static_cast<std::uint64_t>(type),
+                                                  m_library.CallbackAddress(), static_cast<std::uint64_t>(host_value)};
+    CallModule(nullptr, what,
+               [&] { m_library.Call(m_library.make_module(), CallShape::MakeModule, arguments, record); });
     return faulted() ? 0 : record;
 }
 
@@ -183,13 +184,11 @@ std::int64_t HostSession::Dispatch(HostedObject& target, std::int32_t opcode, st
     // only after it was reported.
     const ModuleAddress dispatcher = target.fields.dispatcher;
     const ModuleAddress record = target.record;
-    CallModule(&target, what, [&] {
-        m_library.Call(dispatcher, CallShape::Dispatcher,
-                       {record, static_cast<std::uint64_t>(static_cast<std::int64_t>(opcode)),
-                        static_cast<std::uint64_t>(static_cast<std::int64_t>(index)),
-                        static_cast<std::uint64_t>(static_cast<std::int64_t>(value)), ptr, FloatBits(opt)},
-                       result);
-    });
+    const std::vector<std::uint64_t> arguments = {record, static_cast<std::uint64_t>(static_cast<std::int64_t>(opcode)),
+                                                  static_cast<std::uint64_t>(static_cast<std::int64_t>(index)),
+                                                  static_cast<std::uint64_t>(static_cast<std::int64_t>(value)), ptr,
+                                                  FloatBits(opt)};
+    CallModule(&target, what, [&] { m_library.Call(dispatcher, CallShape::Dispatcher, arguments, result); });
     return static_cast<std::int64_t>(result);
 }
 
@@ -219,7 +218,9 @@ int HostSession::Process(HostedObject& audio, int blocks) {
         m_sample_clock = audio.block_start;
         const ModuleAddress object = audio.fields.object;
         std::uint64_t ignored = 0;
-        CallModule(&audio, "process", [&] { m_library.Call(process, CallShape::Process, {object}, ignored); });
+        const std::vector<std::uint64_t> process_arguments = {object};
+        CallModule(&audio, "process",
+                   [&] { m_library.Call(process, CallShape::Process, process_arguments, ignored); });
         ++runs;
 
         // Events that fall due within this block, in time order, each with
@@ -247,9 +248,10 @@ int HostSession::Process(HostedObject& audio, int blocks) {
             m_memory.WriteU32(record.address() + at.param_b, static_cast<std::uint32_t>(event.param_b));
             m_memory.WriteAddress(record.address() + at.param_ptr, event.param_ptr);
             const ModuleAddress handler = audio.fields.event_handler;
+            const std::vector<std::uint64_t> event_arguments = {object, record.address()};
             CallModule(&audio,
                        "event type " + std::to_string(event.event_type) + " at " + std::to_string(event.time_stamp),
-                       [&] { m_library.Call(handler, CallShape::Event, {object, record.address()}, ignored); });
+                       [&] { m_library.Call(handler, CallShape::Event, event_arguments, ignored); });
         }
         audio.block_start = block_end;
         m_sample_clock = block_end;
