@@ -49,9 +49,13 @@ bool Verdict(const std::vector<std::string>& problems, std::string& detail) {
     return false;
 }
 
-// One pass of every check on one copy of the module. An emulated module
-// that faults is replaced by a fresh copy, and the checks go on; a native
-// one ends the pass (its process may be damaged).
+// Native back ends: "native" loads the module into semhost's own process,
+// "native (own process)" into a child process of its own.
+bool IsNative(const ModuleLibrary& library) { return std::string(library.back_end()).rfind("native", 0) == 0; }
+
+// One pass of every check on one copy of the module. A module that faults
+// is replaced by a fresh copy, and the checks go on, unless it ran in
+// semhost's own process: then the pass ends (that process may be damaged).
 class Validator : public SessionObserver {
 public:
     // `live`: print each check's line as it ends (null: the caller prints).
@@ -201,9 +205,11 @@ bool Validator::CheckIdentity(std::string& detail) {
         return false;
     }
     std::vector<std::string> problems;
-    if (properties.overran)
+    if (properties.overrun != 0)
         problems.push_back("getModuleProperties(0) wrote past the end of the " +
-                           std::to_string(session().library().layout().properties.size) + "-byte record");
+                           std::to_string(session().library().layout().properties.size) + "-byte record (" +
+                           std::to_string(properties.overrun) + (properties.overrun == 1 ? " byte" : " bytes") +
+                           " past it)");
     std::string name, id, about;
     // The texts are the module's; an unset pointer must not take semhost down.
     const ModuleMemory& memory = session().memory();
@@ -546,7 +552,8 @@ std::vector<CheckResult> Validator::Run() {
         {"GUI life cycle", [this](std::string& detail) { return CheckGuiLifeCycle(detail); }},
         {"random session", [this](std::string& detail) { return CheckRandomSession(detail); }},
     };
-    if (std::string(m_library->back_end()) != "native")
+    // Only the emulator counts the module's heap blocks.
+    if (!IsNative(*m_library))
         checks.push_back({"heap after close", [this](std::string& detail) { return CheckHeapAfterClose(detail); }});
     const bool replaceable = std::string(m_library->back_end()) != "native";
     for (std::size_t i = 0; i < checks.size(); ++i) {
@@ -631,7 +638,7 @@ std::vector<CheckResult> MergePasses(const std::vector<std::vector<CheckResult>>
 std::vector<CheckResult> ValidateModule(std::unique_ptr<ModuleLibrary> library, const ModuleOpener& open,
                                         HostClock& clock, const ValidateOptions& options, std::ostream& out) {
     std::vector<CheckResult> results;
-    if (std::string(library->back_end()) == "native") {
+    if (IsNative(*library)) {
         Validator validator(std::move(library), open, LibraryOptions{}, clock, options, &out);
         results = validator.Run();
     } else {

@@ -6,12 +6,12 @@
 
 using session_text::FloatBits;
 
-namespace {
-
-constexpr std::size_t kGuardBytes = 32;  // after a record lent to the module
-constexpr unsigned char kGuardByte = 0xA5;
-
-}  // namespace
+std::size_t GuardOverrun(const unsigned char (&guard)[kRecordGuardBytes]) {
+    std::size_t reach = 0;
+    for (std::size_t i = 0; i < kRecordGuardBytes; ++i)
+        if (guard[i] != kRecordGuardByte) reach = i + 1;
+    return reach;
+}
 
 bool LaterEvent(const QueuedEvent& a, const QueuedEvent& b) {
     return a.due != b.due ? a.due > b.due : a.sequence > b.sequence;
@@ -85,9 +85,9 @@ bool HostSession::CallModule(const HostedObject* target, const std::string& what
 bool HostSession::GetModuleProperties(std::int32_t index, ModulePropertiesRecord& properties,
                                       unsigned char fill) {
     const auto& at = m_memory.layout().properties;
-    HostBlock record(m_library, at.size + kGuardBytes);
+    HostBlock record(m_library, at.size + kRecordGuardBytes);
     m_memory.Fill(record.address(), fill, at.size);
-    m_memory.Fill(record.address() + at.size, kGuardByte, kGuardBytes);
+    m_memory.Fill(record.address() + at.size, kRecordGuardByte, kRecordGuardBytes);
     std::uint64_t answer = 0;
     // Arguments are made before the call: frames inside it are abandoned
     // when a native module crashes, and nothing of the host's may be lost
@@ -104,9 +104,8 @@ bool HostSession::GetModuleProperties(std::int32_t index, ModulePropertiesRecord
     m_memory.ReadU32(base + at.flags, properties.flags);
     m_memory.ReadU32(base + at.secondary_flags, properties.secondary_flags);
     m_memory.ReadI32(base + at.sdk_version, properties.sdk_version);
-    unsigned char guard[kGuardBytes];
-    properties.overran = m_library.Read(base + at.size, guard, kGuardBytes) &&
-                         std::any_of(guard, guard + kGuardBytes, [](unsigned char b) { return b != kGuardByte; });
+    unsigned char guard[kRecordGuardBytes];
+    properties.overrun = m_library.Read(base + at.size, guard, kRecordGuardBytes) ? GuardOverrun(guard) : 0;
     return answer != 0;
 }
 

@@ -47,6 +47,13 @@ struct QueuedEvent {
 // The order of the event queue's heap: true when `a` is due after `b`.
 bool LaterEvent(const QueuedEvent& a, const QueuedEvent& b);
 
+// The guard after a record the host lends the module: a pattern the module
+// must leave as it is.
+inline constexpr std::size_t kRecordGuardBytes = 32;
+inline constexpr unsigned char kRecordGuardByte = 0xA5;
+// How far into the guard the module wrote: 0 when it kept to its record.
+std::size_t GuardOverrun(const unsigned char (&guard)[kRecordGuardBytes]);
+
 // The fields of a plug record the host reads, as it read them. The audio
 // record has all of them; the GUI record has no process or event_handler.
 struct RecordFields {
@@ -133,7 +140,7 @@ struct ModulePropertiesRecord {
     std::uint32_t flags = 0;
     std::uint32_t secondary_flags = 0;
     std::int32_t sdk_version = 0;
-    bool overran = false;  // the module wrote past the record's end
+    std::size_t overrun = 0;  // bytes past the record's end that the module changed (of the 32 watched)
 };
 
 class HostSession : private CallbackHandler {

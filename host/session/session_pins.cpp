@@ -9,27 +9,22 @@
 #include <cstdio>
 #include <cstdlib>
 
-namespace {
-
-constexpr std::size_t kGuardBytes = 32;  // after the record, to see a module write past it
-constexpr unsigned char kGuardByte = 0xA5;
-
-}  // namespace
-
 void HostSession::ReadPinTable(HostedObject& audio, std::vector<std::string>& problems) {
     const auto& at = m_memory.layout().pin;
-    HostBlock record(m_library, at.size + kGuardBytes);
+    HostBlock record(m_library, at.size + kRecordGuardBytes);
     m_pins.clear();
     for (int number = 0; number < kMaxPins; ++number) {
         m_memory.Fill(record.address(), 0, at.size);
-        m_memory.Fill(record.address() + at.size, kGuardByte, kGuardBytes);
+        m_memory.Fill(record.address() + at.size, kRecordGuardByte, kRecordGuardBytes);
         const std::int64_t declared = Dispatch(audio, AUDIO_GET_PIN_PROPERTIES, number, 0, record.address());
         if (faulted()) return;
-        unsigned char guard[kGuardBytes];
-        if (m_library.Read(record.address() + at.size, guard, kGuardBytes) &&
-            std::any_of(guard, guard + kGuardBytes, [](unsigned char byte) { return byte != kGuardByte; }))
+        unsigned char guard[kRecordGuardBytes];
+        const std::size_t overrun =
+            m_library.Read(record.address() + at.size, guard, kRecordGuardBytes) ? GuardOverrun(guard) : 0;
+        if (overrun != 0)
             problems.push_back("pin " + std::to_string(number) + ": the module wrote past the end of the " +
-                               std::to_string(at.size) + "-byte record");
+                               std::to_string(at.size) + "-byte record (" + std::to_string(overrun) +
+                               (overrun == 1 ? " byte" : " bytes") + " past it)");
         if (declared == 0) break;
         PinDeclaration pin;
         pin.index = number;

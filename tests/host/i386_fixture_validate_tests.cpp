@@ -39,7 +39,7 @@ TEST(ValidateI386Fixtures, EachBrokenRuleFailsItsCheckWithAReason) {
         {"double_free", "FAIL  GUI record: ", "which is no block of the module's heap (a double free?)"},
         {"hang", "FAIL  GUI life cycle: ", "the module hung: no return within"},
         {"leak", "FAIL  heap after close: ", "leaked: still held after the last object closed"},
-        {"pin_overrun", "FAIL  pin declarations: ", "wrote past the end of the 32-byte record"},
+        {"pin_overrun", "FAIL  pin declarations: ", "wrote past the end of the 32-byte record (4 bytes past it)"},
         {"foreign_record", "FAIL  callback records: ", "which is no object's while the host was calling gui#"},
         {"silent_swap", "FAIL  records unchanged: ", "processing routine changed (0x"},
     };
