@@ -68,6 +68,17 @@ struct CpuHooks {
         uc_emu_stop(engine);
     }
 
+    // Every instruction the CPU starts; the one past the budget is not run.
+    static void OnInstruction(uc_engine* engine, std::uint64_t address, std::uint32_t, void* user) {
+        EmulatedCpu& cpu = *static_cast<EmulatedCpu*>(user);
+        if (++cpu.m_executed <= cpu.m_limit) return;
+        cpu.m_executed = cpu.m_limit;
+        cpu.m_stop.kind = CpuStop::Kind::Hung;
+        cpu.m_stop.eip = static_cast<std::uint32_t>(address);
+        cpu.m_stopped_by_hook = true;
+        uc_emu_stop(engine);
+    }
+
     static bool OnInvalidInstruction(uc_engine* engine, void* user) {
         EmulatedCpu& cpu = *static_cast<EmulatedCpu*>(user);
         std::uint32_t eip = 0;
@@ -89,7 +100,9 @@ EmulatedCpu::EmulatedCpu() {
         uc_hook_add(engine, &hook, UC_HOOK_INTR, reinterpret_cast<void*>(&CpuHooks::OnInterrupt), this, 1, 0) !=
             UC_ERR_OK ||
         uc_hook_add(engine, &hook, UC_HOOK_INSN_INVALID, reinterpret_cast<void*>(&CpuHooks::OnInvalidInstruction),
-                    this, 1, 0) != UC_ERR_OK) {
+                    this, 1, 0) != UC_ERR_OK ||
+        uc_hook_add(engine, &hook, UC_HOOK_CODE, reinterpret_cast<void*>(&CpuHooks::OnInstruction), this, 1, 0) !=
+            UC_ERR_OK) {
         uc_close(engine);
         return;
     }
@@ -126,6 +139,12 @@ void EmulatedCpu::SplitAt(std::uint64_t address) {
 bool EmulatedCpu::Protect(std::uint32_t base, std::uint32_t size, unsigned protection) {
     if (size == 0) return true;
     if (!MappedWith(base, size, kProtNone)) return false;
+    // A region the range starts or ends inside is split, and the engine
+    // copies all of it to do so: work the caller counts as bytes moved.
+    for (const Region& region : m_regions)
+        if ((region.begin < base && base < region.end) ||
+            (region.begin < std::uint64_t{base} + size && std::uint64_t{base} + size < region.end))
+            m_bytes_moved += region.end - region.begin;
     if (uc_mem_protect(m_engine, base, size, protection) != UC_ERR_OK) return false;
     const std::uint64_t end = std::uint64_t{base} + size;
     SplitAt(base);
@@ -177,18 +196,21 @@ bool EmulatedCpu::MappedWith(std::uint32_t address, std::size_t size, unsigned n
 bool EmulatedCpu::Read(std::uint32_t address, void* destination, std::size_t size) const {
     if (size == 0) return true;
     if (!MappedWith(address, size, kProtRead)) return false;
+    m_bytes_moved += size;
     return uc_mem_read(m_engine, address, destination, size) == UC_ERR_OK;
 }
 
 bool EmulatedCpu::Write(std::uint32_t address, const void* source, std::size_t size) {
     if (size == 0) return true;
     if (!MappedWith(address, size, kProtWrite)) return false;
+    m_bytes_moved += size;
     return uc_mem_write(m_engine, address, source, size) == UC_ERR_OK;
 }
 
 bool EmulatedCpu::Load(std::uint32_t address, const void* source, std::size_t size) {
     if (size == 0) return true;
     if (!MappedWith(address, size, kProtNone)) return false;
+    m_bytes_moved += size;
     return uc_mem_write(m_engine, address, source, size) == UC_ERR_OK;
 }
 
@@ -233,12 +255,13 @@ bool EmulatedCpu::SetUpSegments(std::uint32_t gdt_address, std::uint32_t fs_base
 CpuStop EmulatedCpu::Run(std::uint32_t from, std::uint32_t stop_at, std::uint64_t budget) {
     m_stop = CpuStop{};
     m_stopped_by_hook = false;
-    // The count is always given: once given, the engine keeps its counting
-    // hook, and running without one afterwards is far slower.
-    const std::size_t count = budget == 0 || budget > std::numeric_limits<std::size_t>::max()
-                                  ? std::numeric_limits<std::size_t>::max()
-                                  : static_cast<std::size_t>(budget);
-    const uc_err error = uc_emu_start(m_engine, from, stop_at, 0, count);
+    // The budget is this object's own count (OnInstruction), not the
+    // engine's: the engine's count cannot be read after a stretch that ended
+    // otherwise, and dropping it again flushes every translated block.
+    m_executed = 0;
+    m_limit = budget == 0 ? std::numeric_limits<std::uint64_t>::max() : budget;
+    const uc_err error = uc_emu_start(m_engine, from, stop_at, 0, 0);
+    m_stop.instructions = m_executed;
     if (m_stopped_by_hook) {
         if (m_stop.kind == CpuStop::Kind::FetchNotCode && m_stop.address == stop_at) m_stop.kind = CpuStop::Kind::Returned;
         return m_stop;
@@ -254,7 +277,7 @@ CpuStop EmulatedCpu::Run(std::uint32_t from, std::uint32_t stop_at, std::uint64_
         m_stop.kind = CpuStop::Kind::Returned;
         return m_stop;
     }
-    // hlt ends the run as the count does; the byte before tells them apart.
+    // hlt ends the run without a fault; the byte before tells it apart.
     unsigned char previous = 0;
     if (eip != 0 && Read(eip - 1, &previous, 1) && previous == 0xF4) {
         m_stop.kind = CpuStop::Kind::Halted;

@@ -5,6 +5,10 @@
 // from the non-executable function page, which the caller tells apart), or
 // exhausts its instruction budget. Hooks only record why a stretch stopped; the engine is never
 // restarted from inside one.
+//
+// The budget is counted by a hook of every instruction the CPU starts, so
+// each iteration of a repeated string instruction (rep movs, rep stos)
+// counts as one: a rep with a huge ECX runs out of budget as a loop does.
 #pragma once
 
 #include <cstddef>
@@ -47,6 +51,7 @@ struct CpuStop {
     std::uint32_t eip = 0;  // where it stopped: the faulting instruction, or the next one after a trap
     std::uint32_t vector = 0;
     int error = 0;
+    std::uint64_t instructions = 0;  // how many the stretch started (at most its budget)
 };
 
 class EmulatedCpu {
@@ -86,6 +91,12 @@ public:
     // at most `budget` instructions (0: no limit).
     CpuStop Run(std::uint32_t from, std::uint32_t stop_at, std::uint64_t budget);
 
+    // Bytes the host has read, written or filled through this object so far
+    // (Read, Write, Load, Fill, and the regions Protect splits, which the
+    // engine copies): the work of the host functions a module calls, which
+    // the caller counts against the module's budget.
+    std::uint64_t bytes_moved() const { return m_bytes_moved; }
+
     // The whole CPU state, kept per nesting depth around a nested call.
     void SaveContext(unsigned depth);
     void RestoreContext(unsigned depth);
@@ -105,6 +116,9 @@ private:
     std::vector<uc_context*> m_contexts;
     CpuStop m_stop;
     bool m_stopped_by_hook = false;
+    std::uint64_t m_executed = 0;  // instructions started in this stretch
+    std::uint64_t m_limit = 0;     // of this stretch
+    mutable std::uint64_t m_bytes_moved = 0;
 };
 // The engine's own words for one of its errors.
 const char* EmulatorErrorText(int error);

@@ -36,6 +36,10 @@ constexpr std::uint32_t kNestedGap = 64;
 constexpr std::uint32_t kDirectionFlag = 0x400;
 constexpr std::uint32_t kInitialFlags = 0x202;  // interrupts on, as in user mode; the rest clear
 constexpr std::uintmax_t kMaxFileSize = 256u << 20;
+// What the host functions a module calls count against its budget: each
+// call one instruction, and one more per this many bytes they read, write
+// or fill (about what the module's own string instructions would take).
+constexpr std::uint64_t kBytesPerInstruction = 16;
 
 // Recognisable values in the registers a callee must keep; as pointers they
 // all lie in unmapped memory, so a module that uses one faults at once.
@@ -242,7 +246,11 @@ EmulatedLibrary::EmulatedLibrary(const std::string& name, const LibraryOptions& 
 
 EmulatedLibrary::~EmulatedLibrary() {
     // As at a process's FreeLibrary: DllMain hears of the detach, then the
-    // exit functions the module registered run, the latest first.
+    // exit functions the module registered run, the latest first. All of it
+    // shares one budget, so that an exit function which registers another
+    // cannot keep the unload going for ever.
+    StartBudget();
+    m_budget_held = true;
     if (m_attached && !m_faulted) {
         std::string problem;
         NotifyImage(kDllProcessDetach, problem);
@@ -290,7 +298,12 @@ bool EmulatedLibrary::Load(const std::vector<unsigned char>& bytes, const PeImag
         return false;
     }
     if (image.entry_point != 0) m_entry_point = m_image_base + image.entry_point;
-    if (!NotifyImage(kDllProcessAttach, problem)) return false;
+    // The TLS callbacks and DllMain share one budget, as the unload does.
+    StartBudget();
+    m_budget_held = true;
+    const bool attached = NotifyImage(kDllProcessAttach, problem);
+    m_budget_held = false;
+    if (!attached) return false;
     m_attached = true;
     status = Status::Loaded;
     return true;
@@ -439,6 +452,8 @@ bool EmulatedLibrary::RunModuleFunction(std::uint32_t function, const std::vecto
         Fault("crashed: calls into the module nested more than " + std::to_string(kMaxNesting) + " deep");
         return false;
     }
+    // An outermost call starts a budget; the calls nested in it share it.
+    if (m_depth == 0 && !m_budget_held) StartBudget();
     // A nested call comes from a host function the module is calling: the
     // module's state there is put back once the nested call is over, even
     // when the host's handler throws through it.
@@ -488,9 +503,18 @@ bool EmulatedLibrary::RunFrame(std::uint32_t function, const std::vector<std::ui
     for (const EntryRegister& entry : kEntryRegisters) m_cpu->Set(entry.which, entry.value);
     m_cpu->Set(CpuRegister::Eflags, kInitialFlags);
 
+    const bool limited = m_options.instruction_budget != 0;
     std::uint32_t eip = function;
     for (;;) {
-        const CpuStop stop = m_cpu->Run(eip, sentinel, m_options.instruction_budget);
+        if (limited && m_budget_left == 0) {
+            CpuStop spent;
+            spent.kind = CpuStop::Kind::Hung;
+            spent.eip = eip;
+            Fault(DescribeStop(spent, *m_addresses, m_options.instruction_budget));
+            return false;
+        }
+        const CpuStop stop = m_cpu->Run(eip, sentinel, limited ? m_budget_left : 0);
+        ChargeBudget(stop.instructions);
         if (stop.kind == CpuStop::Kind::Returned) break;
         // A host function is a fetch from the function page.
         const HostFunctionTable::Entry* host_function =
@@ -500,10 +524,25 @@ bool EmulatedLibrary::RunFrame(std::uint32_t function, const std::vector<std::ui
             return false;
         }
         if (!RunHostFunction(stop.address, eip)) return false;
+        ChargeBudget(1);
     }
     if (!CheckConvention(function, entry_esp, callee_pops)) return false;
     eax = m_cpu->Get(CpuRegister::Eax);
     return true;
+}
+
+void EmulatedLibrary::StartBudget() {
+    m_budget_left = m_options.instruction_budget;
+    m_bytes_charged = m_cpu->bytes_moved();
+}
+
+void EmulatedLibrary::ChargeBudget(std::uint64_t instructions) {
+    // The bytes moved since the last charge, in whole instructions; the
+    // rest waits for the next charge.
+    const std::uint64_t moved = (m_cpu->bytes_moved() - m_bytes_charged) / kBytesPerInstruction;
+    m_bytes_charged += moved * kBytesPerInstruction;
+    const std::uint64_t total = instructions + moved;
+    m_budget_left = total < m_budget_left ? m_budget_left - total : 0;
 }
 
 bool EmulatedLibrary::RunHostFunction(std::uint32_t address, std::uint32_t& next) {

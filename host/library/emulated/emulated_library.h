@@ -12,6 +12,10 @@
 // ESI, EDI and EBP unchanged, the direction flag clear. ECX and EDX enter
 // each call holding addresses where nothing is mapped, so that a routine
 // which takes an argument from them (thiscall, fastcall) faults at once.
+//
+// LibraryOptions::instruction_budget bounds each call from the host as a
+// whole, nested calls and host functions included (the load's attach and
+// the unload count as one call each): past it the call counts as hung.
 #pragma once
 
 #include "module_library.h"
@@ -100,6 +104,11 @@ private:
     // the module goes on.
     bool RunHostFunction(std::uint32_t address, std::uint32_t& next);
     bool CheckConvention(std::uint32_t function, std::uint32_t entry_esp, std::uint32_t callee_pops);
+    // The instruction budget bounds a whole call from the host: every
+    // stretch of it, the calls nested in it, and the host functions it
+    // reaches (ChargeBudget counts those, with the bytes they moved).
+    void StartBudget();
+    void ChargeBudget(std::uint64_t instructions);
     // The call instruction before a return address, where it can be told.
     std::uint32_t CallSite(std::uint32_t return_address) const;
     void Fault(const std::string& text);
@@ -123,4 +132,7 @@ private:
     HostCallFrame m_host_call;
     std::uint32_t m_rand_seed = 1;
     std::vector<std::uint32_t> m_exit_functions;
+    std::uint64_t m_budget_left = 0;    // of the current call from the host (unused without a budget)
+    std::uint64_t m_bytes_charged = 0;  // the CPU's bytes_moved already counted against it
+    bool m_budget_held = false;         // the attach or the unload: one budget for all their calls
 };

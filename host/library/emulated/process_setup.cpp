@@ -23,16 +23,26 @@ void Put32(std::vector<unsigned char>& page, std::uint32_t offset, std::uint32_t
 }  // namespace
 
 bool MapImage(EmulatedCpu& cpu, const MappedImage& mapped, const PeImage& image, std::uint32_t base) {
-    if (!cpu.Map(base, mapped.size(), kProtNone) || !cpu.Load(base, mapped.bytes().data(), mapped.size()))
-        return false;
-    const std::uint32_t headers = static_cast<std::uint32_t>(address_space::PageUp(image.size_of_headers));
-    if (!cpu.Protect(base, headers, kProtRead)) return false;
+    // Each piece is mapped with its own protection from the start: changing
+    // the protection of part of a mapped region makes the engine copy the
+    // whole region, and doing that for every section of a large image costs
+    // the image's size once per section.
+    auto map = [&](std::uint32_t begin, std::uint32_t end, unsigned protection) {
+        return begin >= end || cpu.Map(base + begin, end - begin, protection);
+    };
+    // ParsePeImage has checked that the sections lie in order after the
+    // headers, inside the image, without overlapping.
+    std::uint32_t mapped_up_to = static_cast<std::uint32_t>(address_space::PageUp(image.size_of_headers));
+    if (!map(0, mapped_up_to, kProtRead)) return false;
     for (const PeSection& section : image.sections) {
-        if (!cpu.Protect(base + section.virtual_address, section.memory_size,
-                         SectionProtection(section.characteristics)))
+        if (section.memory_size == 0) continue;
+        const std::uint32_t end = section.virtual_address + section.memory_size;
+        if (!map(mapped_up_to, section.virtual_address, kProtNone) ||
+            !map(section.virtual_address, end, SectionProtection(section.characteristics)))
             return false;
+        mapped_up_to = end;
     }
-    return true;
+    return map(mapped_up_to, mapped.size(), kProtNone) && cpu.Load(base, mapped.bytes().data(), mapped.size());
 }
 
 bool SetUpProcess(EmulatedCpu& cpu, std::uint32_t image_base) {
