@@ -1,5 +1,8 @@
 #include "emulated_cpu.h"
 
+#include <setjmp.h>
+#include <signal.h>
+
 #include <unicorn/unicorn.h>
 
 #include <algorithm>
@@ -252,6 +255,44 @@ bool EmulatedCpu::SetUpSegments(std::uint32_t gdt_address, std::uint32_t fs_base
            uc_reg_write(m_engine, UC_X86_REG_FS, &thread) == UC_ERR_OK;
 }
 
+namespace {
+
+// The engine's translator aborts the process on a few encodings it does not
+// handle (a far jump or call through a register, FF /3 or FF /5 with a
+// register operand) instead of raising an invalid-instruction fault. A
+// module must not take semhost down so: the abort is caught and ends the
+// run. The engine stays usable enough to be closed; the library counts as
+// faulted and runs nothing more. Runs nest (a host function calls into the
+// module again), so each keeps the jump target of the one outside it.
+sigjmp_buf* g_translator_abort = nullptr;
+
+void OnTranslatorAbort(int) {
+    if (g_translator_abort != nullptr) siglongjmp(*g_translator_abort, 1);
+}
+
+uc_err StartGuardedAgainstTranslatorAbort(uc_engine* engine, std::uint32_t from, std::uint32_t stop_at,
+                                          bool& untranslatable) {
+    sigjmp_buf here;
+    sigjmp_buf* const outer = g_translator_abort;
+    struct sigaction guard {};
+    guard.sa_handler = OnTranslatorAbort;
+    sigemptyset(&guard.sa_mask);
+    struct sigaction previous {};
+    sigaction(SIGABRT, &guard, &previous);
+    uc_err error = UC_ERR_OK;
+    if (sigsetjmp(here, 1) == 0) {
+        g_translator_abort = &here;
+        error = uc_emu_start(engine, from, stop_at, 0, 0);
+    } else {
+        untranslatable = true;
+    }
+    g_translator_abort = outer;
+    sigaction(SIGABRT, &previous, nullptr);
+    return error;
+}
+
+}  // namespace
+
 CpuStop EmulatedCpu::Run(std::uint32_t from, std::uint32_t stop_at, std::uint64_t budget) {
     m_stop = CpuStop{};
     m_stopped_by_hook = false;
@@ -260,8 +301,14 @@ CpuStop EmulatedCpu::Run(std::uint32_t from, std::uint32_t stop_at, std::uint64_
     // otherwise, and dropping it again flushes every translated block.
     m_executed = 0;
     m_limit = budget == 0 ? std::numeric_limits<std::uint64_t>::max() : budget;
-    const uc_err error = uc_emu_start(m_engine, from, stop_at, 0, 0);
+    bool untranslatable = false;
+    const uc_err error = StartGuardedAgainstTranslatorAbort(m_engine, from, stop_at, untranslatable);
     m_stop.instructions = m_executed;
+    if (untranslatable) {
+        m_stop.kind = CpuStop::Kind::Untranslatable;
+        m_stop.eip = Get(CpuRegister::Eip);
+        return m_stop;
+    }
     if (m_stopped_by_hook) {
         if (m_stop.kind == CpuStop::Kind::FetchNotCode && m_stop.address == stop_at) m_stop.kind = CpuStop::Kind::Returned;
         return m_stop;

@@ -44,6 +44,7 @@ struct CpuStop {
         Halted,              // executed hlt
         Hung,                // the budget ran out
         EmulatorError,       // the engine refused to run: `error`
+        Untranslatable,      // the engine's translator gave up on the code at or after `eip`
     };
     Kind kind = Kind::Returned;
     std::uint32_t address = 0;

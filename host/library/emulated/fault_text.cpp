@@ -83,6 +83,9 @@ std::string DescribeStop(const CpuStop& stop, const ImageAddresses& image, std::
     case CpuStop::Kind::InvalidInstruction: return "crashed: invalid instruction" + at;
     case CpuStop::Kind::Halted: return "crashed: executed hlt, a privileged instruction" + at;
     case CpuStop::Kind::Hung: return "hung: no return within " + std::to_string(budget) + " instructions" + at;
+    case CpuStop::Kind::Untranslatable:
+        return "crashed: the emulator cannot translate the code at or after " + image.Describe(stop.eip) +
+               " (an encoding its translator does not handle, such as a far jump or call through a register)";
     case CpuStop::Kind::EmulatorError:
         return std::string("crashed: the emulator stopped: ") + EmulatorErrorText(stop.error) + at;
     case CpuStop::Kind::Returned: break;
