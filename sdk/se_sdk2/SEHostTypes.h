@@ -173,12 +173,22 @@ struct ProcessRecord {
     std::int32_t tag;              // 1002
 };
 
+// The block size: a sample pin's buffer (AUDIO_HOST_GET_PIN_BUFFER) holds one
+// block, and the module knows its length only from AUDIO_SET_BLOCK_SIZE,
+// 1024 samples until the host sends it. A sample read at the sample clock
+// (SEPin::CurrentSample) lies fewer samples than that after the block start
+// (AUDIO_HOST_GET_BLOCK_START), or it reads as 0.0, never past the buffer's
+// end. So a host whose blocks are not 1024 samples long sends the
+// size before it processes: with longer blocks the samples from 1024 on
+// would read as 0.0, with shorter ones a clock outside the block would read
+// beyond the buffer.
+
 // Audio dispatcher opcodes (host to module). Others answer 0.
 enum : std::int32_t {
     AUDIO_OPEN = 0,
     AUDIO_CLOSE = 1,                // the object deletes itself; the record dies with it
     AUDIO_SET_SAMPLE_RATE = 2,      // rate in opt
-    AUDIO_SET_BLOCK_SIZE = 3,       // size in value
+    AUDIO_SET_BLOCK_SIZE = 3,       // size in value; see the block size above
     AUDIO_GET_PIN_PROPERTIES = 6,   // index: declaration number, ptr: SEPinProperties*
     AUDIO_NOTIFY = 8,
     AUDIO_REQUEST = 12,

@@ -57,7 +57,11 @@ bool KeepsPatchStoreRule(const SEPinProperties& properties) {
 }  // namespace
 
 SEModule_base::SEModule_base(HostCallback callback, std::intptr_t host_value)
-    : seaudioMaster(callback), m_pins(nullptr), m_process(&SEModule_base::DefaultProcess), m_pin_count(0) {
+    : seaudioMaster(callback),
+      m_pins(nullptr),
+      m_process(&SEModule_base::DefaultProcess),
+      m_pin_count(0),
+      m_opened(false) {
     std::memset(&m_plug, 0, sizeof(m_plug));
     m_plug.magic = AUDIO_PLUG_MAGIC;
     m_plug.process = reinterpret_cast<ProcessRoutine>(WordsOf(m_process).function);
@@ -89,6 +93,12 @@ void SEModule_base::HandleEvent(ModuleEvent* e) {
     }
     switch (e->event_type) {
     case EV_PIN_STATUS: {
+        // A status for a pin the object does not hold is ignored: one past the
+        // end of the array, and any once Open made no array at all (the host
+        // counted no pins, more than the module makes, or more than memory
+        // holds). Only an object never opened reaches GetPin without an
+        // array, which reports the host's event before it told the pin count.
+        if (m_pins == nullptr && m_opened) break;
         // Indices that do not fit a pin number cannot name a pin.
         const std::intptr_t number = e->param_ptr;
         const bool fits = number >= std::numeric_limits<std::int32_t>::min() &&
@@ -173,6 +183,7 @@ HostResult SEModule_base::Dispatch(std::int32_t opcode, std::int32_t index, std:
 void SEModule_base::Open() {
     const auto host_count =
         static_cast<std::int32_t>(CallHost(AUDIO_HOST_GET_PIN_COUNT, 0, 0, nullptr, 0.0f));
+    m_opened = true;
     // A second open replaces the array of the first.
     DestroyPins();
     if (host_count > 0) {

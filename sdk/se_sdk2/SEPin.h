@@ -41,7 +41,9 @@ public:
     void StatusFromHost(std::int32_t status);
     bool QueryPin();
     // The sample of a DT_FSAMPLE pin at the current sample clock; 0.0 when
-    // the host gave no buffer.
+    // the host gave no buffer, or when the clock is not within the module's
+    // block size (1024 until the host sets it) from the block start: the
+    // buffer's length is known from nothing else (see SEHostTypes.h).
     float CurrentSample();
 
     // Pins come from the free store without exceptions: a failed allocation

@@ -9,6 +9,7 @@
 
 #include <climits>
 #include <cstring>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -26,6 +27,7 @@ public:
 
     std::vector<SEPinProperties> declarations;
     std::vector<std::int32_t> asked;  // declaration numbers, in order
+    std::set<std::int32_t> type_only;  // declarations that leave variable_ptr and flags unwritten
     const void* process_this = nullptr;
     std::uint32_t rate_bits = 0;  // the argument SetSampleRate got, as bits
 
@@ -50,10 +52,11 @@ public:
         asked.push_back(index);
         if (index < 0 || index >= static_cast<std::int32_t>(declarations.size())) return false;
         const SEPinProperties& declared = declarations[static_cast<std::size_t>(index)];
-        properties->variable_ptr = declared.variable_ptr;
         properties->direction = declared.direction;
         properties->datatype = declared.datatype;
         properties->name = declared.name;
+        if (type_only.count(index)) return true;
+        properties->variable_ptr = declared.variable_ptr;
         properties->flags = declared.flags;
         return true;
     }
@@ -296,6 +299,28 @@ TEST_F(AudioModule, ProcessRoutineRunsThroughTheRecordAsAPlainFunction) {
     EXPECT_EQ(record->process, default_entry);
 }
 
+TEST_F(AudioModule, NullRoutinesAreOneRoutineWhateverTheirAdjustment) {
+    RecordingModule module(host.callback(), log);
+    const auto routine = [](std::uintptr_t function, std::ptrdiff_t adjustment) {
+        const MemberFunctionWords words{function, adjustment};
+        ProcessFunction result;
+        std::memcpy(&result, &words, sizeof result);
+        return result;
+    };
+    module.SetProcessFunction(nullptr);
+    EXPECT_EQ(module.GetPlugRecord()->process, nullptr);
+    module.SetProcessFunction(routine(0, 8));
+    EXPECT_EQ(host.calls.size(), 1u);
+
+    // A function word other than null with another adjustment is another routine.
+    const auto counting = static_cast<ProcessFunction>(&RecordingModule::CountingProcess);
+    MemberFunctionWords words;
+    std::memcpy(&words, &counting, sizeof words);
+    module.SetProcessFunction(counting);
+    module.SetProcessFunction(routine(words.function, 8));
+    EXPECT_EQ(host.Opcodes(), (std::vector<std::int32_t>(3, AUDIO_HOST_PROCESS_CHANGED)));
+}
+
 TEST_F(AudioModule, AddEventAcceptsNowAndLaterButNeverThePast) {
     RecordingModule module(host.callback(), log);
     host.sample_clock = 1000;
@@ -320,11 +345,36 @@ TEST_F(AudioModule, AddEventAcceptsNowAndLaterButNeverThePast) {
     EXPECT_EQ(Reports(), (Log{"SEModule_base.cpp:340 p_time_stamp >= SampleClock()"}));
     EXPECT_EQ(host.Opcodes(), (std::vector<std::int32_t>{AUDIO_HOST_GET_SAMPLE_CLOCK}));  // nothing queued
 
-    // The clock is unsigned: a stamp with the top bit set lies ahead of 5.
+    // The clock is unsigned: stamps with the top bit set lie ahead of 5,
+    // however far.
     fake_platform::Reset();
     host.sample_clock = 5;
     EXPECT_EQ(module.AddEvent(0x80000000u, EV_DATA, 0, 0, 0), 55);
+    EXPECT_EQ(module.AddEvent(0x80000006u, EV_DATA, 0, 0, 0), 55);
+    EXPECT_EQ(module.AddEvent(0xFFFFFFFFu, EV_DATA, 0, 0, 0), 55);
     EXPECT_TRUE(Reports().empty());
+}
+
+TEST(SampleClock, BeforeIsUnsignedOrderExceptForTimesJustPastTheWrap) {
+    struct Case {
+        std::uint32_t time, clock;
+        bool before;
+    };
+    const Case cases[] = {
+        {1000, 1000, false},
+        {999, 1000, true},
+        {1001, 1000, false},
+        {0x80000006u, 5, false},  // more than 2^31 ahead: still ahead
+        {0xFFFFFFFFu, 0, false},
+        {0, 0x7FFFFFFFu, true},  // 2^31 - 1 behind: the farthest past
+        {0, 0x80000000u, false},  // 2^31 behind: just past the wrap, ahead
+        {0x80000000u, 0xFFFFFFFFu, true},
+        {0x7FFFFFFFu, 0xFFFFFFFFu, false},
+        {5, 0xFFFFFFF0u, false},
+        {0xFFFFFFEFu, 0xFFFFFFF0u, true},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(SampleClockBefore(c.time, c.clock), c.before) << std::hex << c.time << " at " << c.clock;
 }
 
 TEST_F(AudioModule, DeliveredEventsRunOnlyAtTheirTimeAndOnlyKnownTypes) {
@@ -386,7 +436,17 @@ TEST_F(AudioModule, PinStatusEventsReachOnlyBoundPinsInTheArray) {
     EXPECT_EQ(module.GetPin(3), nullptr);
     EXPECT_EQ(module.GetPin(-1), nullptr);
 
-    RecordingModule closed(host.callback(), log);  // never opened: no array
+    // Opened without an array, as for no pins or too many: no pin to tell.
+    for (HostResult count : {HostResult{0}, HostResult{65537}, HostResult{INT_MAX}}) {
+        host.answers[AUDIO_HOST_GET_PIN_COUNT] = count;
+        Send(module, AUDIO_OPEN);
+        for (std::intptr_t number : {0, 1, 70000}) Deliver(module, ModuleEvent{0, EV_PIN_STATUS, 5, 0, number, 0});
+    }
+    EXPECT_EQ(log, (Log{"Open", "Open", "Open"}));
+    EXPECT_TRUE(Reports().empty());
+    log.clear();
+
+    RecordingModule closed(host.callback(), log);  // never opened: the host has not told its pins
     Deliver(closed, ModuleEvent{0, EV_PIN_STATUS, 5, 0, 0, 0});
     EXPECT_TRUE(log.empty());
     EXPECT_EQ(Reports(), (Log{"SEModule_base.cpp:150 m_pins != 0"}));
@@ -452,6 +512,26 @@ TEST_F(AudioModule, OpenBindsDeclarationsWithAudioPinsInOrder) {
         EXPECT_EQ(host.Opcodes(), (std::vector<std::int32_t>{AUDIO_HOST_GET_PIN_COUNT}));
     }
     EXPECT_TRUE(Reports().empty());
+}
+
+// Leaves a pattern where the next calls' frames will lie.
+[[gnu::noinline]] void FillStack(unsigned char pattern) {
+    volatile unsigned char area[16384];
+    for (volatile unsigned char& byte : area) byte = pattern;
+}
+
+TEST_F(AudioModule, EachDeclarationStartsFromAZeroRecord) {
+    int v0 = 0;
+    RecordingModule module(host.callback(), log);
+    module.declarations = {Declare(DT_INT), Declare(DT_INT, IO_REPEAT_LAST, &v0), Declare(DT_INT)};
+    module.type_only = {0, 2};
+    host.answers[AUDIO_HOST_GET_PIN_COUNT] = 4;
+    FillStack(0xA5);
+    Send(module, AUDIO_OPEN);
+    // Unwritten fields are zero: no variable from the stack or from the
+    // declaration before, and no repeat of the last one.
+    EXPECT_EQ(DescribeAll(module, {&v0}), (Log{"0 dt8 own", "1 dt8 var0", "2 dt8 own", "unbound"}));
+    EXPECT_EQ(module.asked, (std::vector<std::int32_t>{0, 1, 2, 3, 2}));
 }
 
 TEST_F(AudioModule, SamplePinsAskForTheirBufferOnOpen) {

@@ -105,10 +105,13 @@ TEST_F(AudioPin, TransmitStatusSendsNowOrLaterButNeverThePast) {
     EXPECT_EQ(reinterpret_cast<std::uintptr_t>(sent[0].ptr), 500u);
     EXPECT_EQ(sent[0].OptBits(), 0u);
 
-    // Unsigned: 0x80000000 lies ahead of 500.
+    // Unsigned: 0x80000000 lies ahead of 500, and so does 0x800001F5, more than 2^31 ahead.
     EXPECT_EQ(pin.TransmitStatus(0x80000000u, 1), 9);
-    EXPECT_EQ(reinterpret_cast<std::uintptr_t>(host.CallsWith(AUDIO_HOST_SET_PIN_STATUS)[1].ptr),
-              0x80000000u);
+    EXPECT_EQ(pin.TransmitStatus(0x800001F5u, 1), 9);
+    sent = host.CallsWith(AUDIO_HOST_SET_PIN_STATUS);
+    ASSERT_EQ(sent.size(), 3u);
+    EXPECT_EQ(reinterpret_cast<std::uintptr_t>(sent[1].ptr), 0x80000000u);
+    EXPECT_EQ(reinterpret_cast<std::uintptr_t>(sent[2].ptr), 0x800001F5u);
     EXPECT_TRUE(Reports().empty());
 
     host.calls.clear();
@@ -162,6 +165,23 @@ TEST_F(AudioPin, CurrentSampleReadsTheBufferAtTheClockSinceBlockStart) {
     host.sample_clock = 1001;
     EXPECT_EQ(through_variable.CurrentSample(), -2.0f);
     EXPECT_TRUE(Reports().empty());
+
+    // Reads stop at the block size, 1024 until the host sets it.
+    std::vector<float> block(2048);
+    for (std::size_t i = 0; i < block.size(); ++i) block[i] = static_cast<float>(i);
+    float* long_buffer = block.data();
+    SEPin long_block;
+    long_block.Init(&module, 2, DT_FSAMPLE, &long_buffer);
+    host.sample_clock = 1000 + 1023;
+    EXPECT_EQ(long_block.CurrentSample(), 1023.0f);
+    host.sample_clock = 1000 + 1024;
+    EXPECT_EQ(long_block.CurrentSample(), 0.0f);
+    module.GetPlugRecord()->dispatcher(module.GetPlugRecord(), AUDIO_SET_BLOCK_SIZE, 0, 2048, nullptr, 0.0f);
+    EXPECT_EQ(long_block.CurrentSample(), 1024.0f);
+    host.sample_clock = 1000 + 2048;
+    EXPECT_EQ(long_block.CurrentSample(), 0.0f);
+    host.sample_clock = 999;  // before the block
+    EXPECT_EQ(long_block.CurrentSample(), 0.0f);
 
     SEPin float_pin;
     float_pin.Init(&module, 0, DT_FLOAT, nullptr);

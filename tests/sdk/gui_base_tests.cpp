@@ -122,6 +122,30 @@ TEST_F(GuiBaseTest, EachOpcodeReachesItsOperationWithItsArguments) {
     EXPECT_TRUE(host.calls.empty());
 }
 
+TEST_F(GuiBaseTest, PinValueChangedGetsAHandleOfItsOwnThatGetPinDoesNotMove) {
+    // A handler that asks for another pin, here of another object, before it
+    // reads the pin it was given.
+    class Asking : public SEGUI_base {
+    public:
+        Asking(HostCallback callback, SEGUI_base& other) : SEGUI_base(callback, 0), m_other(other) {}
+        void PinValueChanged(GuiPinRef& pin) override {
+            m_other.GetPin(9);
+            index = pin.GetIndex();
+            owner = pin.GetOwner();
+        }
+        std::int32_t index = -1;
+        SEGUI_base* owner = nullptr;
+
+    private:
+        SEGUI_base& m_other;
+    };
+    SEGUI_base other(host.callback(), 0);
+    Asking gui(host.callback(), other);
+    EXPECT_EQ(HostCalls(gui.GetPlugRecord(), GUI_PIN_CHANGED, 3), 0);
+    EXPECT_EQ(gui.index, 3);
+    EXPECT_EQ(gui.owner, &gui);
+}
+
 TEST_F(GuiBaseTest, PointEventsGetTheHostsFloatBitsUnchanged) {
     RecordingGui gui(host.callback(), 0, &log);
     for (std::uint32_t bits : {0x3F800000u, 0x80000000u, 0x7FC00001u, 0x7F800001u, 0xFF800000u, 0x00000001u}) {
