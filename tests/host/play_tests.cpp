@@ -64,8 +64,10 @@ TEST(Play, BadScriptOrModuleIsOneLineAndExitCodeTwo) {
          "semhost: no-such.script: cannot read the script\n"},
         {{"play", FixturePath("good"), SEMHOST_SCRATCH_DIR},
          "semhost: " + std::string(SEMHOST_SCRATCH_DIR) + ": is not a regular file, so not a script\n"},
+#ifndef _WIN32
         {{"play", FixturePath("good"), "/dev/zero"}, "semhost: /dev/zero: is not a regular file, so not a script\n"},
         {{"info", "/dev/zero"}, "semhost: /dev/zero: is not a regular file\n"},
+#endif
         {{"play", FixturePath("wrong_magic"), fits_fixture},
          "semhost: " + FixturePath("wrong_magic") +
              ": makeModule(0, MT_GUI) returned a record with magic 0x12345678"},
