@@ -2,9 +2,18 @@
 
 #include "host_platform.h"
 
+namespace {
+
+int g_time_limit_ms = LibraryOptions{}.time_limit_ms;
+
+}  // namespace
+
+void SetModuleTimeLimit(int milliseconds) { g_time_limit_ms = milliseconds; }
 
 std::unique_ptr<ModuleLibrary> OpenModuleFile(const std::string& file, const HostClock& clock,
-                                              std::ostream& err, LibraryOptions options) {
+                                              std::ostream& err, LibraryOptions options, int* failure) {
+    if (failure != nullptr) *failure = EXIT_BAD_INPUT;
+    options.time_limit_ms = g_time_limit_ms;
     options.clock_milliseconds = [&clock] { return clock.Milliseconds(); };
     options.key_state = [](int virtual_key) { return host_platform::QueryKeyState(virtual_key); };
     ModuleLibrary::Status status = ModuleLibrary::Status::Loaded;
@@ -12,9 +21,10 @@ std::unique_ptr<ModuleLibrary> OpenModuleFile(const std::string& file, const Hos
     std::unique_ptr<ModuleLibrary> library = ModuleLibrary::Open(file, options, status, problem);
     if (library == nullptr) {
         err << "semhost: " << file << ": " << problem << '\n';
+        if (failure != nullptr && status == ModuleLibrary::Status::Faulted) *failure = EXIT_CRASHED;
         return nullptr;
     }
-    if (clock.mode() == HostClock::Mode::Virtual && std::string(library->back_end()) == "native") {
+    if (clock.mode() == HostClock::Mode::Virtual && std::string(library->back_end()).rfind("native", 0) == 0) {
         err << "semhost: " << file
             << ": --clock virtual needs a module that runs in the emulator; a native library reads the "
                "system's clock\n";

@@ -29,10 +29,18 @@ int RunPlay(const std::string& file, const std::string& script_path, HostClock::
 
 // Loads the library with the back end its content asks for. An emulated
 // module reads `clock` and the key state that scripts drive; `options`
-// gives the rest. On failure prints "semhost: FILE: problem" and returns
-// null.
+// gives the rest (its time limit is the command line's). On failure prints
+// "semhost: FILE: problem" and returns null, with `failure` (when given)
+// the exit code: EXIT_CRASHED when the module crashed or hung while
+// loading, else EXIT_BAD_INPUT.
 std::unique_ptr<ModuleLibrary> OpenModuleFile(const std::string& file, const HostClock& clock,
-                                              std::ostream& err, LibraryOptions options = {});
+                                              std::ostream& err, LibraryOptions options = {},
+                                              int* failure = nullptr);
+
+// The milliseconds a call into a native module, its load or its unload may
+// take before it counts as hung, for the libraries OpenModuleFile opens
+// from now on (--timeout-ms; RunSemhost sets it for each command).
+void SetModuleTimeLimit(int milliseconds);
 
 // What a host learns on loading a module: its identity and its pins, read
 // through a probe audio object that is closed again. On failure prints one

@@ -7,8 +7,9 @@
 
 int RunInfo(const std::string& file, std::ostream& out, std::ostream& err) {
     const HostClock clock;
-    const std::unique_ptr<ModuleLibrary> library = OpenModuleFile(file, clock, err);
-    if (library == nullptr) return EXIT_BAD_INPUT;
+    int failure = EXIT_BAD_INPUT;
+    const std::unique_ptr<ModuleLibrary> library = OpenModuleFile(file, clock, err, {}, &failure);
+    if (library == nullptr) return failure;
     HostSession session(*library);
     ModuleIdentity identity;
     const int probed = ProbeModule(session, file, identity, err);

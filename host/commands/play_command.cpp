@@ -51,8 +51,9 @@ int RunPlay(const std::string& file, const std::string& script_path, HostClock::
     Script script;
     if (!ReadScript(script_path, script, err)) return EXIT_BAD_INPUT;
     HostClock clock(clock_mode);
-    const std::unique_ptr<ModuleLibrary> library = OpenModuleFile(file, clock, err);
-    if (library == nullptr) return EXIT_BAD_INPUT;
+    int failure = EXIT_BAD_INPUT;
+    const std::unique_ptr<ModuleLibrary> library = OpenModuleFile(file, clock, err, {}, &failure);
+    if (library == nullptr) return failure;
     HostSession session(*library);
     ModuleIdentity identity;
     const int probed = ProbeModule(session, file, identity, err);

@@ -21,6 +21,9 @@ const char kUsage[] =
     "            --clock virtual the module's clock moves only by the script's\n"
     "            waits, exactly (modules run in the emulator only)\n"
     "\n"
+    "every command takes --timeout-ms N: how long a native module's call, load or\n"
+    "unload may take before it counts as hung (default 20000)\n"
+    "\n"
     "exit codes: 0 fine, 1 a check or an expect failed, 2 bad input, 3 the module crashed or hung\n";
 
 int UsageError(const std::string& problem, std::ostream& err) {
@@ -95,11 +98,33 @@ int Play(const std::vector<std::string>& args, std::ostream& out, std::ostream& 
     return RunPlay(files[0], files.size() == 2 ? files[1] : std::string(), clock, out, err);
 }
 
+// Takes --timeout-ms N out of a command's arguments, as every command
+// knows it. False, with `problem`, for a value that is not 1 to 3600000.
+bool TakeTimeLimit(std::vector<std::string>& args, int& milliseconds, std::string& problem) {
+    for (std::size_t i = 1; i < args.size(); ++i) {
+        if (args[i] != "--timeout-ms") continue;
+        long value = 0;
+        if (i + 1 >= args.size() || !ParseCount(args[i + 1], 1, 3'600'000, value)) {
+            problem = "--timeout-ms needs a number of milliseconds from 1 to 3600000";
+            return false;
+        }
+        milliseconds = static_cast<int>(value);
+        args.erase(args.begin() + static_cast<std::ptrdiff_t>(i), args.begin() + static_cast<std::ptrdiff_t>(i) + 2);
+        --i;
+    }
+    return true;
+}
+
 }  // namespace
 
-int RunSemhost(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+int RunSemhost(const std::vector<std::string>& given, std::ostream& out, std::ostream& err) {
     host_platform::Prepare();
-    if (args.empty()) return UsageError("no command", err);
+    if (given.empty()) return UsageError("no command", err);
+    std::vector<std::string> args = given;
+    int time_limit_ms = LibraryOptions{}.time_limit_ms;
+    std::string problem;
+    if (!TakeTimeLimit(args, time_limit_ms, problem)) return UsageError(problem, err);
+    SetModuleTimeLimit(time_limit_ms);
     const std::string& command = args[0];
     if (command == "help" || command == "--help" || command == "-h") {
         out << kUsage;

@@ -6,8 +6,9 @@
 int RunValidate(const std::string& file, const ValidateOptions& options, std::ostream& out,
                 std::ostream& err) {
     HostClock clock;
-    std::unique_ptr<ModuleLibrary> library = OpenModuleFile(file, clock, err);
-    if (library == nullptr) return EXIT_BAD_INPUT;
+    int failure = EXIT_BAD_INPUT;
+    std::unique_ptr<ModuleLibrary> library = OpenModuleFile(file, clock, err, {}, &failure);
+    if (library == nullptr) return failure;
     // Later copies load as the first did; a problem they meet is reported
     // as the checks they could not run.
     const ModuleOpener open = [&](const LibraryOptions& library_options, std::string& problem) {

@@ -3,7 +3,9 @@
 // player, timeline) nothing depends on the back end, and nothing touches
 // module memory except through it.
 //
-//   native:   dlopen/LoadLibrary into this process; addresses are pointers.
+//   native:   Linux: dlopen in a child process of its own, so that nothing
+//             the module does can take semhost down; addresses are the
+//             child's pointers. Windows: LoadLibrary into this process.
 //   emulated: an i386 PE image run in an emulated CPU inside this process;
 //             addresses are 32-bit addresses of the emulated memory.
 //
@@ -56,9 +58,14 @@ struct LibraryOptions {
     // Emulated: after this many successful allocations every further one
     // answers null; negative: never.
     long fail_allocations_after = -1;
-    // Emulated: instructions one stretch of module code may run before the
-    // call counts as hung.
+    // Emulated: instructions one call from the host may run, with the calls
+    // nested in it and the host functions it reaches, before it counts as
+    // hung; 0: no limit.
     std::uint64_t instruction_budget = 50'000'000;
+    // Native: milliseconds one outermost call into the module, the load
+    // (its constructors) or the unload (its destructors) may take before
+    // it counts as hung.
+    int time_limit_ms = 20'000;
 };
 
 // A block of the module's heap that the module still holds.
@@ -69,7 +76,8 @@ struct HeldBlock {
 
 class ModuleLibrary {
 public:
-    enum class Status { Loaded, Missing, NotLoadable, MissingExport };
+    // Faulted: the module crashed, hung or ended its process while loading.
+    enum class Status { Loaded, Missing, NotLoadable, MissingExport, Faulted };
 
     // Loads `path` with the back end its content asks for: an i386 PE image
     // goes to the emulator, anything else to the native loader. Anything but
@@ -83,7 +91,8 @@ public:
 
     const std::string& path() const { return m_path; }
     const RecordLayout& layout() const { return *m_layout; }
-    // "native" or "emulated i386": how reports name the back end.
+    // "native" (in semhost's process), "native (own process)" or "emulated
+    // i386": how reports name the back end.
     virtual const char* back_end() const = 0;
     // Problems found at load that do not stop it (an import the emulator
     // does not provide), one line each.

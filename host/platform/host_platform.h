@@ -33,6 +33,14 @@ void ReleaseHeldKeys();
 // while held, lowest bit when pressed since the previous query (which this
 // query clears). An emulated module's GetAsyncKeyState reads it.
 std::int16_t QueryKeyState(int virtual_key);
+// Linux: where the key state exported to a native module comes from instead
+// of SetKeyHeld's (null: SetKeyHeld's). The child process that holds an
+// isolated module asks its parent, where scripts hold the keys.
+void SetKeyStateSource(std::int16_t (*source)(int virtual_key));
+
+// Linux: a fault signal's name and what it means, "SIGSEGV (invalid memory
+// access)", as fault texts give it.
+std::string SignalText(int signal_number);
 
 // Copies between this process's memory and a native module's, without a
 // fault: false, and nothing copied, where any byte of `address .. +size` is

@@ -61,7 +61,9 @@ void InstallFaultHandlers() {
     }
 }
 
-std::string SignalText(int signal_number) {
+}  // namespace
+
+std::string host_platform::SignalText(int signal_number) {
     switch (signal_number) {
     case SIGSEGV:
         return "SIGSEGV (invalid memory access)";
@@ -78,12 +80,17 @@ std::string SignalText(int signal_number) {
     }
 }
 
+namespace {
+
+std::int16_t (*g_key_state_source)(int virtual_key) = nullptr;
+
 }  // namespace
 
 // The native library's key-state stand-in looks this up by name in the
 // loading process, so it must stay exported and unmangled.
 extern "C" __attribute__((visibility("default"))) std::int16_t se_host_async_key_state(int virtual_key) {
     if (virtual_key < 0 || virtual_key >= kKeyCount) return 0;
+    if (g_key_state_source != nullptr) return g_key_state_source(virtual_key);
     std::lock_guard<std::mutex> lock(g_key_mutex);
     std::uint16_t state = 0;
     if (g_key_held[virtual_key]) state |= 0x8000;
@@ -131,6 +138,8 @@ bool SetKeyHeld(int virtual_key, bool held) {
 
 std::int16_t QueryKeyState(int virtual_key) { return se_host_async_key_state(virtual_key); }
 
+void SetKeyStateSource(std::int16_t (*source)(int virtual_key)) { g_key_state_source = source; }
+
 void ReleaseHeldKeys() {
     std::lock_guard<std::mutex> lock(g_key_mutex);
     for (bool& held : g_key_held) held = false;
@@ -174,7 +183,7 @@ bool RunGuarded(const std::function<void()>& body, std::string& fault) {
         g_guard_armed = 0;
         return true;
     }
-    fault = SignalText(g_fault_signal);
+    fault = host_platform::SignalText(g_fault_signal);
     return false;
 }
 

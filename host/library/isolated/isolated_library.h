@@ -1,0 +1,82 @@
+// The native back end on Linux: the library is loaded in a child process of
+// its own (a fork of semhost), which makes the calls it is asked to over a
+// socket. A module that crashes, hangs, calls exit or breaks its heap ends
+// or damages only that process; semhost reports it and goes on. Addresses
+// are the child's pointers; its memory is read and written with
+// process_vm_readv/writev (or, where the system refuses those, by the
+// child itself).
+#pragma once
+
+#include "isolated_protocol.h"
+#include "module_library.h"
+
+#include <sys/types.h>
+
+#include <memory>
+#include <set>
+#include <string>
+#include <vector>
+
+class IsolatedNativeLibrary : public ModuleLibrary {
+public:
+    // Starts the child and loads the file there; null and a one-line
+    // problem (without the file's name) otherwise.
+    static std::unique_ptr<IsolatedNativeLibrary> Open(const std::string& path, const LibraryOptions& options,
+                                                       Status& status, std::string& problem);
+    // Unloads the library (its destructors have the time limit too) and
+    // ends the child.
+    ~IsolatedNativeLibrary() override;
+
+    // A fault here leaves semhost sound: validate goes on with a fresh copy.
+    const char* back_end() const override { return "native (own process)"; }
+    ModuleAddress CallbackAddress() override { return m_callback; }
+    bool RunOutermost(const std::function<void()>& body, const std::string& description,
+                      std::string& fault) override;
+    bool Call(ModuleAddress function, CallShape shape, const std::vector<std::uint64_t>& arguments,
+              std::uint64_t& result) override;
+    // A fault found outside the host's calls (the module's own thread
+    // crashed it meanwhile) counts from the next call, which reports it.
+    bool faulted() const override { return m_faulted && !m_fault_unreported; }
+    bool Read(ModuleAddress address, void* destination, std::size_t size) override;
+    bool Write(ModuleAddress address, const void* source, std::size_t size) override;
+    ModuleAddress AllocateHostMemory(std::size_t size) override;
+    void FreeHostMemory(ModuleAddress address) override;
+
+private:
+    using Message = isolated_protocol::Message;
+
+    explicit IsolatedNativeLibrary(int time_limit_ms);
+    long long Deadline() const;
+    // Sends a request; false (and the library faulted) when the child is gone.
+    bool Send(const Message& message, const void* payload = nullptr);
+    // The child's next message, waiting until `deadline` at most; false,
+    // with the library faulted and the child ended, when none comes.
+    bool Receive(Message& message, std::vector<unsigned char>& payload, long long deadline);
+    bool ReceiveExactly(void* destination, std::size_t size, long long deadline);
+    // Ends the library's use: the fault text is kept, the child killed if
+    // it still runs, and reaped.
+    void Fault(const std::string& text);
+    // The child has ended (or closed its socket): reads how, and faults.
+    void ChildEnded();
+    // Waits for the child's end until `deadline`, then kills it. True when
+    // it ended by itself; `status` is its wait status.
+    bool Reap(long long deadline, int& status);
+    std::string HungText() const;
+
+    int m_time_limit_ms;
+    pid_t m_child = -1;
+    int m_socket = -1;
+    bool m_faulted = false;
+    bool m_fault_unreported = false;
+    std::string m_fault;
+    // Where the outermost call must have returned by (steady milliseconds).
+    long long m_deadline = 0;
+    int m_depth = 0;
+    // False where the system refuses process_vm_readv on the child: then
+    // the child copies its memory itself.
+    bool m_direct_memory = true;
+    ModuleAddress m_callback = 0;
+    std::set<ModuleAddress> m_host_blocks;
+    // Stand-ins handed out once the child is gone, never null.
+    ModuleAddress m_next_stand_in = 0x10;
+};

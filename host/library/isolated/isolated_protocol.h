@@ -1,0 +1,60 @@
+// The messages between semhost and the child process that holds a native
+// module (isolated_library.cpp is the parent's side, isolated_child.cpp the
+// child's). One stream socket carries them in order, each a fixed header and
+// `length` bytes after it. The child answers every request; while it runs a
+// call it may ask the parent first (the module's callback, a key state), and
+// the parent may make further calls before it answers.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace isolated_protocol {
+
+enum class Kind : std::uint32_t {
+    // Parent to child.
+    Call = 1,        // shape, words: function, arguments[5] (Dispatcher: 6 arguments, see below)
+    CallbackResult,  // words[0]: the callback's result
+    KeyState,        // words[0]: the key state asked for
+    Allocate,        // words[0]: size; answered with Allocated
+    Free,            // words[0]: address; not answered
+    Read,            // words[0]: address, words[1]: size; answered with Data
+    Write,           // words[0]: address, then `length` bytes; answered with Done
+    Unload,          // the child unloads the library and ends
+    // Child to parent.
+    Loaded,      // words: getModuleProperties, makeModule, the callback the module receives
+    LoadFailed,  // shape: the ModuleLibrary::Status, then `length` bytes of text
+    Returned,    // words[0]: the call's result
+    Callback,    // words: record, opcode, index, value, ptr, opt's bits
+    KeyQuery,    // words[0]: the virtual key
+    Allocated,   // words[0]: address
+    Data,        // words[0]: 1 when read, then `length` bytes
+    Done,        // words[0]: 1 when written
+};
+
+struct Message {
+    Kind kind = Kind::Call;
+    std::uint32_t shape = 0;
+    // Child to parent: callbacks the module made from threads other than
+    // the host's since the previous message (each answered 0).
+    std::uint32_t foreign_callbacks = 0;
+    std::uint32_t length = 0;
+    // A call's function and its arguments; the dispatcher, the widest
+    // shape, takes six.
+    std::uint64_t words[7] = {};
+};
+
+// Host memory and pipe-served reads and writes are limited to this many
+// bytes per message, far beyond any record or text semhost lends.
+constexpr std::size_t kMaxPayload = 1u << 24;
+
+// Writes all of `size` bytes; false when the other side is gone.
+// Never raises SIGPIPE.
+bool SendAll(int socket, const void* data, std::size_t size);
+
+}  // namespace isolated_protocol
+
+// The child's side: never returns. Loads `path`, answers on `socket`, and
+// ends with _exit.
+[[noreturn]] void RunIsolatedChild(int socket, const std::string& path);

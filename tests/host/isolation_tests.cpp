@@ -1,0 +1,177 @@
+// Native modules on Linux run in a process of their own: whatever they do
+// there (end the process, break the heap, never return, call back from a
+// thread of their own), semhost reports it, and goes on sound.
+#include "module_library.h"
+#include "semhost_test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+namespace {
+
+CommandResult Validate(const std::string& fault, std::vector<std::string> more = {}) {
+    std::vector<std::string> args = {"validate", FixturePath(fault), "--cycles", "2", "--seed", "11"};
+    args.insert(args.end(), more.begin(), more.end());
+    return RunCommand(args);
+}
+
+CommandResult PlayLevelChange(const std::string& fault) {
+    const std::string script = WriteScratchFile("set_level.script", "set Level 1\n");
+    return RunCommand({"play", FixturePath(fault), script});
+}
+
+TEST(Isolation, FaultsDuringGuiOpenFailTheChecksThatMetThem) {
+    const struct {
+        const char* fault;
+        const char* how;
+    } cases[] = {
+        {"exit", "the module ended the process (exit 0) during GUI_OPEN (flag false) on gui#"},
+        // glibc's heap check, or a sanitizer's report, aborts the child.
+        {"double_free", "the module crashed: SIGABRT (aborted, as by an assertion report) during GUI_OPEN"},
+        {"thread_callback",
+         "the module broke the host contract: called the host's callback from a thread other than the one the "
+         "host called it on (answered 0) during GUI_OPEN"},
+    };
+    for (const auto& fault : cases) {
+        SCOPED_TRACE(fault.fault);
+        const CommandResult validated = Validate(fault.fault);
+        EXPECT_EQ(validated.code, 1) << validated.out << validated.err;
+        EXPECT_EQ(LineStartingWith(validated.out, "FAIL  GUI life cycle: ").rfind(std::string("FAIL  GUI life cycle: ") + fault.how, 0), 0u)
+            << validated.out;
+        // Each faulted copy is replaced: every check runs, and the summary says so.
+        EXPECT_NE(LineStartingWith(validated.out, "FAIL  random session: "), "") << validated.out;
+        EXPECT_NE(validated.out.find("\n13 passed, 2 failed\n"), std::string::npos) << validated.out;
+
+        const CommandResult played = PlayLevelChange(fault.fault);
+        EXPECT_EQ(played.code, 3) << played.out << played.err;
+        EXPECT_NE(played.err.find(fault.how), std::string::npos) << played.err;
+    }
+    // semhost itself came through whole: its heap and its callback work.
+    const CommandResult sound = Validate("good");
+    EXPECT_EQ(sound.code, 0) << sound.out << sound.err;
+}
+
+TEST(Isolation, CallThatNeverReturnsIsEndedAndTheChecksGoOn) {
+    const CommandResult validated = Validate("hang", {"--timeout-ms", "300"});
+    EXPECT_EQ(validated.code, 1) << validated.out << validated.err;
+    EXPECT_EQ(LineStartingWith(validated.out, "FAIL  GUI life cycle: "),
+              "FAIL  GUI life cycle: the module hung: did not return within 0.3 s during GUI_OPEN (flag false) on gui#3")
+        << validated.out;
+    EXPECT_NE(validated.out.find("\n13 passed, 2 failed\n"), std::string::npos) << validated.out;
+    const CommandResult played = RunCommand(
+        {"play", FixturePath("hang"), WriteScratchFile("set_level.script", "set Level 1\n"), "--timeout-ms", "300"});
+    EXPECT_EQ(played.code, 3);
+    EXPECT_NE(played.err.find("the module hung: did not return within 0.3 s during GUI_OPEN"), std::string::npos)
+        << played.err;
+}
+
+TEST(Isolation, ConstructorThatNeverReturnsIsAHangAtLoad) {
+    const std::string expected =
+        "semhost: " + FixturePath("load_loop") + ": the module hung: did not return within 0.3 s while loading\n";
+    const CommandResult info = RunCommand({"info", FixturePath("load_loop"), "--timeout-ms", "300"});
+    EXPECT_EQ(info.code, 3);
+    EXPECT_EQ(info.err, expected);
+    const CommandResult validated = Validate("load_loop", {"--timeout-ms", "300"});
+    EXPECT_EQ(validated.code, 3);
+    EXPECT_EQ(validated.err, expected);
+}
+
+TEST(Isolation, TimeLimitMustBeAWholeNumberOfMilliseconds) {
+    for (const char* bad : {"0", "-5", "1.5", "3600001"}) {
+        SCOPED_TRACE(bad);
+        const CommandResult result = RunCommand({"info", FixturePath("good"), "--timeout-ms", bad});
+        EXPECT_EQ(result.code, 2);
+        EXPECT_EQ(result.err.rfind("semhost: --timeout-ms needs a number of milliseconds from 1 to 3600000\n", 0), 0u)
+            << result.err;
+    }
+    EXPECT_EQ(RunCommand({"info", FixturePath("good"), "--timeout-ms"}).code, 2);
+    EXPECT_EQ(RunCommand({"info", FixturePath("good"), "--timeout-ms", "5000"}).code, 0);
+}
+
+std::unique_ptr<ModuleLibrary> OpenFixture(const std::string& fault) {
+    ModuleLibrary::Status status = ModuleLibrary::Status::Missing;
+    std::string problem;
+    std::unique_ptr<ModuleLibrary> library = ModuleLibrary::Open(FixturePath(fault), LibraryOptions{}, status, problem);
+    EXPECT_EQ(status, ModuleLibrary::Status::Loaded) << problem;
+    return library;
+}
+
+TEST(Isolation, MemoryOfTheChildIsCopiedWithoutFaults) {
+    const std::unique_ptr<ModuleLibrary> library = OpenFixture("good");
+    ASSERT_NE(library, nullptr);
+    EXPECT_STREQ(library->back_end(), "native (own process)");
+
+    const ModuleAddress block = library->AllocateHostMemory(64);
+    const ModuleAddress other = library->AllocateHostMemory(0);
+    EXPECT_NE(block, 0u);
+    EXPECT_NE(other, block);
+    unsigned char bytes[64];
+    std::memset(bytes, 0xEE, sizeof bytes);
+    ASSERT_TRUE(library->Read(block, bytes, sizeof bytes));
+    EXPECT_EQ(bytes[0], 0);  // lent zero-filled
+    EXPECT_EQ(bytes[63], 0);
+    const char text[] = "written by the host";
+    ASSERT_TRUE(library->Write(block, text, sizeof text));
+    char back[sizeof text] = {};
+    ASSERT_TRUE(library->Read(block, back, sizeof back));
+    EXPECT_STREQ(back, text);
+
+    // Unmapped, or wrapping past the end of the address space: refused.
+    EXPECT_FALSE(library->Read(0x10, bytes, 4));
+    EXPECT_FALSE(library->Write(0x10, bytes, 4));
+    EXPECT_FALSE(library->Read(~ModuleAddress{0} - 2, bytes, 8));
+    // A write into the module's code (read-only) is refused whole.
+    EXPECT_FALSE(library->Write(library->get_module_properties(), text, sizeof text));
+    library->FreeHostMemory(block);
+    library->FreeHostMemory(other);
+}
+
+TEST(Isolation, FaultedLibraryRefusesEverythingButNeverBlocks) {
+    const std::unique_ptr<ModuleLibrary> library = OpenFixture("good");
+    ASSERT_NE(library, nullptr);
+    const ModuleAddress record = library->AllocateHostMemory(32);
+    std::string fault;
+    // A call to address 8 faults in the child.
+    EXPECT_FALSE(library->RunOutermost(
+        [&] {
+            std::uint64_t result = 1;
+            EXPECT_FALSE(library->Call(8, CallShape::Process, {record}, result));
+            EXPECT_EQ(result, 0u);
+        },
+        "process", fault));
+    EXPECT_EQ(fault, "crashed: SIGSEGV (invalid memory access)");
+    EXPECT_TRUE(library->faulted());
+    std::uint64_t result = 0;
+    EXPECT_FALSE(library->Call(library->get_module_properties(), CallShape::GetModuleProperties, {0, record}, result));
+    EXPECT_FALSE(library->RunOutermost([] {}, "again", fault));
+    unsigned char byte;
+    EXPECT_FALSE(library->Read(record, &byte, 1));
+    // Memory is still lent (to no one), never null and each block its own.
+    const ModuleAddress a = library->AllocateHostMemory(8);
+    const ModuleAddress b = library->AllocateHostMemory(8);
+    EXPECT_NE(a, 0u);
+    EXPECT_NE(a, b);
+    library->FreeHostMemory(a);
+    library->FreeHostMemory(record);
+}
+
+TEST(Isolation, DeathBetweenTheHostsCallsIsReportedByTheNextCall) {
+    const std::unique_ptr<ModuleLibrary> library = OpenFixture("good");
+    ASSERT_NE(library, nullptr);
+    const ModuleAddress record = library->AllocateHostMemory(32);
+    // A call outside any outermost one ends the child as a thread of the
+    // module would while the host is not calling it.
+    std::uint64_t result = 0;
+    EXPECT_FALSE(library->Call(8, CallShape::Process, {record}, result));
+    // Until a call reports it, the session would have no text to show.
+    EXPECT_FALSE(library->faulted());
+    std::string fault;
+    EXPECT_FALSE(library->RunOutermost([] {}, "GUI_IDLE", fault));
+    EXPECT_EQ(fault, "crashed: SIGSEGV (invalid memory access) between the host's calls, noticed");
+    EXPECT_TRUE(library->faulted());
+    EXPECT_FALSE(library->RunOutermost([] {}, "GUI_IDLE", fault));
+    EXPECT_EQ(fault, "crashed before: it cannot be called again");
+}
+
+}  // namespace
