@@ -25,18 +25,8 @@ TEST(Quillmark, ScriptsShowTheDoubleClickBehaviour) {
 
 TEST(Quillmark, CtrlOnlyAtTheFirstClickStillResets) {
     // The must-not beside the must: Ctrl released before the second click.
-    const std::string script = WriteScratchFile("ctrl_first_click_only.script",
-                                                "set Interval (ms) 5000\n"
-                                                "set Reset Value 0.5\n"
-                                                "set Random (min) 10\n"
-                                                "set Random (max) 20\n"
-                                                "press ctrl\n"
-                                                "click\n"
-                                                "release ctrl\n"
-                                                "wait 50\n"
-                                                "click\n"
-                                                "expect Animation Position 0.5\n");
-    const CommandResult result = RunCommand({"play", QUILLMARK_PATH, script});
+    const CommandResult result =
+        RunCommand({"play", QUILLMARK_PATH, ScriptPath("ctrl_at_first_click_only_resets.script")});
     EXPECT_EQ(result.code, 0) << result.out << result.err;
 }
 

@@ -4,6 +4,7 @@
 // module; only that thread exists here, so the code keeps to plain system
 // calls, the C heap and dlopen, all usable in a fork's only thread.
 #include "isolated_protocol.h"
+#include "native/native_call.h"
 
 #include "SEHostTypes.h"
 #include "host_platform.h"
@@ -76,44 +77,16 @@ void ReceiveExactly(void* destination, std::size_t size) {
     }
 }
 
-float FloatFromWord(std::uint64_t word) {
-    const std::uint32_t bits = static_cast<std::uint32_t>(word);
-    float value;
-    std::memcpy(&value, &bits, sizeof value);
-    return value;
-}
-
 void* Pointer(std::uint64_t word) { return reinterpret_cast<void*>(static_cast<std::uintptr_t>(word)); }
 
+// A call's message holds the function, then the words of its arguments.
+static_assert(sizeof(Message::words) / sizeof(Message::words[0]) == 1 + kMaxCallWords);
+
 std::uint64_t Invoke(const Message& call) {
-    const std::uint64_t* argument = call.words + 1;
-    const auto int32 = [&](int i) { return static_cast<std::int32_t>(argument[i]); };
-    void* const entry = Pointer(call.words[0]);
+    std::uint64_t words[kMaxCallWords];
+    std::memcpy(words, call.words + 1, sizeof words);
     ++g_depth;
-    std::uint64_t result = 0;
-    switch (static_cast<CallShape>(call.shape)) {
-    case CallShape::GetModuleProperties:
-        result = reinterpret_cast<GetModulePropertiesFunction>(entry)(int32(0),
-                                                                      static_cast<ModuleProperties*>(Pointer(argument[1])))
-                     ? 1
-                     : 0;
-        break;
-    case CallShape::MakeModule:
-        result = reinterpret_cast<std::uintptr_t>(reinterpret_cast<MakeModuleFunction>(entry)(
-            int32(0), int32(1), reinterpret_cast<HostCallback>(Pointer(argument[2])),
-            static_cast<std::intptr_t>(argument[3])));
-        break;
-    case CallShape::Dispatcher:
-        result = static_cast<std::uint64_t>(reinterpret_cast<PlugDispatcher>(entry)(
-            Pointer(argument[0]), int32(1), int32(2), int32(3), Pointer(argument[4]), FloatFromWord(argument[5])));
-        break;
-    case CallShape::Process:
-        reinterpret_cast<ProcessRoutine>(entry)(Pointer(argument[0]));
-        break;
-    case CallShape::Event:
-        reinterpret_cast<EventRoutine>(entry)(Pointer(argument[0]), static_cast<ModuleEvent*>(Pointer(argument[1])));
-        break;
-    }
+    const std::uint64_t result = CallNativeFunction(call.words[0], static_cast<CallShape>(call.shape), words);
     --g_depth;
     return result;
 }

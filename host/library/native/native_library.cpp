@@ -1,5 +1,7 @@
 #include "native_library.h"
 
+#include "native_call.h"
+
 #include "host_platform.h"
 #include "watchdog.h"
 
@@ -14,15 +16,6 @@ namespace {
 constexpr int kWatchdogSeconds = 20;
 
 NativeLibrary* g_answering = nullptr;
-
-float FloatFromWord(std::uint64_t word) {
-    const std::uint32_t bits = static_cast<std::uint32_t>(word);
-    float value;
-    std::memcpy(&value, &bits, sizeof value);
-    return value;
-}
-
-void* Pointer(std::uint64_t word) { return reinterpret_cast<void*>(static_cast<std::uintptr_t>(word)); }
 
 }  // namespace
 
@@ -101,31 +94,9 @@ bool NativeLibrary::Call(ModuleAddress function, CallShape shape, const std::vec
                          std::uint64_t& result) {
     result = 0;
     if (m_faulted) return false;
-    const auto argument = [&](std::size_t i) { return i < arguments.size() ? arguments[i] : 0; };
-    const auto int32 = [&](std::size_t i) { return static_cast<std::int32_t>(argument(i)); };
-    void* const entry = Pointer(function);
-    switch (shape) {
-    case CallShape::GetModuleProperties:
-        result = reinterpret_cast<GetModulePropertiesFunction>(entry)(int32(0), static_cast<ModuleProperties*>(Pointer(argument(1))))
-                     ? 1
-                     : 0;
-        break;
-    case CallShape::MakeModule:
-        result = reinterpret_cast<std::uintptr_t>(reinterpret_cast<MakeModuleFunction>(entry)(
-            int32(0), int32(1), reinterpret_cast<HostCallback>(Pointer(argument(2))),
-            static_cast<std::intptr_t>(argument(3))));
-        break;
-    case CallShape::Dispatcher:
-        result = static_cast<std::uint64_t>(reinterpret_cast<PlugDispatcher>(entry)(
-            Pointer(argument(0)), int32(1), int32(2), int32(3), Pointer(argument(4)), FloatFromWord(argument(5))));
-        break;
-    case CallShape::Process:
-        reinterpret_cast<ProcessRoutine>(entry)(Pointer(argument(0)));
-        break;
-    case CallShape::Event:
-        reinterpret_cast<EventRoutine>(entry)(Pointer(argument(0)), static_cast<ModuleEvent*>(Pointer(argument(1))));
-        break;
-    }
+    std::uint64_t words[kMaxCallWords] = {};
+    for (std::size_t i = 0; i < arguments.size() && i < kMaxCallWords; ++i) words[i] = arguments[i];
+    result = CallNativeFunction(function, shape, words);
     return true;
 }
 
