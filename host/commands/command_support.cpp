@@ -73,5 +73,14 @@ int ProbeModule(HostSession& session, const std::string& file, ModuleIdentity& i
     if (session.faulted()) return ReportFault(session, file, err);
     session.Close(*probe);
     if (session.faulted()) return ReportFault(session, file, err);
+    // A pin without a readable name cannot be shown or named by a script;
+    // the other problems of the table are for validate to report.
+    for (const PinDeclaration& pin : session.pins()) {
+        if (pin.named) continue;
+        const std::string said = "pin " + std::to_string(pin.index) + " has ";
+        for (const std::string& problem : problems)
+            if (problem.rfind(said, 0) == 0) err << "semhost: " << file << ": " << problem << '\n';
+        return EXIT_BAD_INPUT;
+    }
     return EXIT_OK;
 }

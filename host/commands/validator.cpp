@@ -206,10 +206,8 @@ bool Validator::CheckIdentity(std::string& detail) {
     }
     std::vector<std::string> problems;
     if (properties.overrun != 0)
-        problems.push_back("getModuleProperties(0) wrote past the end of the " +
-                           std::to_string(session().library().layout().properties.size) + "-byte record (" +
-                           std::to_string(properties.overrun) + (properties.overrun == 1 ? " byte" : " bytes") +
-                           " past it)");
+        problems.push_back("getModuleProperties(0) " +
+                           OverrunText(session().library().layout().properties.size, properties.overrun));
     std::string name, id, about;
     // The texts are the module's; an unset pointer must not take semhost down.
     const ModuleMemory& memory = session().memory();

@@ -9,6 +9,7 @@
 #else
 #include "emulated/emulated_library.h"
 #include "isolated/isolated_library.h"
+#include "native/elf_extent.h"
 #endif
 
 #include <filesystem>
@@ -52,6 +53,10 @@ std::unique_ptr<ModuleLibrary> ModuleLibrary::Open(const std::string& path, cons
     }
 #ifndef _WIN32
     if (StartsLikeI386PeImage(path)) return OpenEmulatedLibrary(path, options, status, problem);
+    if (!ElfSegmentsFitFile(path, problem)) {
+        status = Status::NotLoadable;
+        return nullptr;
+    }
     return IsolatedNativeLibrary::Open(path, options, status, problem);
 #else
     (void)options;

@@ -13,6 +13,13 @@ std::size_t GuardOverrun(const unsigned char (&guard)[kRecordGuardBytes]) {
     return reach;
 }
 
+std::string OverrunText(std::size_t record_size, std::size_t overrun) {
+    const std::string reach = overrun >= kRecordGuardBytes ? std::to_string(overrun) + " bytes or more"
+                              : overrun == 1                ? std::string("1 byte")
+                                                            : std::to_string(overrun) + " bytes";
+    return "wrote past the end of the " + std::to_string(record_size) + "-byte record (" + reach + " past it)";
+}
+
 bool LaterEvent(const QueuedEvent& a, const QueuedEvent& b) {
     return a.due != b.due ? a.due > b.due : a.sequence > b.sequence;
 }

@@ -26,6 +26,8 @@ struct PinDeclaration {
     std::int32_t direction = 0;
     std::int32_t datatype = 0;
     std::uint32_t flags = 0;
+    // False when the module gave a null name or one that cannot be read.
+    bool named = true;
 
     // DT_FLOAT pins take a module write from `opt`; all others from `value`.
     bool TakesFloat() const { return datatype == DT_FLOAT; }
@@ -53,6 +55,9 @@ inline constexpr std::size_t kRecordGuardBytes = 32;
 inline constexpr unsigned char kRecordGuardByte = 0xA5;
 // How far into the guard the module wrote: 0 when it kept to its record.
 std::size_t GuardOverrun(const unsigned char (&guard)[kRecordGuardBytes]);
+// "wrote past the end of the 40-byte record (8 bytes past it)"; a guard
+// overwritten to its end says "32 bytes or more".
+std::string OverrunText(std::size_t record_size, std::size_t overrun);
 
 // The fields of a plug record the host reads, as it read them. The audio
 // record has all of them; the GUI record has no process or event_handler.

@@ -22,9 +22,7 @@ void HostSession::ReadPinTable(HostedObject& audio, std::vector<std::string>& pr
         const std::size_t overrun =
             m_library.Read(record.address() + at.size, guard, kRecordGuardBytes) ? GuardOverrun(guard) : 0;
         if (overrun != 0)
-            problems.push_back("pin " + std::to_string(number) + ": the module wrote past the end of the " +
-                               std::to_string(at.size) + "-byte record (" + std::to_string(overrun) +
-                               (overrun == 1 ? " byte" : " bytes") + " past it)");
+            problems.push_back("pin " + std::to_string(number) + ": the module " + OverrunText(at.size, overrun));
         if (declared == 0) break;
         PinDeclaration pin;
         pin.index = number;
@@ -33,9 +31,10 @@ void HostSession::ReadPinTable(HostedObject& audio, std::vector<std::string>& pr
         m_memory.ReadI32(record.address() + at.datatype, pin.datatype);
         m_memory.ReadU32(record.address() + at.flags, pin.flags);
         m_memory.ReadAddress(record.address() + at.name, name);
+        pin.named = name != 0 && m_memory.ReadText(name, pin.name);
         if (name == 0)
             problems.push_back("pin " + std::to_string(number) + " has a null name");
-        else if (!m_memory.ReadText(name, pin.name))
+        else if (!pin.named)
             problems.push_back("pin " + std::to_string(number) + " has a name at " + m_library.DescribeAddress(name) +
                                " that cannot be read");
         m_pins.push_back(pin);

@@ -7,6 +7,8 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <fstream>
+#include <iterator>
 
 namespace {
 
@@ -75,6 +77,56 @@ TEST(Isolation, ConstructorThatNeverReturnsIsAHangAtLoad) {
     const CommandResult validated = Validate("load_loop", {"--timeout-ms", "300"});
     EXPECT_EQ(validated.code, 3);
     EXPECT_EQ(validated.err, expected);
+}
+
+TEST(Isolation, BrokenPointersAndOverrunsAreFailedChecksNamingThem) {
+    const struct {
+        const char* fault;
+        const char* check;
+        const char* reason;
+    } cases[] = {
+        {"bad_pin_name", "FAIL  pin declarations: ", "pin 1 has a name at 0x10 that cannot be read"},
+        {"unmaps_record", "FAIL  records unchanged: ", "gui#3's record cannot be read any more after GUI_IDLE on gui#3"},
+        {"properties_overrun_8", "FAIL  identity: ",
+         "getModuleProperties(0) wrote past the end of the 40-byte record (8 bytes past it)"},
+        {"properties_overrun_256", "FAIL  identity: ",
+         "getModuleProperties(0) wrote past the end of the 40-byte record (32 bytes or more past it)"},
+        // Lent records end at an inaccessible page: the store faults in the module.
+        {"properties_overrun_4096", "FAIL  identity: ",
+         "the module crashed: SIGSEGV (invalid memory access) during getModuleProperties(0)"},
+    };
+    for (const auto& fault : cases) {
+        SCOPED_TRACE(fault.fault);
+        const CommandResult validated = Validate(fault.fault);
+        EXPECT_EQ(validated.code, 1) << validated.out << validated.err;
+        EXPECT_EQ(LineStartingWith(validated.out, fault.check).rfind(std::string(fault.check) + fault.reason, 0), 0u)
+            << validated.out;
+        EXPECT_NE(LineStartingWith(validated.out, "FAIL  random session: ").size() +
+                      LineStartingWith(validated.out, "PASS  random session").size(),
+                  0u)
+            << "every check ran: " << validated.out;
+    }
+    // A name semhost cannot show makes the file unusable for info and play.
+    const CommandResult info = RunCommand({"info", FixturePath("bad_pin_name")});
+    EXPECT_EQ(info.code, 2);
+    EXPECT_EQ(info.err,
+              "semhost: " + FixturePath("bad_pin_name") + ": pin 1 has a name at 0x10 that cannot be read\n");
+}
+
+TEST(Isolation, LibraryCutShortIsRefusedBeforeItIsLoaded) {
+    std::ifstream whole(FixturePath("good"), std::ios::binary);
+    const std::string bytes((std::istreambuf_iterator<char>(whole)), std::istreambuf_iterator<char>());
+    ASSERT_GT(bytes.size(), 12000u);
+    // Cut inside the headers, the code and the data: each is refused, none
+    // reaches the loader, whose mapping of a missing page is a bus error.
+    for (const std::size_t size : {1024, 4096, 8192}) {
+        SCOPED_TRACE(size);
+        const std::string cut = WriteScratchFile("cut_" + std::to_string(size) + ".so", bytes.substr(0, size));
+        const CommandResult info = RunCommand({"info", cut});
+        EXPECT_EQ(info.code, 2);
+        EXPECT_EQ(info.err.rfind("semhost: " + cut + ": is cut short: its segments need ", 0), 0u) << info.err;
+        EXPECT_EQ(info.err.find('\n'), info.err.size() - 1) << "one line: " << info.err;
+    }
 }
 
 TEST(Isolation, TimeLimitMustBeAWholeNumberOfMilliseconds) {

@@ -5,6 +5,11 @@
 
 #include <gtest/gtest.h>
 
+#ifndef _WIN32
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
 namespace {
 
 TEST(Play, TimelineShowsHostActionsAndCallbacksWithPinNamesAndValues) {
@@ -53,6 +58,11 @@ TEST(Play, BadScriptOrModuleIsOneLineAndExitCodeTwo) {
     const std::string syntax = WriteScratchFile("syntax.script", "set Level 1\nclick\nfly away\n");
     const std::string unknown_pin = WriteScratchFile("pin.script", "set Volume 1\n");
     const std::string fits_fixture = WriteScratchFile("fits.script", "set Level 1\n");
+#ifndef _WIN32
+    const std::string fifo = std::string(SEMHOST_SCRATCH_DIR) + "/module.fifo";
+    ::unlink(fifo.c_str());
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+#endif
     const struct {
         std::vector<std::string> args;
         std::string message;
@@ -67,6 +77,9 @@ TEST(Play, BadScriptOrModuleIsOneLineAndExitCodeTwo) {
 #ifndef _WIN32
         {{"play", FixturePath("good"), "/dev/zero"}, "semhost: /dev/zero: is not a regular file, so not a script\n"},
         {{"info", "/dev/zero"}, "semhost: /dev/zero: is not a regular file\n"},
+        // Opening a FIFO for reading would wait for a writer for ever.
+        {{"play", FixturePath("good"), fifo}, "semhost: " + fifo + ": is not a regular file, so not a script\n"},
+        {{"info", fifo}, "semhost: " + fifo + ": is not a regular file\n"},
 #endif
         {{"play", FixturePath("wrong_magic"), fits_fixture},
          "semhost: " + FixturePath("wrong_magic") +

@@ -13,6 +13,7 @@
 #include <dlfcn.h>
 #include <signal.h>
 #include <stdlib.h>
+#include <sys/mman.h>
 #include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/syscall.h>
@@ -21,6 +22,7 @@
 #include <atomic>
 #include <cerrno>
 #include <cstring>
+#include <map>
 #include <vector>
 
 // A sanitizer runtime, when present, calls this before it ends the process
@@ -79,6 +81,29 @@ void ReceiveExactly(void* destination, std::size_t size) {
 
 void* Pointer(std::uint64_t word) { return reinterpret_cast<void*>(static_cast<std::uintptr_t>(word)); }
 
+// Memory lent to the module lies apart from the heap, in pages of its own
+// with an inaccessible page after them: a module that writes far past a
+// record faults in its own call, and cannot break the heap this process
+// needs to go on answering. Zero-filled, page-aligned, never empty.
+std::map<void*, std::size_t> g_lent_pages;
+
+void* LendPages(std::size_t size) {
+    const std::size_t page = static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
+    const std::size_t usable = (size + page) / page * page;  // at least one page, even for 0 bytes
+    void* start = ::mmap(nullptr, usable + page, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (start == MAP_FAILED) return nullptr;
+    ::mprotect(static_cast<char*>(start) + usable, page, PROT_NONE);
+    g_lent_pages[start] = usable + page;
+    return start;
+}
+
+void ReturnPages(void* block) {
+    const auto lent = g_lent_pages.find(block);
+    if (lent == g_lent_pages.end()) return;
+    ::munmap(lent->first, lent->second);
+    g_lent_pages.erase(lent);
+}
+
 // A call's message holds the function, then the words of its arguments.
 static_assert(sizeof(Message::words) / sizeof(Message::words[0]) == 1 + kMaxCallWords);
 
@@ -113,10 +138,8 @@ std::uint64_t Serve(Kind awaited) {
             if (request.kind != awaited) Leave(125);
             return request.words[0];
         case Kind::Allocate: {
-            // Zero-filled, aligned for any record, and never empty, so that
-            // each block has an address of its own.
             const std::size_t size = static_cast<std::size_t>(request.words[0]);
-            void* block = size <= isolated_protocol::kMaxPayload ? std::calloc(size == 0 ? 1 : size, 1) : nullptr;
+            void* block = size <= isolated_protocol::kMaxPayload ? LendPages(size) : nullptr;
             if (block == nullptr) Leave(124);
             answer.kind = Kind::Allocated;
             answer.words[0] = reinterpret_cast<std::uintptr_t>(block);
@@ -124,7 +147,7 @@ std::uint64_t Serve(Kind awaited) {
             break;
         }
         case Kind::Free:
-            std::free(Pointer(request.words[0]));
+            ReturnPages(Pointer(request.words[0]));
             break;
         case Kind::Read: {
             const std::size_t size = static_cast<std::size_t>(request.words[1]);
