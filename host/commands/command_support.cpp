@@ -33,6 +33,13 @@ std::unique_ptr<ModuleLibrary> OpenModuleFile(const std::string& file, const Hos
     return library;
 }
 
+int UnloadModule(ModuleLibrary& library, const std::string& file, int code, std::ostream& err) {
+    std::string fault;
+    if (library.Unload(fault)) return code;
+    err << "semhost: " << file << ": the module " << fault << " while unloading\n";
+    return EXIT_CRASHED;
+}
+
 int ReportFault(const HostSession& session, const std::string& file, std::ostream& err) {
     err << "semhost: " << file << ": " << session.fault() << '\n';
     return EXIT_CRASHED;

@@ -55,5 +55,10 @@ struct ModuleIdentity {
 };
 int ProbeModule(HostSession& session, const std::string& file, ModuleIdentity& identity, std::ostream& err);
 
+// Unloads the library as a host does when it is done with it. A crash or
+// hang there is the module's too: one line, and EXIT_CRASHED whatever
+// `code` the command came to before; otherwise `code`.
+int UnloadModule(ModuleLibrary& library, const std::string& file, int code, std::ostream& err);
+
 // Prints "semhost: FILE: the module crashed ..." for a faulted session.
 int ReportFault(const HostSession& session, const std::string& file, std::ostream& err);

@@ -5,12 +5,10 @@
 #include <algorithm>
 #include <cstdio>
 
-int RunInfo(const std::string& file, std::ostream& out, std::ostream& err) {
-    const HostClock clock;
-    int failure = EXIT_BAD_INPUT;
-    const std::unique_ptr<ModuleLibrary> library = OpenModuleFile(file, clock, err, {}, &failure);
-    if (library == nullptr) return failure;
-    HostSession session(*library);
+namespace {
+
+int ShowModule(ModuleLibrary& library, const std::string& file, std::ostream& out, std::ostream& err) {
+    HostSession session(library);
     ModuleIdentity identity;
     const int probed = ProbeModule(session, file, identity, err);
     if (probed != EXIT_OK) return probed;
@@ -44,4 +42,14 @@ int RunInfo(const std::string& file, std::ostream& out, std::ostream& err) {
             << pad(protocol_names::DataType(pin.datatype), 12) << protocol_names::PinFlags(pin.flags) << '\n';
     }
     return session.faulted() ? ReportFault(session, file, err) : EXIT_OK;
+}
+
+}  // namespace
+
+int RunInfo(const std::string& file, std::ostream& out, std::ostream& err) {
+    const HostClock clock;
+    int failure = EXIT_BAD_INPUT;
+    const std::unique_ptr<ModuleLibrary> library = OpenModuleFile(file, clock, err, {}, &failure);
+    if (library == nullptr) return failure;
+    return UnloadModule(*library, file, ShowModule(*library, file, out, err), err);
 }

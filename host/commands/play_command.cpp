@@ -44,17 +44,9 @@ bool ReadScript(const std::string& script_path, Script& script, std::ostream& er
     return true;
 }
 
-}  // namespace
-
-int RunPlay(const std::string& file, const std::string& script_path, HostClock::Mode clock_mode, std::ostream& out,
-            std::ostream& err) {
-    Script script;
-    if (!ReadScript(script_path, script, err)) return EXIT_BAD_INPUT;
-    HostClock clock(clock_mode);
-    int failure = EXIT_BAD_INPUT;
-    const std::unique_ptr<ModuleLibrary> library = OpenModuleFile(file, clock, err, {}, &failure);
-    if (library == nullptr) return failure;
-    HostSession session(*library);
+int PlaySession(ModuleLibrary& library, const std::string& file, Script& script, HostClock& clock, std::ostream& out,
+                std::ostream& err) {
+    HostSession session(library);
     ModuleIdentity identity;
     const int probed = ProbeModule(session, file, identity, err);
     if (probed != EXIT_OK) return probed;
@@ -119,4 +111,17 @@ int RunPlay(const std::string& file, const std::string& script_path, HostClock::
         out << "  \"" << pin.name << "\" = " << session.FormatPinValue(pin.index, session.PinBits(pin.index))
             << '\n';
     return result;
+}
+
+}  // namespace
+
+int RunPlay(const std::string& file, const std::string& script_path, HostClock::Mode clock_mode, std::ostream& out,
+            std::ostream& err) {
+    Script script;
+    if (!ReadScript(script_path, script, err)) return EXIT_BAD_INPUT;
+    HostClock clock(clock_mode);
+    int failure = EXIT_BAD_INPUT;
+    const std::unique_ptr<ModuleLibrary> library = OpenModuleFile(file, clock, err, {}, &failure);
+    if (library == nullptr) return failure;
+    return UnloadModule(*library, file, PlaySession(*library, file, script, clock, out, err), err);
 }

@@ -118,6 +118,15 @@ public:
                       std::uint64_t& result) = 0;
     // True once a call has faulted.
     virtual bool faulted() const = 0;
+    // Unloads the library now, as a host does when it is done with it: the
+    // module's detach and destructors run, under the same limits as a call.
+    // False, with `fault` saying how, when they crash or hang; a library
+    // that faulted before unloads without running anything. Afterwards
+    // nothing may be called; the destructor unloads when this was not done.
+    virtual bool Unload(std::string& fault) {
+        fault.clear();
+        return true;
+    }
 
     // The module's memory. False, and nothing copied, where any byte is not
     // readable (or writable) by the module.

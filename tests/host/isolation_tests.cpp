@@ -43,7 +43,7 @@ TEST(Isolation, FaultsDuringGuiOpenFailTheChecksThatMetThem) {
             << validated.out;
         // Each faulted copy is replaced: every check runs, and the summary says so.
         EXPECT_NE(LineStartingWith(validated.out, "FAIL  random session: "), "") << validated.out;
-        EXPECT_NE(validated.out.find("\n13 passed, 2 failed\n"), std::string::npos) << validated.out;
+        EXPECT_NE(validated.out.find("\n14 passed, 2 failed\n"), std::string::npos) << validated.out;
 
         const CommandResult played = PlayLevelChange(fault.fault);
         EXPECT_EQ(played.code, 3) << played.out << played.err;
@@ -60,7 +60,7 @@ TEST(Isolation, CallThatNeverReturnsIsEndedAndTheChecksGoOn) {
     EXPECT_EQ(LineStartingWith(validated.out, "FAIL  GUI life cycle: "),
               "FAIL  GUI life cycle: the module hung: did not return within 0.3 s during GUI_OPEN (flag false) on gui#3")
         << validated.out;
-    EXPECT_NE(validated.out.find("\n13 passed, 2 failed\n"), std::string::npos) << validated.out;
+    EXPECT_NE(validated.out.find("\n14 passed, 2 failed\n"), std::string::npos) << validated.out;
     const CommandResult played = RunCommand(
         {"play", FixturePath("hang"), WriteScratchFile("set_level.script", "set Level 1\n"), "--timeout-ms", "300"});
     EXPECT_EQ(played.code, 3);
@@ -77,6 +77,21 @@ TEST(Isolation, ConstructorThatNeverReturnsIsAHangAtLoad) {
     const CommandResult validated = Validate("load_loop", {"--timeout-ms", "300"});
     EXPECT_EQ(validated.code, 3);
     EXPECT_EQ(validated.err, expected);
+}
+
+TEST(Isolation, DestructorThatNeverReturnsIsAHangAtUnload) {
+    const std::string expected =
+        "semhost: " + FixturePath("unload_loop") + ": the module hung: did not return within 0.3 s while unloading\n";
+    const CommandResult info = RunCommand({"info", FixturePath("unload_loop"), "--timeout-ms", "300"});
+    EXPECT_EQ(info.code, 3);
+    EXPECT_EQ(info.err, expected);
+    // The checks before it passed; the checks on every call still count.
+    const CommandResult validated = Validate("unload_loop", {"--timeout-ms", "300"});
+    EXPECT_EQ(validated.code, 1) << validated.out;
+    EXPECT_EQ(LineStartingWith(validated.out, "FAIL  unload: "),
+              "FAIL  unload: the module hung: did not return within 0.3 s while unloading");
+    EXPECT_NE(validated.out.find("\n15 passed, 1 failed\n"), std::string::npos) << validated.out;
+    EXPECT_EQ(validated.err, "");
 }
 
 TEST(Isolation, BrokenPointersAndOverrunsAreFailedChecksNamingThem) {

@@ -19,7 +19,7 @@ CommandResult Validate(const std::string& fault, const std::string& seed = "11")
 TEST(Validate, SoundModulePassesEveryCheck) {
     const CommandResult result = Validate("good");
     EXPECT_EQ(result.code, 0) << result.out << result.err;
-    EXPECT_NE(result.out.find("15 passed, 0 failed"), std::string::npos) << result.out;
+    EXPECT_NE(result.out.find("16 passed, 0 failed"), std::string::npos) << result.out;
     EXPECT_EQ(result.out.find("FAIL"), std::string::npos) << result.out;
     EXPECT_NE(LineStartingWith(result.out, "PASS  pin declarations: 4 pins, numbered 0 to 3"), "")
         << result.out;
@@ -82,7 +82,7 @@ TEST(Validate, EachContractBreachFailsItsOwnCheck) {
         const CommandResult result = Validate(breach.fault);
         EXPECT_EQ(result.code, 1) << result.out << result.err;
         EXPECT_NE(LineStartingWith(result.out, breach.failed_line), "") << result.out;
-        EXPECT_NE(result.out.find("14 passed, 1 failed"), std::string::npos) << result.out;
+        EXPECT_NE(result.out.find("15 passed, 1 failed"), std::string::npos) << result.out;
     }
     const CommandResult unknown = Validate("unknown_opcode");
     EXPECT_NE(
@@ -100,7 +100,7 @@ TEST(Validate, CallbackWithAnotherObjectsRecordIsCaught) {
     EXPECT_NE(line.find("'s record while the host was calling gui#"), std::string::npos) << line;
     EXPECT_NE(line.find("[in GUI life cycle, cycle 1]"), std::string::npos) << line;
     // Nothing else is wrong with it.
-    EXPECT_NE(result.out.find("14 passed, 1 failed"), std::string::npos) << result.out;
+    EXPECT_NE(result.out.find("15 passed, 1 failed"), std::string::npos) << result.out;
 }
 
 TEST(Validate, RewrittenRecordIsCaught) {
@@ -127,7 +127,7 @@ TEST(Validate, CrashIsAFailedCheckNamingWhatRan) {
         // In a process of its own the crashed copy is replaced and every
         // check runs; the random session sets "Level" too.
         EXPECT_NE(LineStartingWith(result.out, "FAIL  random session: the module crashed: "), "") << result.out;
-        EXPECT_NE(result.out.find("13 passed, 2 failed"), std::string::npos) << result.out;
+        EXPECT_NE(result.out.find("14 passed, 2 failed"), std::string::npos) << result.out;
 #endif
     }
 }
@@ -140,7 +140,7 @@ TEST(Validate, JUnitReportListsEveryCheck) {
     std::ifstream in(report);
     std::stringstream xml;
     xml << in.rdbuf();
-    EXPECT_NE(xml.str().find("tests=\"15\" failures=\"1\""), std::string::npos) << xml.str();
+    EXPECT_NE(xml.str().find("tests=\"16\" failures=\"1\""), std::string::npos) << xml.str();
     EXPECT_NE(xml.str().find("<testcase classname=\"semhost.validate\" name=\"callback records\">\n"
                              "    <failure message=\"GUI_HOST_SIGNAL came with gui#"),
               std::string::npos)

@@ -245,13 +245,24 @@ EmulatedLibrary::EmulatedLibrary(const std::string& name, const LibraryOptions& 
 }
 
 EmulatedLibrary::~EmulatedLibrary() {
+    std::string ignored;
+    Unload(ignored);
+}
+
+bool EmulatedLibrary::Unload(std::string& fault) {
+    fault.clear();
+    if (m_unloaded || m_faulted) {
+        m_unloaded = true;
+        return true;
+    }
+    m_unloaded = true;
     // As at a process's FreeLibrary: DllMain hears of the detach, then the
     // exit functions the module registered run, the latest first. All of it
     // shares one budget, so that an exit function which registers another
     // cannot keep the unload going for ever.
     StartBudget();
     m_budget_held = true;
-    if (m_attached && !m_faulted) {
+    if (m_attached) {
         std::string problem;
         NotifyImage(kDllProcessDetach, problem);
     }
@@ -261,6 +272,8 @@ EmulatedLibrary::~EmulatedLibrary() {
         std::uint32_t eax = 0;
         RunModuleFunction(function, {}, 0, eax);
     }
+    if (m_faulted) fault = m_fault;
+    return !m_faulted;
 }
 
 bool EmulatedLibrary::Load(const std::vector<unsigned char>& bytes, const PeImage& image,

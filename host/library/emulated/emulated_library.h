@@ -62,6 +62,7 @@ public:
     bool Call(ModuleAddress function, CallShape shape, const std::vector<std::uint64_t>& arguments,
               std::uint64_t& result) override;
     bool faulted() const override { return m_faulted; }
+    bool Unload(std::string& fault) override;
     bool Read(ModuleAddress address, void* destination, std::size_t size) override;
     bool Write(ModuleAddress address, const void* source, std::size_t size) override;
     ModuleAddress AllocateHostMemory(std::size_t size) override;
@@ -127,6 +128,7 @@ private:
     std::vector<std::uint32_t> m_tls_callbacks;
     bool m_attached = false;
     bool m_faulted = false;
+    bool m_unloaded = false;
     std::string m_fault;
     unsigned m_depth = 0;
     HostCallFrame m_host_call;

@@ -124,23 +124,31 @@ std::unique_ptr<IsolatedNativeLibrary> IsolatedNativeLibrary::Open(const std::st
 }
 
 IsolatedNativeLibrary::~IsolatedNativeLibrary() {
-    if (m_child > 0) {
-        int status = 0;
-        Message unload;
-        unload.kind = Kind::Unload;
-        if (!m_faulted && isolated_protocol::SendAll(m_socket, &unload, sizeof unload)) {
-            // The library's destructors run now; a hang there is ended too.
-            if (!Reap(Deadline(), status)) {
-                std::cerr << "semhost: " << m_path << ": the module " << HungText() << " while unloading\n";
-            } else if (!(WIFEXITED(status) && WEXITSTATUS(status) == 0)) {
-                std::cerr << "semhost: " << m_path << ": the module " << EndText(status) << " while unloading\n";
-            }
-        } else {
-            ::kill(m_child, SIGKILL);
-            Reap(NowMs(), status);
-        }
-    }
+    std::string fault;
+    if (!Unload(fault)) std::cerr << "semhost: " << m_path << ": the module " << fault << " while unloading\n";
     if (m_socket >= 0) ::close(m_socket);
+}
+
+bool IsolatedNativeLibrary::Unload(std::string& fault) {
+    fault.clear();
+    if (m_child <= 0) return true;
+    int status = 0;
+    Message unload;
+    unload.kind = Kind::Unload;
+    if (m_faulted || !isolated_protocol::SendAll(m_socket, &unload, sizeof unload)) {
+        ::kill(m_child, SIGKILL);
+        Reap(NowMs(), status);
+        return true;
+    }
+    // The library's destructors run now; a hang there is ended too.
+    if (!Reap(Deadline(), status))
+        fault = HungText();
+    else if (!(WIFEXITED(status) && WEXITSTATUS(status) == 0))
+        fault = EndText(status);
+    if (fault.empty()) return true;
+    m_faulted = true;
+    m_fault = fault;
+    return false;
 }
 
 long long IsolatedNativeLibrary::Deadline() const { return NowMs() + m_time_limit_ms; }

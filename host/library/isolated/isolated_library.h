@@ -37,6 +37,7 @@ public:
     // A fault found outside the host's calls (the module's own thread
     // crashed it meanwhile) counts from the next call, which reports it.
     bool faulted() const override { return m_faulted && !m_fault_unreported; }
+    bool Unload(std::string& fault) override;
     bool Read(ModuleAddress address, void* destination, std::size_t size) override;
     bool Write(ModuleAddress address, const void* source, std::size_t size) override;
     ModuleAddress AllocateHostMemory(std::size_t size) override;
