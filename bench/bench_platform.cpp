@@ -2,7 +2,7 @@
 // down and a cheap generator, so that an operation's cost is the module's
 // and the host's, not the system's.
 #include "bench_support.h"
-#include "platform.h"
+#include "SEPlatform.h"
 
 namespace bench {
 std::int32_t clock_ticks = 0;

@@ -4,7 +4,7 @@
 #include "Module.h"
 #include "ModulePins.h"
 #include "SEPin.h"
-#include "platform.h"
+#include "SEPlatform.h"
 
 #include <cstdlib>
 #include <cstring>

@@ -13,6 +13,7 @@
 // inside one of that object's own calls.
 #include "SEModule_base.h"
 #include "SEPin.h"
+#include "SEProtocol.h"
 #include "fuzz_entry_points.h"
 #include "fuzz_input.h"
 #include "fuzz_platform.h"
@@ -184,8 +185,7 @@ private:
 // ---------------------------------------------------------------------------
 
 void CheckModuleRequest(std::int32_t opcode, std::int32_t index, std::int32_t value, void* ptr, float opt) {
-    std::uint32_t opt_bits;
-    std::memcpy(&opt_bits, &opt, sizeof opt_bits);
+    const std::uint32_t opt_bits = PinBitsOfFloat(opt);
     if (index != 0 || value != 0 || ptr != nullptr || opt_bits != 0) fuzz::ProtocolFault("module: request arguments");
     switch (opcode) {
     case AUDIO_HOST_GET_SAMPLE_CLOCK:
@@ -351,8 +351,7 @@ void Create() {
     }
     if (record == nullptr) return;
     auto* audio = static_cast<AudioPlugRecord*>(record);
-    if (audio->magic != AUDIO_PLUG_MAGIC || audio->version != 1 || audio->host_value != made.host_value ||
-        audio->process == nullptr || audio->dispatcher == nullptr || audio->event_handler == nullptr)
+    if (CheckPlugRecord(false, FieldsOf(*audio), made.host_value) != PlugRecordProblem::None)
         fuzz::ProtocolFault("audio record contents");
     g_host->slots.Hold(index, made.kind, audio);
 }

@@ -2,14 +2,8 @@
 // module's sources in, so they call the functions directly.
 #pragma once
 
+#include "SEExports.h"
 #include "SEHostTypes.h"
-
-#include <cstdint>
-
-extern "C" {
-bool SE_CALL getModuleProperties(std::int32_t index, ModuleProperties* properties);
-void* SE_CALL makeModule(std::int32_t index, std::int32_t type, HostCallback callback, std::intptr_t host_value);
-}
 
 namespace fuzz {
 

@@ -8,6 +8,7 @@
 // a record it was handed, the module's object sends only the requests it
 // may, and every dispatcher result is the one its opcode calls for.
 #include "SEGUI_base.h"
+#include "SEProtocol.h"
 #include "fuzz_entry_points.h"
 #include "fuzz_input.h"
 #include "fuzz_platform.h"
@@ -121,8 +122,7 @@ private:
 // ---------------------------------------------------------------------------
 
 void CheckModuleRequest(std::int32_t opcode, std::int32_t index, std::int32_t value, void* ptr, float opt) {
-    std::uint32_t opt_bits;
-    std::memcpy(&opt_bits, &opt, sizeof opt_bits);
+    const std::uint32_t opt_bits = PinBitsOfFloat(opt);
     switch (opcode) {
     case GUI_HOST_GET_PIN_VALUE:
         if (index < 0 || index > 7 || value != 0 || opt_bits != 0) fuzz::ProtocolFault("module: bad pin read");
@@ -192,13 +192,7 @@ HostResult SE_CALL FuzzHostCallback(void* record, std::int32_t opcode, std::int3
         return in.Chance(16) ? in.Int() : 0;
     }
     case GUI_HOST_SET_PIN_VALUE: {
-        std::uint32_t bits;
-        if (IsIntPin(index)) {
-            bits = static_cast<std::uint32_t>(value);
-        } else {
-            std::memcpy(&bits, &opt, sizeof bits);
-        }
-        g_host->pins[index] = bits;
+        g_host->pins[index] = IsIntPin(index) ? static_cast<std::uint32_t>(value) : PinBitsOfFloat(opt);
         return in.Chance(16) ? in.Int() : 0;
     }
     case GUI_HOST_SET_PIN_TEXT:
@@ -280,7 +274,7 @@ void Create() {
     }
     if (record == nullptr) return;
     auto* gui = static_cast<GuiPlugRecord*>(record);
-    if (gui->magic != GUI_PLUG_MAGIC || gui->version != 1 || gui->host_value != made.host_value)
+    if (CheckPlugRecord(true, FieldsOf(*gui), made.host_value) != PlugRecordProblem::None)
         fuzz::ProtocolFault("GUI record contents");
     g_host->slots.Hold(index, made.kind, gui);
 }

@@ -2,7 +2,7 @@
 
 #include "fuzz_entry_points.h"
 #include "fuzz_input.h"
-#include "platform.h"
+#include "SEPlatform.h"
 
 #include <cstdio>
 #include <cstdlib>

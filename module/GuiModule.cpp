@@ -1,14 +1,12 @@
 #include "GuiModule.h"
 
-#include "platform.h"
+#include "SEPlatform.h"
 
 #include <cstdint>
 #include <cstring>
 #include <limits>
 
 namespace {
-
-constexpr int kVirtualKeyControl = 17;
 
 // The keys whose query in Open matters are those the module itself tests
 // later. The Ctrl test counts a press since the previous query as "held", so
@@ -17,7 +15,7 @@ constexpr int kVirtualKeyControl = 17;
 // The indication is shared with every other program that queries a key, so
 // no other key is queried: the remaining entries are 0, which names no key
 // and whose query changes nothing.
-constexpr std::int8_t kKeyCodes[GuiModule::kKeyCodeCount] = {kVirtualKeyControl};
+constexpr std::int8_t kKeyCodes[GuiModule::kKeyCodeCount] = {platform::kVirtualKeyControl};
 
 constexpr float kDefaultInterval = 200.0f;
 constexpr float kDefaultRandomMax = 1.0f;
@@ -75,7 +73,7 @@ void GuiModule::PinValueChanged(GuiPinRef& pin) {
     m_event_count = CountUp(m_event_count);
     // The whole state is tested: a press since the previous query counts as
     // held, so a quick tap of Ctrl between two notifications is not lost.
-    const bool ctrl = platform::AsyncKeyState(kVirtualKeyControl) != 0;
+    const bool ctrl = platform::AsyncKeyState(platform::kVirtualKeyControl) != 0;
 
     // Ctrl swaps the roles of "Reset" and "Randomize".
     std::int32_t action = pin.GetIndex();

@@ -2,6 +2,7 @@
 // any number of times, in any order and from any thread.
 #include "GuiModule.h"
 #include "Module.h"
+#include "SEExports.h"
 #include "SEHostTypes.h"
 
 #include <cstdint>
@@ -22,8 +23,8 @@ namespace {
 // the library's file name.
 constexpr char kModuleName[] = "Quillmark";
 constexpr char kModuleAbout[] = "knob-waving Tom-Foolery";
-constexpr std::uint32_t kModuleFlags = 0x200;
-constexpr std::uint32_t kModuleSecondaryFlags = 0x100;
+constexpr std::uint32_t kModuleFlags = MODULE_FLAG_BIT_9;
+constexpr std::uint32_t kModuleSecondaryFlags = MODULE_SECONDARY_FLAG_BIT_8;
 
 }  // namespace
 

@@ -1,6 +1,6 @@
 // Platform layer of the native Linux library, used by native tests and the
 // native host stand-in.
-#include "platform.h"
+#include "SEPlatform.h"
 
 #include <dlfcn.h>
 

@@ -1,5 +1,5 @@
 // Platform layer of the shipped Windows library: the C runtime and user32.
-#include "platform.h"
+#include "SEPlatform.h"
 
 #include <windows.h>
 

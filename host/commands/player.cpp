@@ -8,12 +8,6 @@
 
 namespace {
 
-float BitsFloat(std::uint32_t bits) {
-    float value;
-    std::memcpy(&value, &bits, sizeof value);
-    return value;
-}
-
 std::string KeyLabel(const std::string& name) {
     std::string label = name;
     if (!label.empty()) label[0] = static_cast<char>(label[0] - 'a' + 'A');
@@ -31,8 +25,7 @@ std::uint32_t Player::ValueBits(int pin, const std::string& text) const {
     const double value = std::strtod(text.c_str(), nullptr);
     std::uint32_t bits;
     if (m_session.pins()[pin].TakesFloat()) {
-        const float as_float = static_cast<float>(value);
-        std::memcpy(&bits, &as_float, sizeof bits);
+        bits = PinBitsOfFloat(static_cast<float>(value));
     } else {
         bits = static_cast<std::uint32_t>(static_cast<std::int32_t>(value));
     }
@@ -59,10 +52,10 @@ bool Player::Expect(const Script& script, const ScriptCommand& command) {
     bool met;
     std::string expected;
     if (m_session.pins()[pin].TakesFloat()) {
-        const float value = BitsFloat(held);
-        const float low = BitsFloat(ValueBits(pin, command.value_text));
+        const float value = PinBitsAsFloat(held);
+        const float low = PinBitsAsFloat(ValueBits(pin, command.value_text));
         if (command.is_range) {
-            const float high = BitsFloat(ValueBits(pin, command.high_text));
+            const float high = PinBitsAsFloat(ValueBits(pin, command.high_text));
             met = value >= low && value <= high;
             expected = m_session.FormatPinValue(pin, ValueBits(pin, command.value_text)) + " .. " +
                        m_session.FormatPinValue(pin, ValueBits(pin, command.high_text));

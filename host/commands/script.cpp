@@ -1,5 +1,7 @@
 #include "script.h"
 
+#include "SEPlatform.h"
+
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
@@ -12,7 +14,7 @@ struct KeyName {
     int virtual_key;
 };
 
-const KeyName kKeys[] = {{"shift", 16}, {"ctrl", 17}, {"alt", 18}};
+const KeyName kKeys[] = {{"shift", 16}, {"ctrl", platform::kVirtualKeyControl}, {"alt", 18}};
 
 std::string Trim(const std::string& text) {
     const std::size_t first = text.find_first_not_of(" \t\r");

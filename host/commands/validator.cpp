@@ -1,5 +1,8 @@
 #include "validator.h"
 
+#include "SEPlatform.h"
+#include "SEProtocol.h"
+
 #include "host_platform.h"
 #include "host_session.h"
 #include "protocol_names.h"
@@ -13,12 +16,10 @@
 #include <map>
 #include <set>
 
-using session_text::FloatBits;
 using session_text::Hex32;
 
 namespace {
 
-constexpr int kVirtualKeyControl = 17;
 constexpr int kRandomEvents = 500;
 constexpr int kMaxGuiObjects = 4;
 constexpr int kGapProbe = 16;
@@ -334,9 +335,7 @@ bool Validator::CheckPinDeclarations(std::string& detail) {
             problems.push_back(label + " has the unknown direction " + std::to_string(pin.direction));
         if (!protocol_names::IsKnownDataType(pin.datatype))
             problems.push_back(label + " has the unknown data type " + std::to_string(pin.datatype));
-        const bool patch_store_allowed = (pin.flags & IO_PATCH_STORE) == 0 || (pin.flags & IO_PRIVATE) != 0 ||
-                                         pin.direction == DR_OUT || (pin.flags & IO_UI_COMMUNICATION) != 0;
-        if (!patch_store_allowed)
+        if (!KeepsPatchStoreRule(pin.flags, pin.direction))
             problems.push_back(label +
                                " breaks the patch-store rule: IO_PATCH_STORE on an input without "
                                "IO_PRIVATE or IO_UI_COMMUNICATION");
@@ -380,14 +379,14 @@ std::uint32_t Validator::SampleValue(const PinDeclaration& pin, SplitMix64& rand
         static const float kSpecial[] = {0.0f, -0.0f, 1.0f, 0.5f, 200.0f, 200.9f, -5.0f, 1e10f, 3.0f};
         switch (random.Below(4)) {
         case 0:
-            return FloatBits(kSpecial[random.Below(sizeof kSpecial / sizeof kSpecial[0])]);
+            return PinBitsOfFloat(kSpecial[random.Below(sizeof kSpecial / sizeof kSpecial[0])]);
         case 1:
-            return FloatBits(static_cast<float>(random.Unit()));
+            return PinBitsOfFloat(static_cast<float>(random.Unit()));
         case 2:
-            return FloatBits(static_cast<float>(random.Unit() * 2000.0 - 1000.0));
+            return PinBitsOfFloat(static_cast<float>(random.Unit() * 2000.0 - 1000.0));
         default:
-            return random.Below(20) == 0 ? FloatBits(std::nanf(""))
-                                         : FloatBits(static_cast<float>(random.Below(500)));
+            return random.Below(20) == 0 ? PinBitsOfFloat(std::nanf(""))
+                                         : PinBitsOfFloat(static_cast<float>(random.Below(500)));
         }
     }
     if (pin.datatype == DT_BOOL) return random.Below(2);
@@ -468,7 +467,7 @@ bool Validator::CheckRandomSession(std::string& detail) {
                 session().Dispatch(*guis[random.Below(static_cast<int>(guis.size()))], GUI_IDLE);
         } else if (choice < 67) {
             ctrl_held = !ctrl_held;
-            host_platform::SetKeyHeld(kVirtualKeyControl, ctrl_held);
+            host_platform::SetKeyHeld(platform::kVirtualKeyControl, ctrl_held);
         } else if (choice < 73) {
             if (static_cast<int>(guis.size()) >= kMaxGuiObjects) continue;
             HostedObject* gui = session().Create(ObjectKind::Gui, problem);

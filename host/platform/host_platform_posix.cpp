@@ -2,6 +2,8 @@
 // process, and faults caught as signals.
 #include "host_platform.h"
 
+#include "SEPlatform.h"
+
 #include <dlfcn.h>
 #include <setjmp.h>
 #include <signal.h>
@@ -88,7 +90,7 @@ std::int16_t (*g_key_state_source)(int virtual_key) = nullptr;
 
 // The native library's key-state stand-in looks this up by name in the
 // loading process, so it must stay exported and unmangled.
-extern "C" __attribute__((visibility("default"))) std::int16_t se_host_async_key_state(int virtual_key) {
+extern "C" __attribute__((visibility("default"))) std::int16_t PLATFORM_KEY_STATE_FUNCTION(int virtual_key) {
     if (virtual_key < 0 || virtual_key >= kKeyCount) return 0;
     if (g_key_state_source != nullptr) return g_key_state_source(virtual_key);
     std::lock_guard<std::mutex> lock(g_key_mutex);
@@ -136,7 +138,7 @@ bool SetKeyHeld(int virtual_key, bool held) {
     return true;
 }
 
-std::int16_t QueryKeyState(int virtual_key) { return se_host_async_key_state(virtual_key); }
+std::int16_t QueryKeyState(int virtual_key) { return PLATFORM_KEY_STATE_FUNCTION(virtual_key); }
 
 void SetKeyStateSource(std::int16_t (*source)(int virtual_key)) { g_key_state_source = source; }
 

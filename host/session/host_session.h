@@ -8,6 +8,7 @@
 #pragma once
 
 #include "SEHostTypes.h"
+#include "SEProtocol.h"
 #include "module_address.h"
 #include "module_library.h"
 #include "module_memory.h"
@@ -61,15 +62,7 @@ std::string OverrunText(std::size_t record_size, std::size_t overrun);
 
 // The fields of a plug record the host reads, as it read them. The audio
 // record has all of them; the GUI record has no process or event_handler.
-struct RecordFields {
-    std::uint32_t magic = 0;
-    std::int32_t version = 0;
-    std::int64_t host_value = 0;
-    ModuleAddress object = 0;
-    ModuleAddress dispatcher = 0;
-    ModuleAddress process = 0;
-    ModuleAddress event_handler = 0;
-};
+using RecordFields = PlugRecordFields;
 
 // An object that makeModule made, as the host keeps track of it.
 struct HostedObject {

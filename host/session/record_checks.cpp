@@ -37,20 +37,23 @@ std::string HostSession::CheckNewRecord(ObjectKind kind, ModuleAddress record, s
                m_library.DescribeAddress(record) + ")";
     const unsigned pointer_size = m_memory.pointer_size();
     const std::uint32_t own_magic = gui ? GUI_PLUG_MAGIC : AUDIO_PLUG_MAGIC;
-    const std::uint32_t other_magic = gui ? AUDIO_PLUG_MAGIC : GUI_PLUG_MAGIC;
-    if (fields.magic == other_magic)
+    const std::int32_t own_version = gui ? GUI_PLUG_VERSION : AUDIO_PLUG_VERSION;
+    switch (CheckPlugRecord(gui, fields, host_value)) {
+    case PlugRecordProblem::None: return "";
+    case PlugRecordProblem::OtherSidesMagic:
         return gui ? "an audio record instead of a GUI record" : "a GUI record instead of an audio record";
-    if (fields.magic != own_magic) return "a record with magic " + Hex32(fields.magic) + ", not " + Hex32(own_magic);
-    if (fields.version != 1) return "a record of version " + std::to_string(fields.version) + ", not 1";
-    if (fields.host_value != host_value)
+    case PlugRecordProblem::WrongMagic: return "a record with magic " + Hex32(fields.magic) + ", not " + Hex32(own_magic);
+    case PlugRecordProblem::WrongVersion:
+        return "a record of version " + std::to_string(fields.version) + ", not " + std::to_string(own_version);
+    case PlugRecordProblem::ForeignHostValue:
         return "a record whose host_value is " +
                session_text::HexAddress(static_cast<std::uint64_t>(fields.host_value), pointer_size) +
                ", not the host's " + session_text::HexAddress(static_cast<std::uint64_t>(host_value), pointer_size);
-    if (fields.object == 0) return "a record whose object is null";
-    if (fields.dispatcher == 0) return "a record whose dispatcher is null";
-    if (gui) return "";
-    if (fields.process == 0) return "a record whose process routine is null";
-    if (fields.event_handler == 0) return "a record whose event_handler is null";
+    case PlugRecordProblem::NullObject: return "a record whose object is null";
+    case PlugRecordProblem::NullDispatcher: return "a record whose dispatcher is null";
+    case PlugRecordProblem::NullProcess: return "a record whose process routine is null";
+    case PlugRecordProblem::NullEventHandler: return "a record whose event_handler is null";
+    }
     return "";
 }
 

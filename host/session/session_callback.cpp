@@ -8,7 +8,6 @@
 
 #include <algorithm>
 
-using session_text::FloatBits;
 
 std::int64_t HostSession::OnModuleCallback(ModuleAddress record, std::int32_t opcode, std::int32_t index,
                                            std::int32_t value, ModuleAddress ptr, float opt) {
@@ -96,13 +95,13 @@ std::int64_t HostSession::HandleGui(CallbackEvent& event, std::vector<int>& chan
         const PinDeclaration& pin = m_pins[event.index];
         std::uint32_t bits;
         if (pin.TakesFloat()) {
-            bits = FloatBits(event.opt);
+            bits = PinBitsOfFloat(event.opt);
             if (event.value != 0)
                 Report(Violation::BadArguments, opcode_name + " for float pin " + PinLabel(event.index) +
                                                     " with a nonzero value " + std::to_string(event.value) + during);
         } else {
             bits = static_cast<std::uint32_t>(event.value);
-            if (FloatBits(event.opt) != 0)
+            if (PinBitsOfFloat(event.opt) != 0)
                 Report(Violation::BadArguments,
                        opcode_name + " for integer pin " + PinLabel(event.index) + " with a nonzero opt" + during);
         }

@@ -64,7 +64,7 @@ void HostSession::SetPin(int pin, std::uint32_t bits) {
 std::string HostSession::FormatPinValue(int pin, std::uint32_t bits) const {
     const bool is_float = pin >= 0 && pin < static_cast<int>(m_pins.size()) && m_pins[pin].TakesFloat();
     if (!is_float) return std::to_string(static_cast<std::int32_t>(bits));
-    const float value = session_text::BitsFloat(bits);
+    const float value = PinBitsAsFloat(bits);
     char text[48];
     // The shortest text that reads back as the same float.
     for (int precision = 6; precision <= 9; ++precision) {

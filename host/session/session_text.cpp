@@ -21,17 +21,6 @@ std::string Hex32(std::uint32_t value) {
     return text;
 }
 
-std::uint32_t FloatBits(float value) {
-    std::uint32_t bits;
-    std::memcpy(&bits, &value, sizeof bits);
-    return bits;
-}
-
-float BitsFloat(std::uint32_t bits) {
-    float value;
-    std::memcpy(&value, &bits, sizeof value);
-    return value;
-}
 
 std::string GuiCall(const HostSession& session, std::int32_t opcode, std::int32_t index, std::int32_t value) {
     std::string what = protocol_names::GuiDispatchOpcode(opcode);

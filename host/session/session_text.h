@@ -12,8 +12,6 @@ namespace session_text {
 std::string HexAddress(std::uint64_t value, unsigned pointer_size);
 std::string Hex32(std::uint32_t value);
 
-std::uint32_t FloatBits(float value);
-float BitsFloat(std::uint32_t bits);
 
 // "GUI_OPEN (flag true)", "AUDIO_SET_BLOCK_SIZE 256": a host call, readable.
 std::string GuiCall(const HostSession& session, std::int32_t opcode, std::int32_t index, std::int32_t value);

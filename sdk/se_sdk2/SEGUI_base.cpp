@@ -1,6 +1,6 @@
 #include "SEGUI_base.h"
 
-#include "platform.h"
+#include "SEPlatform.h"
 
 #include <cstdlib>
 #include <cstring>

@@ -1,6 +1,6 @@
 #include "SEModule_base.h"
 
-#include "platform.h"
+#include "SEPlatform.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -47,12 +47,6 @@ bool HasAudioPin(const SEPinProperties& properties) {
     return (properties.flags & IO_UI_COMMUNICATION) == 0 || (properties.flags & IO_UI_AUDIO_PIN) != 0;
 }
 
-// A stored value that must survive an unstored patch: only private pins,
-// outputs and GUI-side pins may carry IO_PATCH_STORE.
-bool KeepsPatchStoreRule(const SEPinProperties& properties) {
-    return (properties.flags & IO_PATCH_STORE) == 0 || (properties.flags & IO_PRIVATE) != 0 ||
-           properties.direction == DR_OUT || (properties.flags & IO_UI_COMMUNICATION) != 0;
-}
 
 }  // namespace
 
@@ -150,7 +144,7 @@ HostResult SEModule_base::Dispatch(std::int32_t opcode, std::int32_t index, std:
         SEPinProperties* properties = static_cast<SEPinProperties*>(ptr);
         if (properties == nullptr) break;  // no record to declare into: refused
         result = GetPinProperties(index, properties) ? 1 : 0;
-        if (!KeepsPatchStoreRule(*properties))
+        if (!KeepsPatchStoreRule(properties->flags, properties->direction))
             platform::ReportAssertion(kPatchStoreExpression, kSourceFile, kLinePatchStore);
         break;
     }

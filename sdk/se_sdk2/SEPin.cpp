@@ -1,7 +1,7 @@
 #include "SEPin.h"
 
 #include "SEModule_base.h"
-#include "platform.h"
+#include "SEPlatform.h"
 
 #include <cstdlib>
 #include <cstring>

@@ -1,6 +1,6 @@
 #include "quiet_platform.h"
 
-#include "platform.h"
+#include "SEPlatform.h"
 
 namespace quiet_platform {
 

@@ -1,6 +1,7 @@
 // The entry points compiled into the test: what the host sees when memory
 // for a new object cannot be had, and that refusals allocate nothing. The
 // program is linked with malloc wrapped, so the test decides when it fails.
+#include "SEExports.h"
 #include "SEHostTypes.h"
 #include "fake_host.h"
 #include "fake_platform.h"
@@ -9,10 +10,6 @@
 
 #include <cstddef>
 #include <cstdint>
-
-extern "C" bool SE_CALL getModuleProperties(std::int32_t index, ModuleProperties* properties);
-extern "C" void* SE_CALL makeModule(std::int32_t index, std::int32_t type, HostCallback callback,
-                                    std::intptr_t host_value);
 
 namespace {
 bool g_watching = false;

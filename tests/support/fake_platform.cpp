@@ -1,6 +1,6 @@
 #include "fake_platform.h"
 
-#include "platform.h"
+#include "SEPlatform.h"
 
 namespace fake_platform {
 

@@ -1,9 +1,8 @@
-// The platform layer: every call the module and its framework make to the
-// operating system or the C runtime goes through these four functions.
-//
-// The shipped library links the real implementation for its target; unit
-// tests link a fake one that sets time, keys and random numbers exactly and
-// captures assertion reports.
+// The framework's platform seam: every call a module and its framework make
+// to the operating system or the C runtime goes through these four
+// functions. The framework declares them; each module library provides the
+// implementation for its target, and unit tests link a fake one that sets
+// time, keys and random numbers exactly and captures assertion reports.
 #pragma once
 
 #include <cstdint>
@@ -21,6 +20,11 @@ int Rand();
 // lowest bit when it was pressed since the previous query of that key.
 std::int16_t AsyncKeyState(int virtual_key);
 
+// The virtual key a module asks for by AsyncKeyState, and the state's bits.
+constexpr int kVirtualKeyControl = 17;
+constexpr std::int16_t kKeyStateDown = static_cast<std::int16_t>(0x8000);
+constexpr std::int16_t kKeyStatePressedSince = 0x0001;
+
 // Reports a broken host contract: the expression's text, the framework
 // source's file name (no path) and its line. The real report stops the
 // program; a test's report returns, and callers must then stop safely.
@@ -31,5 +35,10 @@ void ReportAssertion(const char* expression, const char* file, int line);
 // On Linux there is no system-wide key state. The loading process provides
 // one by exporting a function of this name and type (for example a host
 // stand-in that holds Ctrl); without it every key reads as up.
-#define PLATFORM_KEY_STATE_SYMBOL "se_host_async_key_state"
+// A host defines it as `extern "C" std::int16_t PLATFORM_KEY_STATE_FUNCTION(int)`;
+// a module looks it up by PLATFORM_KEY_STATE_SYMBOL.
+#define PLATFORM_KEY_STATE_FUNCTION se_host_async_key_state
+#define PLATFORM_KEY_STATE_TEXT(name) #name
+#define PLATFORM_KEY_STATE_NAME(name) PLATFORM_KEY_STATE_TEXT(name)
+#define PLATFORM_KEY_STATE_SYMBOL PLATFORM_KEY_STATE_NAME(PLATFORM_KEY_STATE_FUNCTION)
 extern "C" typedef std::int16_t (*PlatformKeyStateFunction)(int virtual_key);
