@@ -1,7 +1,8 @@
 // The instruction budget bounds a whole call from the host, whatever the
 // module spends it on: its own instructions (each iteration of a rep string
 // instruction among them), the host functions it calls and the bytes those
-// move, and the exit functions run at the unload.
+// move, and the exit functions run at the unload. The image's own
+// instructions are also counted on their own, for benchmarks.
 #include "pe_test_image.h"
 
 #include <gtest/gtest.h>
@@ -33,17 +34,22 @@ std::vector<unsigned char> CallLoop(std::uint32_t code_rva, std::uint32_t slot_r
     return code;
 }
 
-std::string RunPatched(PeTestImage image, const std::vector<unsigned char>& code, std::uint64_t budget) {
+// Runs `code` in place of makeModule; `image_instructions` gets the image's
+// instructions the call ran.
+std::string RunPatched(PeTestImage image, const std::vector<unsigned char>& code, std::uint64_t budget,
+                       std::uint64_t* image_instructions = nullptr) {
     const std::uint32_t rva = image.ExportRva("makeModule");
     image.PatchCode(rva, code);
     LibraryOptions options;
     options.instruction_budget = budget;
     std::unique_ptr<ModuleLibrary> library = image.Open(options);
     if (library == nullptr) return "not loaded";
+    const std::uint64_t before = library->ImageInstructions().value_or(0);
     std::uint64_t result = 0;
     std::string fault;
     library->RunOutermost([&] { library->Call(library->make_module(), CallShape::Dispatcher, {}, result); },
                           "patched", fault);
+    if (image_instructions != nullptr) *image_instructions = library->ImageInstructions().value_or(0) - before;
     return fault;
 }
 
@@ -73,6 +79,30 @@ TEST(InstructionBudget, CountsEverythingTheCallDoes) {
     EXPECT_EQ(RunPatched(image, moves, 100000).rfind("hung: no return within 100000 instructions", 0), 0u);
     // Within a budget that covers it, the same loop only breaks the convention (EDI).
     EXPECT_NE(RunPatched(image, moves, 1000000).find("changed EDI"), std::string::npos);
+}
+
+TEST(ImageInstructions, CountTheImagesOwnCodeExactly) {
+    const PeTestImage image = PeTestImage::Shipped();
+    ASSERT_FALSE(image.bytes.empty());
+    std::uint64_t counted = 0;
+    // mov eax, 1; ret
+    EXPECT_EQ(RunPatched(image, {0xB8, 1, 0, 0, 0, 0xC3}, 1000, &counted), "");
+    EXPECT_EQ(counted, 2u);
+    // free(0) three times: 1 + 3 * 7 + 1 instructions of the image's; the
+    // stand-in for free runs outside it, and the budget counts it besides.
+    const std::uint32_t code = image.ExportRva("makeModule");
+    EXPECT_NE(RunPatched(image, CallLoop(code, image.ImportSlotRva("free"), 3, {0x6A, 0x00}, 4), 1000, &counted)
+                  .find("changed EDI"),
+              std::string::npos);
+    EXPECT_EQ(counted, 23u);
+    // lea edi, [esp - 0x100]; mov ecx, 16; rep stosb; ret: the rep counts
+    // as the budget counts it, once per iteration and once more for the
+    // start that finds ECX at 0.
+    EXPECT_NE(RunPatched(image, {0x8D, 0xBC, 0x24, 0, 0xFF, 0xFF, 0xFF, 0xB9, 16, 0, 0, 0, 0xF3, 0xAA, 0xC3}, 1000,
+                         &counted)
+                  .find("changed EDI"),
+              std::string::npos);
+    EXPECT_EQ(counted, 2u + 17u + 1u);
 }
 
 TEST(InstructionBudget, AnExitFunctionThatRegistersItselfEndsTheUnload) {
