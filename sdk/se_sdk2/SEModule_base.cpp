@@ -190,7 +190,9 @@ void SEModule_base::Open() {
         // A count too large to allocate leaves the object without pins, as a
         // count of 0 would; nothing may throw into the host.
         if (static_cast<std::size_t>(host_count) <= kMaxPins) {
-            m_pins = new (std::nothrow) SEPin[static_cast<std::size_t>(host_count)];
+            // A tag of its own: the runtime's std::nothrow object is not
+            // linked into the shipped library.
+            m_pins = new (std::nothrow_t{}) SEPin[static_cast<std::size_t>(host_count)];
             if (m_pins != nullptr) m_pin_count = host_count;
         }
     }
