@@ -74,8 +74,8 @@ SEGUI_base::SEGUI_base(HostCallback callback, std::intptr_t host_value) : seaudi
 
 SEGUI_base::~SEGUI_base() {}
 
-HostResult SEGUI_base::Dispatch(std::int32_t opcode, std::int32_t index, std::int32_t value, void* ptr,
-                                float opt) {
+HostResult SE_CALL SEGUI_base::Dispatch(std::int32_t opcode, std::int32_t index, std::int32_t value, void* ptr,
+                                        float opt) {
     HostResult result = 0;
     if (static_cast<std::uint32_t>(opcode) > GUI_INDEX_B) return result;
     switch (opcode) {

@@ -125,8 +125,8 @@ void SEModule_base::HandleEvent(ModuleEvent* e) {
     }
 }
 
-HostResult SEModule_base::Dispatch(std::int32_t opcode, std::int32_t index, std::int32_t value, void* ptr,
-                                   float opt) {
+HostResult SE_CALL SEModule_base::Dispatch(std::int32_t opcode, std::int32_t index, std::int32_t value, void* ptr,
+                                           float opt) {
     HostResult result = 0;
     if (static_cast<std::uint32_t>(opcode) > AUDIO_GET_PROCESS_RECORD) return result;
     switch (opcode) {
