@@ -14,7 +14,8 @@ function(quill_module_library target def_file)
   set_target_properties(${target} PROPERTIES SUFFIX ".sem")
   target_compile_options(${target} PRIVATE
       -Os -fno-exceptions -fno-rtti -fno-asynchronous-unwind-tables
-      -ffunction-sections -fdata-sections -mpreferred-stack-boundary=2)
+      -ffunction-sections -fdata-sections -mpreferred-stack-boundary=2
+      -fomit-frame-pointer)
   target_link_options(${target} PRIVATE
       -nostartfiles -nodefaultlibs -Wl,--entry,_DllMain@12
       -Wl,--gc-sections -s ${def_file})
