@@ -75,14 +75,15 @@ public:
     // `pin` lives on the dispatcher's stack for the duration of the call.
     virtual void PinValueChanged(GuiPinRef& pin);
 
-    // Calls the host with this object's record first; answers 0 without a call
-    // when the object has no callback (after reporting it). Inline, with the
-    // pin operations below, so that a pin read costs no more calls than the
+    // Calls the host with this object's record first. An object without a
+    // callback calls ReportMissingCallback in its place, which reports it and
+    // answers 0, so that both paths end in the one call. Inline, with the pin
+    // operations below, so that a pin read costs no more calls than the
     // host's own.
     SE_INLINE HostResult CallHost(std::int32_t opcode, std::int32_t index = 0, std::int32_t value = 0,
-                        void* ptr = nullptr, float opt = 0.0f) {
-        if (seaudioMaster != nullptr) return seaudioMaster(&m_plug, opcode, index, value, ptr, opt);
-        return ReportMissingCallback();
+                                  void* ptr = nullptr, float opt = 0.0f) {
+        const HostCallback callback = seaudioMaster != nullptr ? seaudioMaster : ReportMissingCallback;
+        return callback(&m_plug, opcode, index, value, ptr, opt);
     }
 
     void SendIndexedRequest(std::int32_t index, std::int32_t value, void* ptr);
@@ -116,8 +117,13 @@ private:
     SEGUI_base(const SEGUI_base&) = delete;
     SEGUI_base& operator=(const SEGUI_base&) = delete;
 
-    // Reports the missing callback; answers 0.
-    HostResult ReportMissingCallback();
+    // Stands in for a missing callback: reports it and answers 0.
+    static HostResult SE_CALL ReportMissingCallback(void* record, std::int32_t opcode, std::int32_t index,
+                                                    std::int32_t value, void* ptr, float opt);
+    // Dispatch of every opcode but GUI_PIN_CHANGED, apart so that the
+    // notification's path sets up nothing the others need.
+    HostResult SE_CALL DispatchOther(std::int32_t opcode, std::int32_t index, std::int32_t value, void* ptr,
+                                     float opt);
 
     // The handle behind GetPin: one for the whole process, never reset.
     static GuiPinRef s_shared_pin;
