@@ -42,8 +42,8 @@ public:
 private:
     // Parts of PinValueChanged, expanded into it: each is one path of a
     // notification, and a call would copy its state and arguments again.
-    inline void MouseDown(bool ctrl, float low, float span);
-    inline void ResetWrite();
+    SE_INLINE void MouseDown(bool ctrl, float low, float span);
+    SE_INLINE void ResetWrite();
     inline void RandomWrite(float low, float span);
 
     // Tick count at the start of the latest pin notification; within a
