@@ -246,7 +246,17 @@ SEPin* SEModule_base::GetPin(std::int32_t index) {
 }
 
 bool SEModule_base::QueryPinProperties(std::int32_t index, SEPinProperties* properties) {
-    std::memset(properties, 0, sizeof(*properties));
+    // Every byte zero, field by field (the record has no padding): eight
+    // stores, where a memset of so few bytes is a string instruction
+    // repeated eight times, with its set-up.
+    properties->variable_ptr = nullptr;
+    properties->direction = 0;
+    properties->datatype = 0;
+    properties->name = nullptr;
+    properties->reserved_c[0] = 0;
+    properties->reserved_c[1] = 0;
+    properties->flags = 0;
+    properties->reserved_d = 0;
     return GetPinProperties(index, properties);
 }
 

@@ -27,7 +27,7 @@ using image_bench::OperationInfo;
 double CeilingOf(image_bench::Operation operation) {
     switch (operation) {
     case image_bench::Operation::GuiLifeCycle: return 1.5;
-    case image_bench::Operation::AudioLifeCycle: return 8.0;
+    case image_bench::Operation::AudioLifeCycle: return 7.0;
     default: return 1.3;
     }
 }
