@@ -1,10 +1,13 @@
 # Sourced by ./quill: `./quill bench` measures the module (never pass/fail).
 #
-# Prints ns per operation through the module beside its floor (a plain
-# function making the same host callbacks) and their ratio, built per file as
-# the presets build the library and with link-time optimisation; callgrind's
-# instructions per operation; and the shipped library's size, imports and
-# exports.
+# Prints, for the shipped library (build/win32/Quillmark.sem), the i386
+# instructions of its own code per operation beside those of its floor (the
+# flat module of bench/floor, built with the same compiler and flags), their
+# ratio and its goal, counted in the emulated back end; its size, imports and
+# exports. Then, for the native x86-64 build: ns per operation through the
+# module beside its floor (a plain function making the same host callbacks)
+# and their ratio, built per file as the presets build the library and with
+# link-time optimisation, and callgrind's instructions per operation.
 
 BENCH_OPERATIONS=(mouse_down double_click process)
 
@@ -25,32 +28,19 @@ bench_table() {
 }
 
 run_benchmarks() {
+    deps_for win32
+    log "building the shipped library and its floor (win32)"
+    cmake --preset win32 >/dev/null
+    cmake --build --preset win32 -j "$(nproc)" --target quillmark quillmark_floor
     deps_for native-release
     log "building native-release (benchmarks)"
     cmake --preset native-release >/dev/null
-    cmake --build --preset native-release -j "$(nproc)" --target quill_bench quill_bench_lto quill_instructions
+    cmake --build --preset native-release -j "$(nproc)" \
+        --target quill_bench quill_bench_lto quill_instructions quill_image_instructions
     local dir=build/native-release/bench program
-    for program in quill_bench quill_bench_lto; do
-        [ -x "$dir/$program" ] || continue
-        log "$program: ns per operation, median of 5 runs, and ratio to the floor"
-        "$dir/$program" --benchmark_repetitions=5 --benchmark_report_aggregates_only=true \
-            --benchmark_format=csv 2>/dev/null | bench_table
-    done
 
-    log "instructions per operation (callgrind, 1000 runs each, the host's answers included)"
-    local operation variant count
-    for operation in "${BENCH_OPERATIONS[@]}"; do
-        for variant in "$operation" "${operation}_floor"; do
-            count=$(valgrind --tool=callgrind --callgrind-out-file=/dev/null --toggle-collect=quill_measure \
-                "$dir/quill_instructions" "$variant" 1000 2>&1 | awk '/Collected :/ { print $NF }')
-            printf '    %-20s %8.1f\n' "$variant" "$(awk -v c="$count" 'BEGIN { print c / 1000 }')"
-        done
-    done
-
-    deps_for win32
-    log "building the shipped library (win32)"
-    cmake --preset win32 >/dev/null
-    cmake --build --preset win32 -j "$(nproc)" --target quillmark
+    log "build/win32/Quillmark.sem: i386 instructions of its own code per operation, beside its floor (emulated)"
+    "$dir/quill_image_instructions" || log "a ratio is above its goal"
     local library=build/win32/Quillmark.sem
     log "$library: $(stat -c %s "$library") bytes"
     i686-w64-mingw32-objdump -p "$library" | awk '
@@ -60,4 +50,21 @@ run_benchmarks() {
         /\[Ordinal\/Name Pointer\] Table/ { exports = 1; next }
         exports && /^[ \t]*\[/ { print "    exports " $NF; next }
         exports && NF == 0 { exports = 0 }'
+
+    for program in quill_bench quill_bench_lto; do
+        [ -x "$dir/$program" ] || continue
+        log "native $program: ns per operation, median of 5 runs, and ratio to the floor"
+        "$dir/$program" --benchmark_repetitions=5 --benchmark_report_aggregates_only=true \
+            --benchmark_format=csv 2>/dev/null | bench_table
+    done
+
+    log "native instructions per operation (callgrind, 1000 runs each, the host's answers included)"
+    local operation variant count
+    for operation in "${BENCH_OPERATIONS[@]}"; do
+        for variant in "$operation" "${operation}_floor"; do
+            count=$(valgrind --tool=callgrind --callgrind-out-file=/dev/null --toggle-collect=quill_measure \
+                "$dir/quill_instructions" "$variant" 1000 2>&1 | awk '/Collected :/ { print $NF }')
+            printf '    %-20s %8.1f\n' "$variant" "$(awk -v c="$count" 'BEGIN { print c / 1000 }')"
+        done
+    done
 }

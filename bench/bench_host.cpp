@@ -1,6 +1,7 @@
 #include "bench_support.h"
 
 #include "ModulePins.h"
+#include "SEProtocol.h"
 
 #include <cstring>
 
@@ -11,21 +12,15 @@ namespace {
 std::uint32_t g_pins[PIN_COUNT];
 std::int64_t g_calls = 0;
 
-std::uint32_t FloatBits(float value) {
-    std::uint32_t bits;
-    std::memcpy(&bits, &value, sizeof bits);
-    return bits;
-}
-
 }  // namespace
 
 void ResetHost() {
     host_callback = &Answer;
     std::memset(g_pins, 0, sizeof g_pins);
     g_pins[PIN_MOUSE_DOWN] = 1;
-    g_pins[PIN_RESET_VALUE] = FloatBits(0.5f);
-    g_pins[PIN_INTERVAL] = FloatBits(200.0f);
-    g_pins[PIN_RANDOM_MAX] = FloatBits(1.0f);
+    g_pins[PIN_RESET_VALUE] = PinBitsOfFloat(0.5f);
+    g_pins[PIN_INTERVAL] = PinBitsOfFloat(200.0f);
+    g_pins[PIN_RANDOM_MAX] = PinBitsOfFloat(1.0f);
     g_calls = 0;
 }
 
@@ -42,7 +37,7 @@ HostResult SE_CALL Answer(void* record, std::int32_t opcode, std::int32_t index,
         } else if (opcode == GUI_HOST_SET_PIN_VALUE && known) {
             g_pins[index] = index == PIN_MOUSE_DOWN || index == PIN_RESET || index == PIN_RANDOMIZE
                                 ? static_cast<std::uint32_t>(value)
-                                : FloatBits(opt);
+                                : PinBitsOfFloat(opt);
         }
         return 0;
     }

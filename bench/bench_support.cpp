@@ -18,7 +18,6 @@ namespace bench {
 
 namespace {
 
-constexpr int kVirtualKeyControl = 17;
 
 // The floors reach the host as the module does: through the pointer the
 // host handed over, which the compiler cannot see through.
@@ -95,7 +94,7 @@ void FloorNotifyMouse(FloorGui& gui) {
     GuiPlugRecord* record = &gui.record;
     const std::int32_t now = platform::Clock();
     if (gui.event_count != std::numeric_limits<std::int32_t>::max()) ++gui.event_count;
-    const bool ctrl = platform::AsyncKeyState(kVirtualKeyControl) != 0;
+    const bool ctrl = platform::AsyncKeyState(platform::kVirtualKeyControl) != 0;
     const std::int32_t mouse = ReadInt(record, PIN_MOUSE_DOWN);
     const float min = ReadFloat(record, PIN_RANDOM_MIN);
     const float max = ReadFloat(record, PIN_RANDOM_MAX);
@@ -159,7 +158,7 @@ void FloorGuiLifeCycle() {
         Host(record, GUI_HOST_SET_PIN_VALUE, PIN_INTERVAL, 0, nullptr, 200.0f);
     if (ReadFloat(record, PIN_RANDOM_MIN) == 0.0f && ReadFloat(record, PIN_RANDOM_MAX) == 0.0f)
         Host(record, GUI_HOST_SET_PIN_VALUE, PIN_RANDOM_MAX, 0, nullptr, 1.0f);
-    platform::AsyncKeyState(kVirtualKeyControl);
+    platform::AsyncKeyState(platform::kVirtualKeyControl);
     for (int key = 1; key < GuiModule::kKeyCodeCount; ++key) platform::AsyncKeyState(0);
     Host(record, GUI_HOST_SIGNAL, 0, 0, nullptr, 0.0f);
     std::free(gui);

@@ -27,14 +27,6 @@ std::int32_t CountUp(std::int32_t count) {
 
 }  // namespace
 
-std::int32_t IntervalTicks(float interval) {
-    // The comparisons are false for a NaN. 2^31 itself is outside; -2^31 is
-    // inside and converts exactly.
-    if (!(interval >= -2147483648.0f && interval < 2147483648.0f))
-        return std::numeric_limits<std::int32_t>::min();
-    return static_cast<std::int32_t>(interval);
-}
-
 GuiModule::GuiModule(HostCallback callback, std::intptr_t host_value)
     : SEGUI_base(callback, host_value),
       m_event_clock(0),

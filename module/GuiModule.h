@@ -14,6 +14,7 @@
 #include "SEGUI_base.h"
 
 #include <cstdint>
+#include <limits>
 
 class GuiModule : public SEGUI_base {
 public:
@@ -39,9 +40,11 @@ public:
     static constexpr int kKeyCodeCount = 40;
 
 private:
-    void MouseDown(bool ctrl, float low, float span);
-    void ResetWrite();
-    void RandomWrite(float low, float span);
+    // Parts of PinValueChanged, expanded into it: each is one path of a
+    // notification, and a call would copy its state and arguments again.
+    SE_INLINE void MouseDown(bool ctrl, float low, float span);
+    SE_INLINE void ResetWrite();
+    inline void RandomWrite(float low, float span);
 
     // Tick count at the start of the latest pin notification; within a
     // mouse-down's own notification, that mouse-down's tick count.
@@ -60,4 +63,10 @@ private:
 // A float interval in milliseconds as whole ticks: truncated toward zero; a
 // NaN or a value outside the 32-bit range gives INT32_MIN, so that it never
 // lets a click count as double.
-std::int32_t IntervalTicks(float interval);
+inline std::int32_t IntervalTicks(float interval) {
+    // The comparisons are false for a NaN. 2^31 itself is outside; -2^31 is
+    // inside and converts exactly.
+    if (!(interval >= -2147483648.0f && interval < 2147483648.0f))
+        return std::numeric_limits<std::int32_t>::min();
+    return static_cast<std::int32_t>(interval);
+}

@@ -46,16 +46,18 @@ QUILL_EXPORT bool SE_CALL getModuleProperties(std::int32_t index, ModuleProperti
 // A new object of the asked type, answered as the address of its embedded
 // plug record; null for another module number, another type, or when memory
 // for the object cannot be had (the host's only way to hear of a failure).
+// The nothrow tags are made here, not taken from the C++ runtime's
+// std::nothrow object, which the shipped library does not link.
 QUILL_EXPORT void* SE_CALL makeModule(std::int32_t index, std::int32_t type, HostCallback callback,
                                       std::intptr_t host_value) {
     if (index != 0) return nullptr;
     switch (type) {
     case MT_AUDIO: {
-        Module* module = new (std::nothrow) Module(callback, host_value);
+        Module* module = new (std::nothrow_t{}) Module(callback, host_value);
         return module != nullptr ? module->GetPlugRecord() : nullptr;
     }
     case MT_GUI: {
-        GuiModule* module = new (std::nothrow) GuiModule(callback, host_value);
+        GuiModule* module = new (std::nothrow_t{}) GuiModule(callback, host_value);
         return module != nullptr ? module->GetPlugRecord() : nullptr;
     }
     default:

@@ -21,6 +21,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -137,6 +138,12 @@ public:
     // readable and writable by it, zero-filled, until freed. Never null.
     virtual ModuleAddress AllocateHostMemory(std::size_t size) = 0;
     virtual void FreeHostMemory(ModuleAddress address) = 0;
+
+    // Instructions of the module file's own code run since the load, for
+    // benchmarks: the emulated back end counts each one it starts inside the
+    // image, so the host's callbacks and its stand-ins for system functions
+    // are not among them. Empty where the back end cannot count (native).
+    virtual std::optional<std::uint64_t> ImageInstructions() const { return std::nullopt; }
 
     // The module's heap blocks still held (only the emulated back end keeps
     // count; the native one answers none).

@@ -23,6 +23,17 @@
 #define SE_CALL
 #endif
 
+// The framework's host requests and pin value operations, expanded where
+// they are used whatever the optimiser's size heuristics: a request then
+// costs the host's own call and nothing around it. Kept out of line (as -Os
+// would keep them), each would copy the callback's six arguments once more
+// and hand a float result back through the x87 stack.
+#if defined(__GNUC__)
+#define SE_INLINE inline __attribute__((always_inline))
+#else
+#define SE_INLINE inline
+#endif
+
 // A field's offset (or a record's size) as the layout checks expect it: on
 // the product target, where pointers are 4 bytes, and on a 64-bit build,
 // where they are 8.

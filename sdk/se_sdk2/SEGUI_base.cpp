@@ -74,8 +74,19 @@ SEGUI_base::SEGUI_base(HostCallback callback, std::intptr_t host_value) : seaudi
 
 SEGUI_base::~SEGUI_base() {}
 
-HostResult SEGUI_base::Dispatch(std::int32_t opcode, std::int32_t index, std::int32_t value, void* ptr,
-                                float opt) {
+HostResult SE_CALL SEGUI_base::Dispatch(std::int32_t opcode, std::int32_t index, std::int32_t value, void* ptr,
+                                        float opt) {
+    // The notification of a pin change is the host's most frequent call and
+    // the one the module works in: it is answered before the table of the
+    // others, with none of their set-up.
+    if (opcode != GUI_PIN_CHANGED) return DispatchOther(opcode, index, value, ptr, opt);
+    GuiPinRef pin(index, this);
+    PinValueChanged(pin);
+    return 0;
+}
+
+HostResult SE_CALL SEGUI_base::DispatchOther(std::int32_t opcode, std::int32_t index, std::int32_t value,
+                                             void* ptr, float opt) {
     HostResult result = 0;
     if (static_cast<std::uint32_t>(opcode) > GUI_INDEX_B) return result;
     switch (opcode) {
@@ -102,11 +113,6 @@ HostResult SEGUI_base::Dispatch(std::int32_t opcode, std::int32_t index, std::in
     case GUI_CONTEXT_VALUE:
         ContextValueEvent(value, index, ptr);
         break;
-    case GUI_PIN_CHANGED: {
-        GuiPinRef pin(index, this);
-        PinValueChanged(pin);
-        break;
-    }
     case GUI_CONTEXT_A:
         ContextEventA(ptr);
         break;
@@ -140,9 +146,9 @@ void SEGUI_base::IndexEventB(std::int32_t) {}
 void SEGUI_base::ContextValueEvent(std::int32_t, std::int32_t, void*) {}
 void SEGUI_base::PinValueChanged(GuiPinRef&) {}
 
-HostResult SEGUI_base::ReportMissingCallback() {
+HostResult SE_CALL SEGUI_base::ReportMissingCallback(void*, std::int32_t, std::int32_t, std::int32_t, void*, float) {
     platform::ReportAssertion("seaudioMaster", kSourceFile, kLineCallHostWithoutCallback);
-    return 0;  // when the report returns, no call is made
+    return 0;  // when the report returns, the host is not called
 }
 
 void SEGUI_base::SendIndexedRequest(std::int32_t index, std::int32_t value, void* ptr) {

@@ -28,12 +28,12 @@ public:
     // The pin's current 4 bytes, as the host writes them, read as an integer
     // or as a float (0 if the host writes nothing). No conversion between the
     // two is made.
-    std::int32_t GetValueInt() const;
-    float GetValueFloat() const;
+    SE_INLINE std::int32_t GetValueInt() const;
+    SE_INLINE float GetValueFloat() const;
 
     // Integer values travel in `value`, floats in `opt`; the other is zero.
-    void SetValueInt(std::int32_t value) const;
-    void SetValueFloat(float value) const;
+    SE_INLINE void SetValueInt(std::int32_t value) const;
+    SE_INLINE void SetValueFloat(float value) const;
 
     // The host gets the string's own characters for the duration of the call.
     void SetText(const std::string& text) const;
@@ -54,8 +54,12 @@ public:
     virtual ~SEGUI_base();
 
     // Host calls, one virtual operation each; the defaults do nothing.
-    virtual HostResult Dispatch(std::int32_t opcode, std::int32_t index, std::int32_t value, void* ptr,
-                                float opt);
+    // Dispatch takes its arguments as the record's dispatcher does (SE_CALL,
+    // the object in place of the record), so that GuiDispatchEntry passes
+    // the host's call on as a jump, its arguments left where the host put
+    // them.
+    virtual HostResult SE_CALL Dispatch(std::int32_t opcode, std::int32_t index, std::int32_t value, void* ptr,
+                                        float opt);
     virtual void Open(bool flag);
     virtual void Close();
     virtual void ContextIndexEvent(std::int32_t index, void* ptr);
@@ -71,14 +75,15 @@ public:
     // `pin` lives on the dispatcher's stack for the duration of the call.
     virtual void PinValueChanged(GuiPinRef& pin);
 
-    // Calls the host with this object's record first; answers 0 without a call
-    // when the object has no callback (after reporting it). Inline, with the
-    // pin operations below, so that a pin read costs no more calls than the
+    // Calls the host with this object's record first. An object without a
+    // callback calls ReportMissingCallback in its place, which reports it and
+    // answers 0, so that both paths end in the one call. Inline, with the pin
+    // operations below, so that a pin read costs no more calls than the
     // host's own.
-    HostResult CallHost(std::int32_t opcode, std::int32_t index = 0, std::int32_t value = 0,
-                        void* ptr = nullptr, float opt = 0.0f) {
-        if (seaudioMaster != nullptr) return seaudioMaster(&m_plug, opcode, index, value, ptr, opt);
-        return ReportMissingCallback();
+    SE_INLINE HostResult CallHost(std::int32_t opcode, std::int32_t index = 0, std::int32_t value = 0,
+                                  void* ptr = nullptr, float opt = 0.0f) {
+        const HostCallback callback = seaudioMaster != nullptr ? seaudioMaster : ReportMissingCallback;
+        return callback(&m_plug, opcode, index, value, ptr, opt);
     }
 
     void SendIndexedRequest(std::int32_t index, std::int32_t value, void* ptr);
@@ -88,7 +93,7 @@ public:
 
     // The one handle shared by all GUI objects, set to pin `index` of this
     // object. Valid until the next GetPin call of any object: use it at once.
-    GuiPinRef& GetPin(std::int32_t index) {
+    SE_INLINE GuiPinRef& GetPin(std::int32_t index) {
         s_shared_pin = GuiPinRef(index, this);
         return s_shared_pin;
     }
@@ -112,31 +117,36 @@ private:
     SEGUI_base(const SEGUI_base&) = delete;
     SEGUI_base& operator=(const SEGUI_base&) = delete;
 
-    // Reports the missing callback; answers 0.
-    HostResult ReportMissingCallback();
+    // Stands in for a missing callback: reports it and answers 0.
+    static HostResult SE_CALL ReportMissingCallback(void* record, std::int32_t opcode, std::int32_t index,
+                                                    std::int32_t value, void* ptr, float opt);
+    // Dispatch of every opcode but GUI_PIN_CHANGED, apart so that the
+    // notification's path sets up nothing the others need.
+    HostResult SE_CALL DispatchOther(std::int32_t opcode, std::int32_t index, std::int32_t value, void* ptr,
+                                     float opt);
 
     // The handle behind GetPin: one for the whole process, never reset.
     static GuiPinRef s_shared_pin;
 };
 
 // One host request each; the slot of a read is in the caller's frame.
-inline std::int32_t GuiPinRef::GetValueInt() const {
+SE_INLINE std::int32_t GuiPinRef::GetValueInt() const {
     std::int32_t slot = 0;  // the host writes it; one that does not reads as 0
     m_owner->CallHost(GUI_HOST_GET_PIN_VALUE, m_index, 0, &slot, 0.0f);
     return slot;
 }
 
-inline float GuiPinRef::GetValueFloat() const {
+SE_INLINE float GuiPinRef::GetValueFloat() const {
     float slot = 0.0f;  // the host writes it; one that does not reads as 0.0
     m_owner->CallHost(GUI_HOST_GET_PIN_VALUE, m_index, 0, &slot, 0.0f);
     return slot;
 }
 
-inline void GuiPinRef::SetValueInt(std::int32_t value) const {
+SE_INLINE void GuiPinRef::SetValueInt(std::int32_t value) const {
     m_owner->CallHost(GUI_HOST_SET_PIN_VALUE, m_index, value, nullptr, 0.0f);
 }
 
-inline void GuiPinRef::SetValueFloat(float value) const {
+SE_INLINE void GuiPinRef::SetValueFloat(float value) const {
     m_owner->CallHost(GUI_HOST_SET_PIN_VALUE, m_index, 0, nullptr, value);
 }
 

@@ -119,8 +119,8 @@ void SEModule_base::HandleEvent(ModuleEvent* e) {
     }
 }
 
-HostResult SEModule_base::Dispatch(std::int32_t opcode, std::int32_t index, std::int32_t value, void* ptr,
-                                   float opt) {
+HostResult SE_CALL SEModule_base::Dispatch(std::int32_t opcode, std::int32_t index, std::int32_t value, void* ptr,
+                                           float opt) {
     HostResult result = 0;
     if (static_cast<std::uint32_t>(opcode) > AUDIO_GET_PROCESS_RECORD) return result;
     switch (opcode) {
@@ -184,7 +184,9 @@ void SEModule_base::Open() {
         // A count too large to allocate leaves the object without pins, as a
         // count of 0 would; nothing may throw into the host.
         if (static_cast<std::size_t>(host_count) <= kMaxPins) {
-            m_pins = new (std::nothrow) SEPin[static_cast<std::size_t>(host_count)];
+            // A tag of its own: the runtime's std::nothrow object is not
+            // linked into the shipped library.
+            m_pins = new (std::nothrow_t{}) SEPin[static_cast<std::size_t>(host_count)];
             if (m_pins != nullptr) m_pin_count = host_count;
         }
     }
@@ -238,7 +240,17 @@ SEPin* SEModule_base::GetPin(std::int32_t index) {
 }
 
 bool SEModule_base::QueryPinProperties(std::int32_t index, SEPinProperties* properties) {
-    std::memset(properties, 0, sizeof(*properties));
+    // Every byte zero, field by field (the record has no padding): eight
+    // stores, where a memset of so few bytes is a string instruction
+    // repeated eight times, with its set-up.
+    properties->variable_ptr = nullptr;
+    properties->direction = 0;
+    properties->datatype = 0;
+    properties->name = nullptr;
+    properties->reserved_c[0] = 0;
+    properties->reserved_c[1] = 0;
+    properties->flags = 0;
+    properties->reserved_d = 0;
     return GetPinProperties(index, properties);
 }
 

@@ -46,8 +46,11 @@ public:
 
     virtual void OnPinStatusChange(SEPin* pin);
     virtual void HandleEvent(ModuleEvent* event);
-    virtual HostResult Dispatch(std::int32_t opcode, std::int32_t index, std::int32_t value, void* ptr,
-                                float opt);
+    // Takes its arguments as the record's dispatcher does (SE_CALL, the
+    // object in place of the record), so that AudioDispatchEntry passes the
+    // host's call on as a jump.
+    virtual HostResult SE_CALL Dispatch(std::int32_t opcode, std::int32_t index, std::int32_t value, void* ptr,
+                                        float opt);
     virtual void Open();
     virtual void Close();
     virtual void ReservedHook();
@@ -66,8 +69,8 @@ public:
 
     // Calls the host with this object's record first; answers 0 without a
     // call when the object has no callback.
-    HostResult CallHost(std::int32_t opcode, std::int32_t index = 0, std::int32_t value = 0,
-                        void* ptr = nullptr, float opt = 0.0f) {
+    SE_INLINE HostResult CallHost(std::int32_t opcode, std::int32_t index = 0, std::int32_t value = 0,
+                                  void* ptr = nullptr, float opt = 0.0f) {
         // Inline: a processing routine's request costs no more calls than the host's own.
         return seaudioMaster != nullptr ? seaudioMaster(&m_plug, opcode, index, value, ptr, opt) : 0;
     }

@@ -14,10 +14,6 @@ constexpr int kLineCurrentSampleType = 125;
 
 }  // namespace
 
-// Members stay unset: Init binds the pin, and nothing uses an unbound pin
-// beyond asking IsBound, which needs m_module.
-SEPin::SEPin() : m_module(nullptr) {}
-
 SEPin::~SEPin() {}
 
 void SEPin::Init(SEModule_base* module, std::int32_t index, std::int32_t datatype, void* variable) {

@@ -16,7 +16,10 @@ class SEModule_base;
 
 class SEPin {
 public:
-    SEPin();  // binds nothing
+    // Binds nothing: the members stay unset, as Init binds the pin and
+    // nothing uses an unbound pin beyond IsBound, which needs m_module.
+    // Inline: Open makes a whole array of them.
+    SEPin() : m_module(nullptr) {}
     virtual ~SEPin();
 
     // Binds the pin. With a module variable the value lives there and no host

@@ -18,7 +18,14 @@ int Rand();
 
 // The 16-bit asynchronous state of a virtual key: top bit while it is down,
 // lowest bit when it was pressed since the previous query of that key.
-std::int16_t AsyncKeyState(int virtual_key);
+// On 32-bit Windows it has user32's own convention (stdcall), so that the
+// shipped library's AsyncKeyState passes the call on as a jump.
+#if defined(_WIN32) && !defined(_WIN64)
+#define PLATFORM_KEY_STATE_CALL __stdcall
+#else
+#define PLATFORM_KEY_STATE_CALL
+#endif
+std::int16_t PLATFORM_KEY_STATE_CALL AsyncKeyState(int virtual_key);
 
 // The virtual key a module asks for by AsyncKeyState, and the state's bits.
 constexpr int kVirtualKeyControl = 17;

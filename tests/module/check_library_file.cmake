@@ -2,7 +2,9 @@
 # sees of it:
 #   - exactly the exports getModuleProperties and makeModule;
 #   - on Windows, imports from KERNEL32, USER32 and msvcrt only (no MinGW
-#     runtime DLL), a file of at most MAX_SIZE bytes, and no static
+#     runtime DLL), a file of at most MAX_SIZE bytes, no unwind tables
+#     (.eh_frame: nothing in it unwinds, and a member of the C++ runtime
+#     linked in would bring its own), and no static
 #     constructor or thread-local data in the objects it is linked from, as
 #     the library is linked without the runtime's start files that would run
 #     or set them up.
@@ -66,6 +68,11 @@ if(WINDOWS)
   message(STATUS "size: ${size} bytes")
   if(DEFINED MAX_SIZE AND size GREATER MAX_SIZE)
     fail("${size} bytes, more than ${MAX_SIZE}")
+  endif()
+
+  run_objdump(library_sections -h "${LIBRARY}")
+  if(library_sections MATCHES "[ \t](\\.eh_fram[^ \t\n]*)")
+    fail("has a ${CMAKE_MATCH_1} section: unwind tables, which nothing in the library uses")
   endif()
 
   string(REPLACE "|" ";" objects "${OBJECTS}")

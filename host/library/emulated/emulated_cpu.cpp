@@ -74,7 +74,10 @@ struct CpuHooks {
     // Every instruction the CPU starts; the one past the budget is not run.
     static void OnInstruction(uc_engine* engine, std::uint64_t address, std::uint32_t, void* user) {
         EmulatedCpu& cpu = *static_cast<EmulatedCpu*>(user);
-        if (++cpu.m_executed <= cpu.m_limit) return;
+        if (++cpu.m_executed <= cpu.m_limit) {
+            if (static_cast<std::uint32_t>(address) - cpu.m_count_begin < cpu.m_count_size) ++cpu.m_counted;
+            return;
+        }
         cpu.m_executed = cpu.m_limit;
         cpu.m_stop.kind = CpuStop::Kind::Hung;
         cpu.m_stop.eip = static_cast<std::uint32_t>(address);
@@ -333,6 +336,11 @@ CpuStop EmulatedCpu::Run(std::uint32_t from, std::uint32_t stop_at, std::uint64_
     }
     m_stop.kind = CpuStop::Kind::Hung;
     return m_stop;
+}
+
+void EmulatedCpu::CountInstructionsIn(std::uint32_t begin, std::uint32_t size) {
+    m_count_begin = begin;
+    m_count_size = size;
 }
 
 void EmulatedCpu::SaveContext(unsigned depth) {

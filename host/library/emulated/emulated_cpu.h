@@ -98,6 +98,13 @@ public:
     // the caller counts against the module's budget.
     std::uint64_t bytes_moved() const { return m_bytes_moved; }
 
+    // Counts, from now on, the instructions started at addresses in
+    // [begin, begin + size): the module image's own code, told apart from
+    // everything else the CPU runs. Repeated string instructions count one
+    // per iteration, as the budget does.
+    void CountInstructionsIn(std::uint32_t begin, std::uint32_t size);
+    std::uint64_t counted_instructions() const { return m_counted; }
+
     // The whole CPU state, kept per nesting depth around a nested call.
     void SaveContext(unsigned depth);
     void RestoreContext(unsigned depth);
@@ -119,6 +126,9 @@ private:
     bool m_stopped_by_hook = false;
     std::uint64_t m_executed = 0;  // instructions started in this stretch
     std::uint64_t m_limit = 0;     // of this stretch
+    std::uint32_t m_count_begin = 0;  // the range CountInstructionsIn counts
+    std::uint32_t m_count_size = 0;
+    std::uint64_t m_counted = 0;
     mutable std::uint64_t m_bytes_moved = 0;
 };
 // The engine's own words for one of its errors.

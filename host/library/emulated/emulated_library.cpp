@@ -305,6 +305,7 @@ bool EmulatedLibrary::Load(const std::vector<unsigned char>& bytes, const PeImag
     }
 
     m_addresses = std::make_unique<ImageAddresses>(m_name, m_image_base, image.size_of_image, image.sections);
+    m_cpu->CountInstructionsIn(m_image_base, image.size_of_image);
     if (!m_cpu->ok() || !MapImage(*m_cpu, mapped, image, m_image_base) || !SetUpProcess(*m_cpu, m_image_base) ||
         !SetUpThreadLocalStorage(mapped, storage)) {
         problem = "the emulator could not set up the module's memory";
@@ -679,6 +680,8 @@ void EmulatedLibrary::FreeHostMemory(ModuleAddress address) {
 }
 
 std::vector<HeldBlock> EmulatedLibrary::HeldBlocks() const { return m_heap->Held(); }
+
+std::optional<std::uint64_t> EmulatedLibrary::ImageInstructions() const { return m_cpu->counted_instructions(); }
 
 std::string EmulatedLibrary::DescribeAddress(ModuleAddress address) const {
     if (m_addresses == nullptr) return address <= 0xFFFFFFFFu ? HexAddress(static_cast<std::uint32_t>(address)) : Hex(address);

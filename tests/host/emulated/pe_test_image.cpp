@@ -106,6 +106,32 @@ void PeTestImage::PatchCode(std::uint32_t rva, const std::vector<unsigned char>&
     std::memcpy(&bytes.at(FileOffset(rva)), code.data(), code.size());
 }
 
+std::uint32_t PeTestImage::CodeRoom(std::uint32_t entry_rva, std::uint32_t size) const {
+    if (FreeOfRelocations(entry_rva, size)) return entry_rva;
+    constexpr std::uint32_t kJumpBytes = 5;
+    constexpr std::uint32_t kEntryPointBytes = 16;  // DllMain: mov eax, 1; ret 12, and its padding
+    const std::uint32_t text = SectionHeader(".text");
+    const std::uint32_t begin = U32(text + 12);
+    const std::uint32_t end = begin + U32(text + 8);
+    auto overlaps = [&](std::uint32_t rva, std::uint32_t start, std::uint32_t length) {
+        return rva < start + length && start < rva + size;
+    };
+    for (std::uint32_t rva = begin; rva + size <= end; ++rva)
+        if (!overlaps(rva, entry_rva, kJumpBytes) && !overlaps(rva, entry_point(), kEntryPointBytes) &&
+            FreeOfRelocations(rva, size))
+            return rva;
+    ADD_FAILURE() << "no " << size << " bytes of the code section are free of relocations";
+    return entry_rva;
+}
+
+void PeTestImage::PatchReach(std::uint32_t entry_rva, std::uint32_t room_rva) {
+    if (room_rva == entry_rva) return;
+    // jmp rel32: relative, so no relocation touches it either.
+    const std::uint32_t relative = room_rva - (entry_rva + 5);
+    PatchCode(entry_rva, {0xE9, static_cast<unsigned char>(relative), static_cast<unsigned char>(relative >> 8),
+                          static_cast<unsigned char>(relative >> 16), static_cast<unsigned char>(relative >> 24)});
+}
+
 std::unique_ptr<ModuleLibrary> PeTestImage::Open(const LibraryOptions& options, ModuleLibrary::Status& status,
                                                  std::string& problem) const {
     return OpenEmulatedLibraryFromBytes(bytes, "Quillmark.sem", options, status, problem);

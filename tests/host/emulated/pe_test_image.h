@@ -46,6 +46,13 @@ public:
 
     // Code at an RVA, written over what is there.
     void PatchCode(std::uint32_t rva, const std::vector<unsigned char>& code);
+    // Where `size` bytes of code reached from `entry_rva` can go: there
+    // itself when no relocation falls in them, else the first such stretch
+    // of the code section clear of the image's entry point and of the jump
+    // that PatchReach then writes at `entry_rva`. The shipped code's layout
+    // changes with every build; this keeps a patch off its relocations.
+    std::uint32_t CodeRoom(std::uint32_t entry_rva, std::uint32_t size) const;
+    void PatchReach(std::uint32_t entry_rva, std::uint32_t room_rva);
 
     std::unique_ptr<ModuleLibrary> Open(const LibraryOptions& options, ModuleLibrary::Status& status,
                                         std::string& problem) const;
