@@ -33,14 +33,28 @@ void ReleaseHeldKeys();
 // while held, lowest bit when pressed since the previous query (which this
 // query clears). An emulated module's GetAsyncKeyState reads it.
 std::int16_t QueryKeyState(int virtual_key);
-// Linux: where the key state exported to a native module comes from instead
-// of SetKeyHeld's (null: SetKeyHeld's). The child process that holds an
-// isolated module asks its parent, where scripts hold the keys.
-void SetKeyStateSource(std::int16_t (*source)(int virtual_key));
+// The key state SetKeyHeld keeps, as one record: bit k%8 of byte k/8 for
+// key k. It travels with each message between semhost and the process that
+// holds an isolated module, so that whichever of them runs reads and clears
+// the same state, and a key query costs no message of its own.
+struct KeyStateRecord {
+    std::uint8_t held[32];
+    std::uint8_t pressed_since_query[32];
+};
+// Linux: copies the key state out or replaces it. Windows: the system keeps
+// the key state for every process, so the record is all zero and replacing
+// it does nothing.
+void SaveKeyState(KeyStateRecord& record);
+void LoadKeyState(const KeyStateRecord& record);
 
 // Linux: a fault signal's name and what it means, "SIGSEGV (invalid memory
 // access)", as fault texts give it.
 std::string SignalText(int signal_number);
+
+// Windows: an exception code's name, the code and what it means,
+// "access violation (0xC0000005, invalid memory access)", as fault texts
+// give it.
+std::string ExceptionText(std::uint32_t code);
 
 // Copies between this process's memory and a native module's, without a
 // fault: false, and nothing copied, where any byte of `address .. +size` is

@@ -80,17 +80,10 @@ std::string host_platform::SignalText(int signal_number) {
     }
 }
 
-namespace {
-
-std::int16_t (*g_key_state_source)(int virtual_key) = nullptr;
-
-}  // namespace
-
 // The native library's key-state stand-in looks this up by name in the
 // loading process, so it must stay exported and unmangled.
 extern "C" __attribute__((visibility("default"))) std::int16_t se_host_async_key_state(int virtual_key) {
     if (virtual_key < 0 || virtual_key >= kKeyCount) return 0;
-    if (g_key_state_source != nullptr) return g_key_state_source(virtual_key);
     std::lock_guard<std::mutex> lock(g_key_mutex);
     std::uint16_t state = 0;
     if (g_key_held[virtual_key]) state |= 0x8000;
@@ -138,7 +131,24 @@ bool SetKeyHeld(int virtual_key, bool held) {
 
 std::int16_t QueryKeyState(int virtual_key) { return se_host_async_key_state(virtual_key); }
 
-void SetKeyStateSource(std::int16_t (*source)(int virtual_key)) { g_key_state_source = source; }
+void SaveKeyState(KeyStateRecord& record) {
+    std::lock_guard<std::mutex> lock(g_key_mutex);
+    record = {};
+    for (int key = 0; key < kKeyCount; ++key) {
+        const std::uint8_t bit = static_cast<std::uint8_t>(1u << (key % 8));
+        if (g_key_held[key]) record.held[key / 8] |= bit;
+        if (g_key_pressed_since_query[key]) record.pressed_since_query[key / 8] |= bit;
+    }
+}
+
+void LoadKeyState(const KeyStateRecord& record) {
+    std::lock_guard<std::mutex> lock(g_key_mutex);
+    for (int key = 0; key < kKeyCount; ++key) {
+        const std::uint8_t bit = static_cast<std::uint8_t>(1u << (key % 8));
+        g_key_held[key] = (record.held[key / 8] & bit) != 0;
+        g_key_pressed_since_query[key] = (record.pressed_since_query[key / 8] & bit) != 0;
+    }
+}
 
 void ReleaseHeldKeys() {
     std::lock_guard<std::mutex> lock(g_key_mutex);

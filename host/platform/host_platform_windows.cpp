@@ -81,26 +81,6 @@ LONG WINAPI OnUnhandledException(EXCEPTION_POINTERS* exception) {
     ExitProcess(3);
 }
 
-std::string FaultText(DWORD code) {
-    switch (code) {
-    case 0:
-        return "abort (as by an assertion report)";
-    case EXCEPTION_ACCESS_VIOLATION:
-        return "access violation (invalid memory access)";
-    case EXCEPTION_STACK_OVERFLOW:
-        return "stack overflow";
-    case EXCEPTION_ILLEGAL_INSTRUCTION:
-        return "illegal instruction";
-    case EXCEPTION_INT_DIVIDE_BY_ZERO:
-        return "integer division by zero";
-    default: {
-        char text[48];
-        std::snprintf(text, sizeof text, "exception 0x%08lX", static_cast<unsigned long>(code));
-        return text;
-    }
-    }
-}
-
 bool SendKey(int virtual_key, bool down) {
     INPUT input{};
     input.type = INPUT_KEYBOARD;
@@ -133,6 +113,54 @@ void Prepare() {
     _set_error_mode(_OUT_TO_STDERR);
     AddVectoredExceptionHandler(1, OnException);
     SetUnhandledExceptionFilter(OnUnhandledException);
+}
+
+std::string ExceptionText(std::uint32_t code) {
+    const char* name = nullptr;
+    const char* meaning = nullptr;
+    switch (code) {
+    case EXCEPTION_ACCESS_VIOLATION:
+        name = "access violation", meaning = "invalid memory access";
+        break;
+    case EXCEPTION_IN_PAGE_ERROR:
+        name = "in-page error", meaning = "a mapped file could not be read";
+        break;
+    case EXCEPTION_DATATYPE_MISALIGNMENT:
+        name = "datatype misalignment", meaning = "a misaligned access";
+        break;
+    case EXCEPTION_ARRAY_BOUNDS_EXCEEDED:
+        name = "array bounds exceeded", meaning = "a bounds check failed";
+        break;
+    case EXCEPTION_STACK_OVERFLOW:
+        name = "stack overflow", meaning = "the stack ran out";
+        break;
+    case EXCEPTION_ILLEGAL_INSTRUCTION:
+        name = "illegal instruction", meaning = "not an instruction of this processor";
+        break;
+    case EXCEPTION_PRIV_INSTRUCTION:
+        name = "privileged instruction", meaning = "an instruction only the system may run";
+        break;
+    case EXCEPTION_INT_DIVIDE_BY_ZERO:
+        name = "integer division by zero", meaning = "arithmetic fault";
+        break;
+    case EXCEPTION_INT_OVERFLOW:
+        name = "integer overflow", meaning = "arithmetic fault";
+        break;
+    case EXCEPTION_BREAKPOINT:
+        name = "breakpoint", meaning = "a debugger trap";
+        break;
+    case 0xC0000374:  // STATUS_HEAP_CORRUPTION
+        name = "heap corruption", meaning = "the heap found its blocks broken";
+        break;
+    case 0xC0000409:  // STATUS_STACK_BUFFER_OVERRUN
+        name = "stack buffer overrun", meaning = "a fast fail of the runtime";
+        break;
+    default:
+        name = "exception", meaning = "unhandled";
+    }
+    char text[128];
+    std::snprintf(text, sizeof text, "%s (0x%08lX, %s)", name, static_cast<unsigned long>(code), meaning);
+    return text;
 }
 
 void* OpenLibrary(const std::string& path, std::string& problem) {
@@ -182,6 +210,10 @@ bool SetKeyHeld(int virtual_key, bool held) {
 }
 
 std::int16_t QueryKeyState(int virtual_key) { return GetAsyncKeyState(virtual_key); }
+
+void SaveKeyState(KeyStateRecord& record) { record = {}; }
+
+void LoadKeyState(const KeyStateRecord&) {}
 
 void ReleaseHeldKeys() {
     // Other programs share the key state: a key left down would stay down.
@@ -239,7 +271,7 @@ bool RunGuarded(const std::function<void()>& body, std::string& fault) {
     }
     WriteRegistrationHead(g_registration_head);
     if (g_fault_code == EXCEPTION_STACK_OVERFLOW) _resetstkoflw();
-    fault = FaultText(g_fault_code);
+    fault = g_fault_code == 0 ? "abort (as by an assertion report)" : host_platform::ExceptionText(g_fault_code);
     return false;
 }
 
