@@ -1,5 +1,6 @@
 // What semhost needs of the operating system, in one place: loading a
-// library, holding a key for real, and surviving a module that crashes.
+// library, holding a key for real, reading memory without faults, and
+// naming a module's faults.
 // host_platform_windows.cpp and host_platform_posix.cpp implement it.
 #pragma once
 
@@ -12,7 +13,7 @@ namespace host_platform {
 
 // Called before anything else (more calls do nothing): keeps the system
 // from showing dialogs for load errors or crashes, so that semhost never
-// waits for a person, and readies the catching of faults.
+// waits for a person.
 void Prepare();
 
 // Loads a library file into the process. On failure returns null and sets
@@ -61,12 +62,5 @@ std::string ExceptionText(std::uint32_t code);
 // not readable (or writable). Pointers a module hands over are checked so.
 bool ReadProcessBytes(std::uintptr_t address, void* destination, std::size_t size);
 bool WriteProcessBytes(std::uintptr_t address, const void* source, std::size_t size);
-
-// Runs `body`. If the module faults inside it (an invalid access, an illegal
-// instruction, an abort from an assertion report), control comes back here:
-// the result is false and `fault` names what happened. Frames between are
-// abandoned, so the caller must treat the module as unusable afterwards.
-// Calls must not nest: only the outermost call into the module is guarded.
-bool RunGuarded(const std::function<void()>& body, std::string& fault);
 
 }  // namespace host_platform

@@ -1,9 +1,8 @@
 // Linux: dlopen, a key state that the native library looks up in this
-// process, and faults caught as signals.
+// process, checked copies of memory, and the names of fault signals.
 #include "host_platform.h"
 
 #include <dlfcn.h>
-#include <setjmp.h>
 #include <signal.h>
 #include <sys/uio.h>
 #include <unistd.h>
@@ -22,44 +21,6 @@ constexpr int kKeyCount = 256;
 std::mutex g_key_mutex;
 bool g_key_held[kKeyCount];
 bool g_key_pressed_since_query[kKeyCount];
-
-sigjmp_buf g_fault_jump;
-volatile sig_atomic_t g_guard_armed = 0;
-volatile sig_atomic_t g_fault_signal = 0;
-
-const int kFaultSignals[] = {SIGSEGV, SIGBUS, SIGILL, SIGFPE, SIGABRT};
-
-void OnFaultSignal(int signal_number) {
-    if (!g_guard_armed) {
-        // Not inside the module: let the signal do what it always does.
-        ::signal(signal_number, SIG_DFL);
-        ::raise(signal_number);
-        return;
-    }
-    g_guard_armed = 0;
-    g_fault_signal = signal_number;
-    siglongjmp(g_fault_jump, 1);
-}
-
-void InstallFaultHandlers() {
-    static bool installed = false;
-    if (installed) return;
-    installed = true;
-    // A module that recurses without end overflows the stack; the handler
-    // then needs a stack of its own.
-    static char alternate_stack[64 * 1024];
-    stack_t stack{};
-    stack.ss_sp = alternate_stack;
-    stack.ss_size = sizeof alternate_stack;
-    sigaltstack(&stack, nullptr);
-    for (int signal_number : kFaultSignals) {
-        struct sigaction action {};
-        action.sa_handler = OnFaultSignal;
-        action.sa_flags = SA_ONSTACK | SA_NODEFER;
-        sigemptyset(&action.sa_mask);
-        sigaction(signal_number, &action, nullptr);
-    }
-}
 
 }  // namespace
 
@@ -182,18 +143,6 @@ bool WriteProcessBytes(std::uintptr_t address, const void* source, std::size_t s
         iovec again{reinterpret_cast<void*>(address), static_cast<std::size_t>(written)};
         process_vm_writev(getpid(), &undo, 1, &again, 1, 0);
     }
-    return false;
-}
-
-bool RunGuarded(const std::function<void()>& body, std::string& fault) {
-    InstallFaultHandlers();
-    if (sigsetjmp(g_fault_jump, 1) == 0) {
-        g_guard_armed = 1;
-        body();
-        g_guard_armed = 0;
-        return true;
-    }
-    fault = host_platform::SignalText(g_fault_signal);
     return false;
 }
 

@@ -1,14 +1,12 @@
-// Windows (and Wine): LoadLibrary, SendInput, and faults caught by a
-// vectored exception handler and the runtime's abort signal.
+// Windows (and Wine): LoadLibrary, SendInput, checked copies of memory, and
+// the names of exceptions. A module's faults end its own process
+// (library/isolated/child_entry_windows.cpp).
 #include "host_platform.h"
 
 #include <windows.h>
 
 #include <fcntl.h>
 #include <io.h>
-#include <malloc.h>
-#include <setjmp.h>
-#include <signal.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -18,59 +16,6 @@ namespace {
 
 constexpr int kKeyCount = 256;
 bool g_key_held[kKeyCount];
-
-jmp_buf g_fault_jump;
-volatile LONG g_guard_armed = 0;
-DWORD g_fault_code = 0;
-// The head of the thread's exception-registration chain when the guard was
-// armed. Frames abandoned by the jump may have registered handlers; the
-// chain must not keep pointing into them.
-void* g_registration_head = nullptr;
-
-void* ReadRegistrationHead() {
-    void* head;
-    __asm__ volatile("movl %%fs:0, %0" : "=r"(head));
-    return head;
-}
-
-void WriteRegistrationHead(void* head) { __asm__ volatile("movl %0, %%fs:0" : : "r"(head) : "memory"); }
-
-bool IsFault(DWORD code) {
-    switch (code) {
-    case EXCEPTION_ACCESS_VIOLATION:
-    case EXCEPTION_ARRAY_BOUNDS_EXCEEDED:
-    case EXCEPTION_DATATYPE_MISALIGNMENT:
-    case EXCEPTION_ILLEGAL_INSTRUCTION:
-    case EXCEPTION_IN_PAGE_ERROR:
-    case EXCEPTION_INT_DIVIDE_BY_ZERO:
-    case EXCEPTION_INT_OVERFLOW:
-    case EXCEPTION_PRIV_INSTRUCTION:
-    case EXCEPTION_STACK_OVERFLOW:
-        return true;
-    default:
-        return false;
-    }
-}
-
-LONG CALLBACK OnException(EXCEPTION_POINTERS* exception) {
-    const DWORD code = exception->ExceptionRecord->ExceptionCode;
-    if (!g_guard_armed || !IsFault(code)) return EXCEPTION_CONTINUE_SEARCH;
-    g_guard_armed = 0;
-    g_fault_code = code;
-    longjmp(g_fault_jump, 1);
-}
-
-// The runtime's assertion report ends in abort, which raises SIGABRT first.
-void OnAbortSignal(int) {
-    if (!g_guard_armed) {
-        signal(SIGABRT, SIG_DFL);
-        raise(SIGABRT);
-        return;
-    }
-    g_guard_armed = 0;
-    g_fault_code = 0;
-    longjmp(g_fault_jump, 1);
-}
 
 // A crash outside any module call is semhost's own: say so in one line
 // instead of starting a debugger.
@@ -111,7 +56,6 @@ void Prepare() {
     _setmode(_fileno(stderr), _O_BINARY);
     // Assertion reports go to the console, never to a message box.
     _set_error_mode(_OUT_TO_STDERR);
-    AddVectoredExceptionHandler(1, OnException);
     SetUnhandledExceptionFilter(OnUnhandledException);
 }
 
@@ -258,21 +202,6 @@ bool WriteProcessBytes(std::uintptr_t address, const void* source, std::size_t s
     if (!RangeHasProtection(address, size, kWritable)) return false;
     if (size != 0) std::memcpy(reinterpret_cast<void*>(address), source, size);
     return true;
-}
-
-bool RunGuarded(const std::function<void()>& body, std::string& fault) {
-    signal(SIGABRT, OnAbortSignal);  // the runtime resets it after each delivery
-    g_registration_head = ReadRegistrationHead();
-    if (setjmp(g_fault_jump) == 0) {
-        g_guard_armed = 1;
-        body();
-        g_guard_armed = 0;
-        return true;
-    }
-    WriteRegistrationHead(g_registration_head);
-    if (g_fault_code == EXCEPTION_STACK_OVERFLOW) _resetstkoflw();
-    fault = g_fault_code == 0 ? "abort (as by an assertion report)" : host_platform::ExceptionText(g_fault_code);
-    return false;
 }
 
 }  // namespace host_platform

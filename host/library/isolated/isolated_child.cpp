@@ -163,6 +163,10 @@ void RunIsolatedChild(ParentChannel& channel, const std::string& path) {
     g_host_thread = std::this_thread::get_id();
 
     Message answer;
+    // The time limit of the load starts here, not with the process: a
+    // program start may take a while (Windows) that is not the module's.
+    answer.kind = Kind::Started;
+    Send(answer);
     std::string problem;
     void* handle = host_platform::OpenLibrary(path, problem);
     void* get_module_properties = handle != nullptr ? host_platform::FindExport(handle, "getModuleProperties") : nullptr;

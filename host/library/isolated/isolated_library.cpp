@@ -28,6 +28,10 @@ std::string Seconds(int milliseconds) {
     return text;
 }
 
+// The time a child process may take to start, before the module's load:
+// a program start under a loaded system can take seconds.
+constexpr long long kStartLimitMs = 60'000;
+
 // Whether `address .. +size` lies within this process's pointer width,
 // which is the child's: a 32-bit semhost.exe must not cut off high bits.
 bool WithinAddressSpace(ModuleAddress address, std::size_t size) {
@@ -55,9 +59,15 @@ std::unique_ptr<IsolatedNativeLibrary> IsolatedNativeLibrary::Open(const std::st
 
     Message answer;
     std::vector<unsigned char> payload;
-    // The load is a call of its own: the constructors run now.
-    library->m_deadline = library->Deadline();
-    const bool answered = library->Receive(answer, payload, library->m_deadline);
+    library->m_deadline = NowMs() + kStartLimitMs;
+    bool answered = library->Receive(answer, payload, library->m_deadline);
+    if (answered && answer.kind == Kind::Started) {
+        // The load is a call of its own: the constructors run now.
+        library->m_deadline = library->Deadline();
+        answered = library->Receive(answer, payload, library->m_deadline);
+    } else if (answered) {
+        library->Fault("crashed: its process answered out of turn");
+    }
     if (answered && answer.kind != Kind::Loaded && answer.kind != Kind::LoadFailed)
         library->Fault("crashed: its process answered out of turn");
     library->m_deadline = 0;

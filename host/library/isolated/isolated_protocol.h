@@ -23,6 +23,7 @@ enum class Kind : std::uint32_t {
     Write,           // words[0]: address, then `length` bytes; answered with Done
     Unload,          // the child unloads the library and ends
     // Child to parent.
+    Started,     // the process runs and loads the library now
     Loaded,      // words: getModuleProperties, makeModule, the callback the module receives
     LoadFailed,  // shape: the ModuleLibrary::Status, then `length` bytes of text
     Returned,    // words[0]: the call's result
