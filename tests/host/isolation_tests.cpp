@@ -144,6 +144,10 @@ TEST(Isolation, MemoryOfTheChildIsCopiedWithoutFaults) {
     EXPECT_FALSE(library->Read(0x10, bytes, 4));
     EXPECT_FALSE(library->Write(0x10, bytes, 4));
     EXPECT_FALSE(library->Read(~ModuleAddress{0} - 2, bytes, 8));
+    // Beyond 4 GiB: a 32-bit semhost.exe must not read the block there
+    // with its high bits cut off.
+    EXPECT_FALSE(library->Read(block + (ModuleAddress{1} << 32), bytes, 4));
+    EXPECT_FALSE(library->Write(block + (ModuleAddress{1} << 32), bytes, 4));
     // A write into the module's code (read-only) is refused whole.
     EXPECT_FALSE(library->Write(library->get_module_properties(), text, sizeof text));
     library->FreeHostMemory(block);
