@@ -50,13 +50,11 @@ bool Verdict(const std::vector<std::string>& problems, std::string& detail) {
     return false;
 }
 
-// Native back ends: "native" loads the module into semhost's own process,
-// "native (own process)" into a child process of its own.
+// The native back end loads the module into a child process of its own.
 bool IsNative(const ModuleLibrary& library) { return std::string(library.back_end()).rfind("native", 0) == 0; }
 
 // One pass of every check on one copy of the module. A module that faults
-// is replaced by a fresh copy, and the checks go on, unless it ran in
-// semhost's own process: then the pass ends (that process may be damaged).
+// is replaced by a fresh copy, and the checks go on.
 class Validator : public SessionObserver {
 public:
     // `live`: print each check's line as it ends (null: the caller prints).
@@ -567,7 +565,6 @@ std::vector<CheckResult> Validator::Run() {
     if (!IsNative(*m_library))
         checks.push_back({"heap after close", [this](std::string& detail) { return CheckHeapAfterClose(detail); }});
     checks.push_back({"unload", [this](std::string& detail) { return CheckUnload(detail); }});
-    const bool replaceable = std::string(m_library->back_end()) != "native";
     for (std::size_t i = 0; i < checks.size(); ++i) {
         if (m_session == nullptr) {
             m_results.push_back({checks[i].first, false, "not run: " + m_lost});
@@ -583,18 +580,10 @@ std::vector<CheckResult> Validator::Run() {
         if (RunCheck(checks[i].first, checks[i].second)) continue;
         // The checks on every call need no module: after the last check
         // the faulted copy is let go, and no fresh one loaded.
-        if (replaceable) {
-            if (i + 1 < checks.size())
-                ReplaceFaultedModule();
-            else
-                EndSession();
-            continue;
-        }
-        if (m_live != nullptr)
-            *m_live << "      the module crashed: the " << checks.size() - i - 1 << " checks after \""
-                    << checks[i].first << "\" and the checks on every call were not run\n";
-        host_platform::ReleaseHeldKeys();
-        return m_results;
+        if (i + 1 < checks.size())
+            ReplaceFaultedModule();
+        else
+            EndSession();
     }
     const long callbacks = m_earlier_callbacks + (m_session ? m_session->callbacks() : 0);
     const long calls = m_earlier_calls + (m_session ? m_session->host_calls() : 0);

@@ -3,9 +3,9 @@
 // player, timeline) nothing depends on the back end, and nothing touches
 // module memory except through it.
 //
-//   native:   Linux: dlopen in a child process of its own, so that nothing
-//             the module does can take semhost down; addresses are the
-//             child's pointers. Windows: LoadLibrary into this process.
+//   native:   dlopen (Linux) or LoadLibrary (Windows) in a child process
+//             of its own, so that nothing the module does can take semhost
+//             down; addresses are the child's pointers.
 //   emulated: an i386 PE image run in an emulated CPU inside this process;
 //             addresses are 32-bit addresses of the emulated memory.
 //
@@ -92,8 +92,8 @@ public:
 
     const std::string& path() const { return m_path; }
     const RecordLayout& layout() const { return *m_layout; }
-    // "native" (in semhost's process), "native (own process)" or "emulated
-    // i386": how reports name the back end.
+    // "native (own process)" or "emulated i386": how reports name the back
+    // end.
     virtual const char* back_end() const = 0;
     // Problems found at load that do not stop it (an import the emulator
     // does not provide), one line each.

@@ -1,14 +1,11 @@
 // Picks the back end by the file's content: an i386 PE image runs in the
-// emulator (on any machine but Windows, where semhost.exe loads it itself),
-// anything else is loaded natively: on Linux in a child process of its own,
-// on Windows into semhost.exe.
+// emulator (on any machine but Windows, where semhost.exe runs it natively),
+// anything else is loaded natively, in a child process of its own.
 #include "module_library.h"
 
-#ifdef _WIN32
-#include "native/native_library.h"
-#else
-#include "emulated/emulated_library.h"
 #include "isolated/isolated_library.h"
+#ifndef _WIN32
+#include "emulated/emulated_library.h"
 #include "native/elf_extent.h"
 #endif
 
@@ -57,9 +54,6 @@ std::unique_ptr<ModuleLibrary> ModuleLibrary::Open(const std::string& path, cons
         status = Status::NotLoadable;
         return nullptr;
     }
-    return IsolatedNativeLibrary::Open(path, options, status, problem);
-#else
-    (void)options;
-    return NativeLibrary::Open(path, status, problem);
 #endif
+    return IsolatedNativeLibrary::Open(path, options, status, problem);
 }

@@ -1,5 +1,6 @@
 // What semhost needs of the operating system, in one place: loading a
-// library, holding a key for real, and surviving a module that crashes.
+// library, holding a key for real, reading memory without faults, and
+// naming a module's faults.
 // host_platform_windows.cpp and host_platform_posix.cpp implement it.
 #pragma once
 
@@ -12,7 +13,7 @@ namespace host_platform {
 
 // Called before anything else (more calls do nothing): keeps the system
 // from showing dialogs for load errors or crashes, so that semhost never
-// waits for a person, and readies the catching of faults.
+// waits for a person.
 void Prepare();
 
 // Loads a library file into the process. On failure returns null and sets
@@ -33,26 +34,33 @@ void ReleaseHeldKeys();
 // while held, lowest bit when pressed since the previous query (which this
 // query clears). An emulated module's GetAsyncKeyState reads it.
 std::int16_t QueryKeyState(int virtual_key);
-// Linux: where the key state exported to a native module comes from instead
-// of SetKeyHeld's (null: SetKeyHeld's). The child process that holds an
-// isolated module asks its parent, where scripts hold the keys.
-void SetKeyStateSource(std::int16_t (*source)(int virtual_key));
+// The key state SetKeyHeld keeps, as one record: bit k%8 of byte k/8 for
+// key k. It travels with each message between semhost and the process that
+// holds an isolated module, so that whichever of them runs reads and clears
+// the same state, and a key query costs no message of its own.
+struct KeyStateRecord {
+    std::uint8_t held[32];
+    std::uint8_t pressed_since_query[32];
+};
+// Linux: copies the key state out or replaces it. Windows: the system keeps
+// the key state for every process, so the record is all zero and replacing
+// it does nothing.
+void SaveKeyState(KeyStateRecord& record);
+void LoadKeyState(const KeyStateRecord& record);
 
 // Linux: a fault signal's name and what it means, "SIGSEGV (invalid memory
 // access)", as fault texts give it.
 std::string SignalText(int signal_number);
+
+// Windows: an exception code's name, the code and what it means,
+// "access violation (0xC0000005, invalid memory access)", as fault texts
+// give it.
+std::string ExceptionText(std::uint32_t code);
 
 // Copies between this process's memory and a native module's, without a
 // fault: false, and nothing copied, where any byte of `address .. +size` is
 // not readable (or writable). Pointers a module hands over are checked so.
 bool ReadProcessBytes(std::uintptr_t address, void* destination, std::size_t size);
 bool WriteProcessBytes(std::uintptr_t address, const void* source, std::size_t size);
-
-// Runs `body`. If the module faults inside it (an invalid access, an illegal
-// instruction, an abort from an assertion report), control comes back here:
-// the result is false and `fault` names what happened. Frames between are
-// abandoned, so the caller must treat the module as unusable afterwards.
-// Calls must not nest: only the outermost call into the module is guarded.
-bool RunGuarded(const std::function<void()>& body, std::string& fault);
 
 }  // namespace host_platform

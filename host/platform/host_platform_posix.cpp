@@ -1,11 +1,10 @@
 // Linux: dlopen, a key state that the native library looks up in this
-// process, and faults caught as signals.
+// process, checked copies of memory, and the names of fault signals.
 #include "host_platform.h"
 
 #include "SEPlatform.h"
 
 #include <dlfcn.h>
-#include <setjmp.h>
 #include <signal.h>
 #include <sys/uio.h>
 #include <unistd.h>
@@ -24,44 +23,6 @@ constexpr int kKeyCount = 256;
 std::mutex g_key_mutex;
 bool g_key_held[kKeyCount];
 bool g_key_pressed_since_query[kKeyCount];
-
-sigjmp_buf g_fault_jump;
-volatile sig_atomic_t g_guard_armed = 0;
-volatile sig_atomic_t g_fault_signal = 0;
-
-const int kFaultSignals[] = {SIGSEGV, SIGBUS, SIGILL, SIGFPE, SIGABRT};
-
-void OnFaultSignal(int signal_number) {
-    if (!g_guard_armed) {
-        // Not inside the module: let the signal do what it always does.
-        ::signal(signal_number, SIG_DFL);
-        ::raise(signal_number);
-        return;
-    }
-    g_guard_armed = 0;
-    g_fault_signal = signal_number;
-    siglongjmp(g_fault_jump, 1);
-}
-
-void InstallFaultHandlers() {
-    static bool installed = false;
-    if (installed) return;
-    installed = true;
-    // A module that recurses without end overflows the stack; the handler
-    // then needs a stack of its own.
-    static char alternate_stack[64 * 1024];
-    stack_t stack{};
-    stack.ss_sp = alternate_stack;
-    stack.ss_size = sizeof alternate_stack;
-    sigaltstack(&stack, nullptr);
-    for (int signal_number : kFaultSignals) {
-        struct sigaction action {};
-        action.sa_handler = OnFaultSignal;
-        action.sa_flags = SA_ONSTACK | SA_NODEFER;
-        sigemptyset(&action.sa_mask);
-        sigaction(signal_number, &action, nullptr);
-    }
-}
 
 }  // namespace
 
@@ -82,17 +43,10 @@ std::string host_platform::SignalText(int signal_number) {
     }
 }
 
-namespace {
-
-std::int16_t (*g_key_state_source)(int virtual_key) = nullptr;
-
-}  // namespace
-
 // The native library's key-state stand-in looks this up by name in the
 // loading process, so it must stay exported and unmangled.
 extern "C" __attribute__((visibility("default"))) std::int16_t PLATFORM_KEY_STATE_FUNCTION(int virtual_key) {
     if (virtual_key < 0 || virtual_key >= kKeyCount) return 0;
-    if (g_key_state_source != nullptr) return g_key_state_source(virtual_key);
     std::lock_guard<std::mutex> lock(g_key_mutex);
     std::uint16_t state = 0;
     if (g_key_held[virtual_key]) state |= 0x8000;
@@ -140,7 +94,24 @@ bool SetKeyHeld(int virtual_key, bool held) {
 
 std::int16_t QueryKeyState(int virtual_key) { return PLATFORM_KEY_STATE_FUNCTION(virtual_key); }
 
-void SetKeyStateSource(std::int16_t (*source)(int virtual_key)) { g_key_state_source = source; }
+void SaveKeyState(KeyStateRecord& record) {
+    std::lock_guard<std::mutex> lock(g_key_mutex);
+    record = {};
+    for (int key = 0; key < kKeyCount; ++key) {
+        const std::uint8_t bit = static_cast<std::uint8_t>(1u << (key % 8));
+        if (g_key_held[key]) record.held[key / 8] |= bit;
+        if (g_key_pressed_since_query[key]) record.pressed_since_query[key / 8] |= bit;
+    }
+}
+
+void LoadKeyState(const KeyStateRecord& record) {
+    std::lock_guard<std::mutex> lock(g_key_mutex);
+    for (int key = 0; key < kKeyCount; ++key) {
+        const std::uint8_t bit = static_cast<std::uint8_t>(1u << (key % 8));
+        g_key_held[key] = (record.held[key / 8] & bit) != 0;
+        g_key_pressed_since_query[key] = (record.pressed_since_query[key / 8] & bit) != 0;
+    }
+}
 
 void ReleaseHeldKeys() {
     std::lock_guard<std::mutex> lock(g_key_mutex);
@@ -174,18 +145,6 @@ bool WriteProcessBytes(std::uintptr_t address, const void* source, std::size_t s
         iovec again{reinterpret_cast<void*>(address), static_cast<std::size_t>(written)};
         process_vm_writev(getpid(), &undo, 1, &again, 1, 0);
     }
-    return false;
-}
-
-bool RunGuarded(const std::function<void()>& body, std::string& fault) {
-    InstallFaultHandlers();
-    if (sigsetjmp(g_fault_jump, 1) == 0) {
-        g_guard_armed = 1;
-        body();
-        g_guard_armed = 0;
-        return true;
-    }
-    fault = host_platform::SignalText(g_fault_signal);
     return false;
 }
 

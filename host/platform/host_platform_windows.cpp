@@ -1,14 +1,12 @@
-// Windows (and Wine): LoadLibrary, SendInput, and faults caught by a
-// vectored exception handler and the runtime's abort signal.
+// Windows (and Wine): LoadLibrary, SendInput, checked copies of memory, and
+// the names of exceptions. A module's faults end its own process
+// (library/isolated/child_entry_windows.cpp).
 #include "host_platform.h"
 
 #include <windows.h>
 
 #include <fcntl.h>
 #include <io.h>
-#include <malloc.h>
-#include <setjmp.h>
-#include <signal.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -19,59 +17,6 @@ namespace {
 constexpr int kKeyCount = 256;
 bool g_key_held[kKeyCount];
 
-jmp_buf g_fault_jump;
-volatile LONG g_guard_armed = 0;
-DWORD g_fault_code = 0;
-// The head of the thread's exception-registration chain when the guard was
-// armed. Frames abandoned by the jump may have registered handlers; the
-// chain must not keep pointing into them.
-void* g_registration_head = nullptr;
-
-void* ReadRegistrationHead() {
-    void* head;
-    __asm__ volatile("movl %%fs:0, %0" : "=r"(head));
-    return head;
-}
-
-void WriteRegistrationHead(void* head) { __asm__ volatile("movl %0, %%fs:0" : : "r"(head) : "memory"); }
-
-bool IsFault(DWORD code) {
-    switch (code) {
-    case EXCEPTION_ACCESS_VIOLATION:
-    case EXCEPTION_ARRAY_BOUNDS_EXCEEDED:
-    case EXCEPTION_DATATYPE_MISALIGNMENT:
-    case EXCEPTION_ILLEGAL_INSTRUCTION:
-    case EXCEPTION_IN_PAGE_ERROR:
-    case EXCEPTION_INT_DIVIDE_BY_ZERO:
-    case EXCEPTION_INT_OVERFLOW:
-    case EXCEPTION_PRIV_INSTRUCTION:
-    case EXCEPTION_STACK_OVERFLOW:
-        return true;
-    default:
-        return false;
-    }
-}
-
-LONG CALLBACK OnException(EXCEPTION_POINTERS* exception) {
-    const DWORD code = exception->ExceptionRecord->ExceptionCode;
-    if (!g_guard_armed || !IsFault(code)) return EXCEPTION_CONTINUE_SEARCH;
-    g_guard_armed = 0;
-    g_fault_code = code;
-    longjmp(g_fault_jump, 1);
-}
-
-// The runtime's assertion report ends in abort, which raises SIGABRT first.
-void OnAbortSignal(int) {
-    if (!g_guard_armed) {
-        signal(SIGABRT, SIG_DFL);
-        raise(SIGABRT);
-        return;
-    }
-    g_guard_armed = 0;
-    g_fault_code = 0;
-    longjmp(g_fault_jump, 1);
-}
-
 // A crash outside any module call is semhost's own: say so in one line
 // instead of starting a debugger.
 LONG WINAPI OnUnhandledException(EXCEPTION_POINTERS* exception) {
@@ -79,26 +24,6 @@ LONG WINAPI OnUnhandledException(EXCEPTION_POINTERS* exception) {
                  static_cast<unsigned long>(exception->ExceptionRecord->ExceptionCode));
     host_platform::ReleaseHeldKeys();
     ExitProcess(3);
-}
-
-std::string FaultText(DWORD code) {
-    switch (code) {
-    case 0:
-        return "abort (as by an assertion report)";
-    case EXCEPTION_ACCESS_VIOLATION:
-        return "access violation (invalid memory access)";
-    case EXCEPTION_STACK_OVERFLOW:
-        return "stack overflow";
-    case EXCEPTION_ILLEGAL_INSTRUCTION:
-        return "illegal instruction";
-    case EXCEPTION_INT_DIVIDE_BY_ZERO:
-        return "integer division by zero";
-    default: {
-        char text[48];
-        std::snprintf(text, sizeof text, "exception 0x%08lX", static_cast<unsigned long>(code));
-        return text;
-    }
-    }
 }
 
 bool SendKey(int virtual_key, bool down) {
@@ -131,8 +56,55 @@ void Prepare() {
     _setmode(_fileno(stderr), _O_BINARY);
     // Assertion reports go to the console, never to a message box.
     _set_error_mode(_OUT_TO_STDERR);
-    AddVectoredExceptionHandler(1, OnException);
     SetUnhandledExceptionFilter(OnUnhandledException);
+}
+
+std::string ExceptionText(std::uint32_t code) {
+    const char* name = nullptr;
+    const char* meaning = nullptr;
+    switch (code) {
+    case EXCEPTION_ACCESS_VIOLATION:
+        name = "access violation", meaning = "invalid memory access";
+        break;
+    case EXCEPTION_IN_PAGE_ERROR:
+        name = "in-page error", meaning = "a mapped file could not be read";
+        break;
+    case EXCEPTION_DATATYPE_MISALIGNMENT:
+        name = "datatype misalignment", meaning = "a misaligned access";
+        break;
+    case EXCEPTION_ARRAY_BOUNDS_EXCEEDED:
+        name = "array bounds exceeded", meaning = "a bounds check failed";
+        break;
+    case EXCEPTION_STACK_OVERFLOW:
+        name = "stack overflow", meaning = "the stack ran out";
+        break;
+    case EXCEPTION_ILLEGAL_INSTRUCTION:
+        name = "illegal instruction", meaning = "not an instruction of this processor";
+        break;
+    case EXCEPTION_PRIV_INSTRUCTION:
+        name = "privileged instruction", meaning = "an instruction only the system may run";
+        break;
+    case EXCEPTION_INT_DIVIDE_BY_ZERO:
+        name = "integer division by zero", meaning = "arithmetic fault";
+        break;
+    case EXCEPTION_INT_OVERFLOW:
+        name = "integer overflow", meaning = "arithmetic fault";
+        break;
+    case EXCEPTION_BREAKPOINT:
+        name = "breakpoint", meaning = "a debugger trap";
+        break;
+    case 0xC0000374:  // STATUS_HEAP_CORRUPTION
+        name = "heap corruption", meaning = "the heap found its blocks broken";
+        break;
+    case 0xC0000409:  // STATUS_STACK_BUFFER_OVERRUN
+        name = "stack buffer overrun", meaning = "a fast fail of the runtime";
+        break;
+    default:
+        name = "exception", meaning = "unhandled";
+    }
+    char text[128];
+    std::snprintf(text, sizeof text, "%s (0x%08lX, %s)", name, static_cast<unsigned long>(code), meaning);
+    return text;
 }
 
 void* OpenLibrary(const std::string& path, std::string& problem) {
@@ -183,6 +155,10 @@ bool SetKeyHeld(int virtual_key, bool held) {
 
 std::int16_t QueryKeyState(int virtual_key) { return GetAsyncKeyState(virtual_key); }
 
+void SaveKeyState(KeyStateRecord& record) { record = {}; }
+
+void LoadKeyState(const KeyStateRecord&) {}
+
 void ReleaseHeldKeys() {
     // Other programs share the key state: a key left down would stay down.
     for (int key = 0; key < kKeyCount; ++key) {
@@ -226,21 +202,6 @@ bool WriteProcessBytes(std::uintptr_t address, const void* source, std::size_t s
     if (!RangeHasProtection(address, size, kWritable)) return false;
     if (size != 0) std::memcpy(reinterpret_cast<void*>(address), source, size);
     return true;
-}
-
-bool RunGuarded(const std::function<void()>& body, std::string& fault) {
-    signal(SIGABRT, OnAbortSignal);  // the runtime resets it after each delivery
-    g_registration_head = ReadRegistrationHead();
-    if (setjmp(g_fault_jump) == 0) {
-        g_guard_armed = 1;
-        body();
-        g_guard_armed = 0;
-        return true;
-    }
-    WriteRegistrationHead(g_registration_head);
-    if (g_fault_code == EXCEPTION_STACK_OVERFLOW) _resetstkoflw();
-    fault = FaultText(g_fault_code);
-    return false;
 }
 
 }  // namespace host_platform

@@ -1,8 +1,10 @@
 // The child process that holds a native module: it loads the library,
-// answers semhost's requests on one socket and makes the calls it is asked
-// to make. It is a fork of semhost, made by the thread that loads the
-// module; only that thread exists here, so the code keeps to plain system
-// calls, the C heap and dlopen, all usable in a fork's only thread.
+// answers semhost's requests on one channel and makes the calls it is asked
+// to make. Only the thread that serves semhost runs host code here; the
+// code keeps to the C heap, the channel and the loader, all sound in a
+// fork's only thread too.
+#include "isolated_child.h"
+
 #include "isolated_protocol.h"
 #include "native/native_call.h"
 
@@ -10,73 +12,50 @@
 #include "host_platform.h"
 #include "module_library.h"
 
-#include <dlfcn.h>
-#include <signal.h>
-#include <stdlib.h>
+#if defined(_WIN32)
+#define WIN32_LEAN_AND_MEAN
+#include <windows.h>
+#else
 #include <sys/mman.h>
-#include <sys/prctl.h>
-#include <sys/socket.h>
-#include <sys/syscall.h>
 #include <unistd.h>
+#endif
 
 #include <atomic>
-#include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <map>
+#include <thread>
 #include <vector>
-
-// A sanitizer runtime, when present, calls this before it ends the process
-// for a memory error it found.
-extern "C" void __sanitizer_set_death_callback(void (*callback)(void)) __attribute__((weak));
-
-namespace isolated_protocol {
-
-bool SendAll(int socket, const void* data, std::size_t size) {
-    const char* bytes = static_cast<const char*>(data);
-    while (size > 0) {
-        const ssize_t sent = ::send(socket, bytes, size, MSG_NOSIGNAL);
-        if (sent < 0 && errno == EINTR) continue;
-        if (sent <= 0) return false;
-        bytes += sent;
-        size -= static_cast<std::size_t>(sent);
-    }
-    return true;
-}
-
-}  // namespace isolated_protocol
 
 namespace {
 
 using isolated_protocol::Kind;
 using isolated_protocol::Message;
 
-int g_socket = -1;
-long g_host_thread = 0;
+ParentChannel* g_channel = nullptr;
+std::thread::id g_host_thread;
 // Calls of the host being run now; the module may call back only inside one.
 int g_depth = 0;
 std::atomic<std::uint32_t> g_foreign_callbacks{0};
 
-long ThisThread() { return ::syscall(SYS_gettid); }
-
 // Exchanges that cannot go on (the parent gone, a message out of turn) end
-// the child: the parent sees the socket close.
-[[noreturn]] void Leave(int code) { ::_exit(code); }
+// the child: the parent sees the channel close.
+[[noreturn]] void Leave(int code) { std::_Exit(code); }
 
 void Send(Message message, const void* payload = nullptr) {
     message.foreign_callbacks = g_foreign_callbacks.exchange(0);
-    if (!isolated_protocol::SendAll(g_socket, &message, sizeof message)) Leave(0);
-    if (message.length > 0 && !isolated_protocol::SendAll(g_socket, payload, message.length)) Leave(0);
+    // The parent runs next; the key state goes with the turn.
+    host_platform::SaveKeyState(message.keys);
+    if (!g_channel->Write(&message, sizeof message)) Leave(0);
+    if (message.length > 0 && !g_channel->Write(payload, message.length)) Leave(0);
 }
 
-void ReceiveExactly(void* destination, std::size_t size) {
-    char* bytes = static_cast<char*>(destination);
-    while (size > 0) {
-        const ssize_t got = ::read(g_socket, bytes, size);
-        if (got < 0 && errno == EINTR) continue;
-        if (got <= 0) Leave(0);
-        bytes += got;
-        size -= static_cast<std::size_t>(got);
-    }
+void Receive(Message& message, std::vector<unsigned char>& payload) {
+    if (!g_channel->Read(&message, sizeof message)) Leave(0);
+    if (message.length > isolated_protocol::kMaxPayload) Leave(125);
+    payload.resize(message.length);
+    if (message.length > 0 && !g_channel->Read(payload.data(), message.length)) Leave(0);
+    host_platform::LoadKeyState(message.keys);
 }
 
 void* Pointer(std::uint64_t word) { return reinterpret_cast<void*>(static_cast<std::uintptr_t>(word)); }
@@ -87,12 +66,34 @@ void* Pointer(std::uint64_t word) { return reinterpret_cast<void*>(static_cast<s
 // needs to go on answering. Zero-filled, page-aligned, never empty.
 std::map<void*, std::size_t> g_lent_pages;
 
+#if defined(_WIN32)
+std::size_t PageSize() {
+    SYSTEM_INFO system;
+    ::GetSystemInfo(&system);
+    return system.dwPageSize;
+}
+void* MapPages(std::size_t size) { return ::VirtualAlloc(nullptr, size, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE); }
+void ProtectPage(void* page, std::size_t size) {
+    DWORD was;
+    ::VirtualProtect(page, size, PAGE_NOACCESS, &was);
+}
+void UnmapPages(void* start, std::size_t) { ::VirtualFree(start, 0, MEM_RELEASE); }
+#else
+std::size_t PageSize() { return static_cast<std::size_t>(::sysconf(_SC_PAGESIZE)); }
+void* MapPages(std::size_t size) {
+    void* start = ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    return start == MAP_FAILED ? nullptr : start;
+}
+void ProtectPage(void* page, std::size_t size) { ::mprotect(page, size, PROT_NONE); }
+void UnmapPages(void* start, std::size_t size) { ::munmap(start, size); }
+#endif
+
 void* LendPages(std::size_t size) {
-    const std::size_t page = static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
+    const std::size_t page = PageSize();
     const std::size_t usable = (size + page) / page * page;  // at least one page, even for 0 bytes
-    void* start = ::mmap(nullptr, usable + page, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    if (start == MAP_FAILED) return nullptr;
-    ::mprotect(static_cast<char*>(start) + usable, page, PROT_NONE);
+    void* start = MapPages(usable + page);
+    if (start == nullptr) return nullptr;
+    ProtectPage(static_cast<char*>(start) + usable, page);
     g_lent_pages[start] = usable + page;
     return start;
 }
@@ -100,7 +101,7 @@ void* LendPages(std::size_t size) {
 void ReturnPages(void* block) {
     const auto lent = g_lent_pages.find(block);
     if (lent == g_lent_pages.end()) return;
-    ::munmap(lent->first, lent->second);
+    UnmapPages(lent->first, lent->second);
     g_lent_pages.erase(lent);
 }
 
@@ -116,16 +117,14 @@ std::uint64_t Invoke(const Message& call) {
     return result;
 }
 
-// Answers the parent's requests until the answer of kind `awaited` comes
-// (Kind::Loaded: never), and gives its first word.
-std::uint64_t Serve(Kind awaited) {
+// Answers the parent's requests until a callback's result comes (when
+// `awaiting_callback`) or the parent has the library unloaded, and gives
+// the result.
+std::uint64_t Serve(bool awaiting_callback) {
     std::vector<unsigned char> payload;
     for (;;) {
         Message request;
-        ReceiveExactly(&request, sizeof request);
-        if (request.length > isolated_protocol::kMaxPayload) Leave(125);
-        payload.resize(request.length);
-        if (request.length > 0) ReceiveExactly(payload.data(), request.length);
+        Receive(request, payload);
         Message answer;
         switch (request.kind) {
         case Kind::Call:
@@ -134,8 +133,7 @@ std::uint64_t Serve(Kind awaited) {
             Send(answer);
             break;
         case Kind::CallbackResult:
-        case Kind::KeyState:
-            if (request.kind != awaited) Leave(125);
+            if (!awaiting_callback) Leave(125);
             return request.words[0];
         case Kind::Allocate: {
             const std::size_t size = static_cast<std::size_t>(request.words[0]);
@@ -170,6 +168,7 @@ std::uint64_t Serve(Kind awaited) {
             Send(answer);
             break;
         case Kind::Unload:
+            if (awaiting_callback) Leave(125);
             return 0;
         default:
             Leave(125);
@@ -182,7 +181,7 @@ std::uint64_t Serve(Kind awaited) {
 // and counted for the parent.
 HostResult SE_CALL Callback(void* record, std::int32_t opcode, std::int32_t index, std::int32_t value, void* ptr,
                             float opt) {
-    if (ThisThread() != g_host_thread || g_depth == 0) {
+    if (std::this_thread::get_id() != g_host_thread || g_depth == 0) {
         g_foreign_callbacks.fetch_add(1);
         return 0;
     }
@@ -197,60 +196,29 @@ HostResult SE_CALL Callback(void* record, std::int32_t opcode, std::int32_t inde
     message.words[4] = reinterpret_cast<std::uintptr_t>(ptr);
     message.words[5] = bits;
     Send(message);
-    return static_cast<HostResult>(Serve(Kind::CallbackResult));
-}
-
-// The key state the module reads is the parent's, where scripts hold keys.
-std::int16_t KeyStateOfParent(int virtual_key) {
-    if (ThisThread() != g_host_thread || g_depth == 0) return 0;
-    Message message;
-    message.kind = Kind::KeyQuery;
-    message.words[0] = static_cast<std::uint64_t>(static_cast<std::int64_t>(virtual_key));
-    Send(message);
-    return static_cast<std::int16_t>(Serve(Kind::KeyState));
-}
-
-// An exit called by the module ends the child at once with its status: the
-// exit handlers of semhost's own copy (test runners, leak checks) must not
-// run here. The module's own ones, registered later, have run before.
-void EndAtExit(int status, void*) { ::_exit(status); }
-
-// A memory error a sanitizer reports is a crash of the module.
-void DieAsAborted() {
-    ::signal(SIGABRT, SIG_DFL);
-    ::raise(SIGABRT);
-}
-
-void PrepareProcess(int socket) {
-    // The child ends with semhost, whatever ends semhost.
-    ::prctl(PR_SET_PDEATHSIG, SIGKILL);
-    // Nothing of the parent's stays open but the standard streams: another
-    // module's socket held here would keep that child from seeing its end.
-    if (socket > 3) ::close_range(3, static_cast<unsigned>(socket) - 1, 0);
-    ::close_range(static_cast<unsigned>(socket) + 1, ~0u, 0);
-    // Faults end the process with their signal, which the parent reads.
-    for (int signal_number : {SIGSEGV, SIGBUS, SIGILL, SIGFPE, SIGABRT, SIGPIPE, SIGTERM, SIGINT}) {
-        struct sigaction action {};
-        action.sa_handler = SIG_DFL;
-        sigemptyset(&action.sa_mask);
-        ::sigaction(signal_number, &action, nullptr);
-    }
-    sigset_t none;
-    sigemptyset(&none);
-    ::sigprocmask(SIG_SETMASK, &none, nullptr);
-    ::on_exit(EndAtExit, nullptr);
-    if (__sanitizer_set_death_callback != nullptr) __sanitizer_set_death_callback(DieAsAborted);
-    host_platform::SetKeyStateSource(KeyStateOfParent);
+    return static_cast<HostResult>(Serve(true));
 }
 
 }  // namespace
 
-void RunIsolatedChild(int socket, const std::string& path) {
-    g_socket = socket;
-    g_host_thread = ThisThread();
-    PrepareProcess(socket);
+void SendLastWords(const std::string& fault) {
+    if (g_channel == nullptr) return;
+    Message message;
+    message.kind = Kind::Crashed;
+    message.length = static_cast<std::uint32_t>(fault.size());
+    g_channel->Write(&message, sizeof message);
+    g_channel->Write(fault.data(), fault.size());
+}
+
+void RunIsolatedChild(ParentChannel& channel, const std::string& path) {
+    g_channel = &channel;
+    g_host_thread = std::this_thread::get_id();
 
     Message answer;
+    // The time limit of the load starts here, not with the process: a
+    // program start may take a while (Windows) that is not the module's.
+    answer.kind = Kind::Started;
+    Send(answer);
     std::string problem;
     void* handle = host_platform::OpenLibrary(path, problem);
     void* get_module_properties = handle != nullptr ? host_platform::FindExport(handle, "getModuleProperties") : nullptr;
@@ -259,7 +227,8 @@ void RunIsolatedChild(int socket, const std::string& path) {
         answer.shape = static_cast<std::uint32_t>(ModuleLibrary::Status::NotLoadable);
     } else if (get_module_properties == nullptr || make_module == nullptr) {
         answer.shape = static_cast<std::uint32_t>(ModuleLibrary::Status::MissingExport);
-        problem = std::string("lacks the export \"") + (get_module_properties == nullptr ? "getModuleProperties" : "makeModule") + "\"";
+        problem = std::string("lacks the export \"") +
+                  (get_module_properties == nullptr ? "getModuleProperties" : "makeModule") + "\"";
     }
     if (!problem.empty()) {
         answer.kind = Kind::LoadFailed;
@@ -272,7 +241,7 @@ void RunIsolatedChild(int socket, const std::string& path) {
     answer.words[1] = reinterpret_cast<std::uintptr_t>(make_module);
     answer.words[2] = reinterpret_cast<std::uintptr_t>(&Callback);
     Send(answer);
-    Serve(Kind::Loaded);
+    Serve(false);
     // Unloading runs the module's destructors; the parent watches the time.
     host_platform::CloseLibrary(handle);
     Leave(0);

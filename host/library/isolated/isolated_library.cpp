@@ -2,18 +2,11 @@
 
 #include "host_platform.h"
 
-#include <poll.h>
-#include <signal.h>
-#include <sys/socket.h>
-#include <sys/uio.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <iostream>
+#include <limits>
 
 using isolated_protocol::Kind;
 
@@ -35,67 +28,50 @@ std::string Seconds(int milliseconds) {
     return text;
 }
 
-// How a child that ended by itself ended, as fault texts say it.
-std::string EndText(int status) {
-    if (WIFSIGNALED(status)) return "crashed: " + host_platform::SignalText(WTERMSIG(status));
-    if (WIFEXITED(status)) return "ended the process (exit " + std::to_string(WEXITSTATUS(status)) + ")";
-    return "crashed: its process ended";
-}
+// The time a child process may take to start, before the module's load:
+// a program start under a loaded system can take seconds.
+constexpr long long kStartLimitMs = 60'000;
 
-bool RemoteCopy(pid_t child, std::uintptr_t address, void* local_bytes, std::size_t size, bool write) {
-    iovec local{local_bytes, size};
-    iovec remote{reinterpret_cast<void*>(address), size};
-    const ssize_t copied = write ? process_vm_writev(child, &local, 1, &remote, 1, 0)
-                                 : process_vm_readv(child, &local, 1, &remote, 1, 0);
-    return copied == static_cast<ssize_t>(size);
+// Whether `address .. +size` lies within this process's pointer width,
+// which is the child's: a 32-bit semhost.exe must not cut off high bits.
+bool WithinAddressSpace(ModuleAddress address, std::size_t size) {
+    constexpr ModuleAddress kTop = std::numeric_limits<std::uintptr_t>::max();
+    return address <= kTop && size <= kTop - address;
 }
 
 }  // namespace
 
-IsolatedNativeLibrary::IsolatedNativeLibrary(int time_limit_ms)
-    : ModuleLibrary(kNativeLayout), m_time_limit_ms(time_limit_ms > 0 ? time_limit_ms : 1) {}
+IsolatedNativeLibrary::IsolatedNativeLibrary(std::unique_ptr<ChildProcess> child, int time_limit_ms)
+    : ModuleLibrary(kNativeLayout), m_child(std::move(child)), m_time_limit_ms(time_limit_ms > 0 ? time_limit_ms : 1) {
+    if (RemoteMemory* memory = m_child->memory()) m_memory = std::make_unique<PageSnapshotMemory>(*memory);
+}
 
 std::unique_ptr<IsolatedNativeLibrary> IsolatedNativeLibrary::Open(const std::string& path,
                                                                    const LibraryOptions& options, Status& status,
                                                                    std::string& problem) {
-    std::unique_ptr<IsolatedNativeLibrary> library(new IsolatedNativeLibrary(options.time_limit_ms));
+    std::unique_ptr<ChildProcess> child = StartChildProcess(path, problem);
+    if (child == nullptr) {
+        status = Status::NotLoadable;
+        return nullptr;
+    }
+    std::unique_ptr<IsolatedNativeLibrary> library(new IsolatedNativeLibrary(std::move(child), options.time_limit_ms));
     library->m_path = path;
-    int sockets[2];
-    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, sockets) != 0) {
-        status = Status::NotLoadable;
-        problem = std::string("cannot start a process for the module (") + std::strerror(errno) + ")";
-        return nullptr;
-    }
-    // Output waiting in this process's buffers would be written again by
-    // the child.
-    std::fflush(nullptr);
-    // A plain fork: the child keeps to the thread that forks and to code
-    // that is sound there (system calls, the C heap, dlopen). An exec of a
-    // helper program would need its path, and commands also run inside
-    // test programs.
-    const pid_t child = ::fork();
-    if (child < 0) {
-        ::close(sockets[0]);
-        ::close(sockets[1]);
-        status = Status::NotLoadable;
-        problem = std::string("cannot start a process for the module (") + std::strerror(errno) + ")";
-        return nullptr;
-    }
-    if (child == 0) {
-        ::close(sockets[0]);
-        RunIsolatedChild(sockets[1], path);
-    }
-    ::close(sockets[1]);
-    library->m_child = child;
-    library->m_socket = sockets[0];
 
     Message answer;
     std::vector<unsigned char> payload;
-    // The load is a call of its own: the constructors run now.
-    library->m_deadline = library->Deadline();
-    const bool answered = library->Receive(answer, payload, library->m_deadline);
+    library->m_deadline = NowMs() + kStartLimitMs;
+    bool answered = library->Receive(answer, payload, library->m_deadline);
+    if (answered && answer.kind == Kind::Started) {
+        // The load is a call of its own: the constructors run now.
+        library->m_deadline = library->Deadline();
+        answered = library->Receive(answer, payload, library->m_deadline);
+    } else if (answered) {
+        library->Fault("crashed: its process answered out of turn");
+    }
+    if (answered && answer.kind != Kind::Loaded && answer.kind != Kind::LoadFailed)
+        library->Fault("crashed: its process answered out of turn");
     library->m_deadline = 0;
-    if (!answered) {
+    if (library->m_faulted) {
         status = Status::Faulted;
         problem = "the module " + library->m_fault + " while loading";
         return nullptr;
@@ -105,20 +81,9 @@ std::unique_ptr<IsolatedNativeLibrary> IsolatedNativeLibrary::Open(const std::st
         problem.assign(payload.begin(), payload.end());
         return nullptr;
     }
-    if (answer.kind != Kind::Loaded) {
-        library->m_deadline = library->Deadline();
-        library->Fault("crashed: its process answered out of turn");
-        status = Status::Faulted;
-        problem = "the module " + library->m_fault + " while loading";
-        return nullptr;
-    }
     library->m_get_module_properties = answer.words[0];
     library->m_make_module = answer.words[1];
     library->m_callback = answer.words[2];
-    // Where the system refuses to copy another process's memory (a
-    // hardened kernel), the child copies its own.
-    unsigned char probe;
-    library->m_direct_memory = RemoteCopy(child, static_cast<std::uintptr_t>(library->m_callback), &probe, 1, false);
     status = Status::Loaded;
     return library;
 }
@@ -126,25 +91,23 @@ std::unique_ptr<IsolatedNativeLibrary> IsolatedNativeLibrary::Open(const std::st
 IsolatedNativeLibrary::~IsolatedNativeLibrary() {
     std::string fault;
     if (!Unload(fault)) std::cerr << "semhost: " << m_path << ": the module " << fault << " while unloading\n";
-    if (m_socket >= 0) ::close(m_socket);
 }
 
 bool IsolatedNativeLibrary::Unload(std::string& fault) {
     fault.clear();
-    if (m_child <= 0) return true;
-    int status = 0;
+    if (!m_child->running()) return true;
     Message unload;
     unload.kind = Kind::Unload;
-    if (m_faulted || !isolated_protocol::SendAll(m_socket, &unload, sizeof unload)) {
-        ::kill(m_child, SIGKILL);
-        Reap(NowMs(), status);
+    if (m_faulted || !Send(unload)) {
+        m_child->Kill();
         return true;
     }
     // The library's destructors run now; a hang there is ended too.
-    if (!Reap(Deadline(), status))
+    std::string how;
+    if (!m_child->AwaitEnd(Deadline(), how))
         fault = HungText();
-    else if (!(WIFEXITED(status) && WEXITSTATUS(status) == 0))
-        fault = EndText(status);
+    else if (how != "ended the process (exit 0)")
+        fault = how;
     if (fault.empty()) return true;
     m_faulted = true;
     m_fault = fault;
@@ -155,23 +118,6 @@ long long IsolatedNativeLibrary::Deadline() const { return NowMs() + m_time_limi
 
 std::string IsolatedNativeLibrary::HungText() const { return "hung: did not return within " + Seconds(m_time_limit_ms); }
 
-bool IsolatedNativeLibrary::Reap(long long deadline, int& status) {
-    for (;;) {
-        const pid_t ended = ::waitpid(m_child, &status, WNOHANG);
-        if (ended == m_child || (ended < 0 && errno != EINTR)) {
-            m_child = -1;
-            return ended > 0;
-        }
-        if (NowMs() >= deadline) break;
-        ::usleep(1000);
-    }
-    ::kill(m_child, SIGKILL);
-    while (::waitpid(m_child, &status, 0) < 0 && errno == EINTR) {
-    }
-    m_child = -1;
-    return false;
-}
-
 void IsolatedNativeLibrary::Fault(const std::string& text) {
     if (!m_faulted) {
         m_faulted = true;
@@ -181,65 +127,44 @@ void IsolatedNativeLibrary::Fault(const std::string& text) {
             m_fault += " between the host's calls, noticed";
         }
     }
-    if (m_child > 0) {
-        int status = 0;
-        ::kill(m_child, SIGKILL);
-        Reap(NowMs(), status);
-    }
+    m_child->Kill();
 }
 
 void IsolatedNativeLibrary::ChildEnded() {
-    // The socket closes as the process ends; give it a moment to be gone
-    // (a module that closed the socket itself is ended here).
-    int status = 0;
-    if (Reap(NowMs() + 1000, status))
-        Fault(EndText(status));
+    // The channel closes as the process ends; give it a moment to be gone
+    // (a module that closed the channel itself is ended here).
+    std::string how;
+    if (m_child->AwaitEnd(NowMs() + 1000, how))
+        Fault(how);
     else
         Fault("crashed: its process stopped answering");
 }
 
-bool IsolatedNativeLibrary::Send(const Message& message, const void* payload) {
+bool IsolatedNativeLibrary::Send(Message message, const void* payload) {
     if (m_faulted) return false;
-    if (isolated_protocol::SendAll(m_socket, &message, sizeof message) &&
-        (message.length == 0 || isolated_protocol::SendAll(m_socket, payload, message.length)))
+    // The child may run from here on: what was read of its memory may change.
+    if (m_memory != nullptr) m_memory->Forget();
+    // The child runs next; the key state goes with the turn.
+    host_platform::SaveKeyState(message.keys);
+    if (m_child->Send(&message, sizeof message) &&
+        (message.length == 0 || m_child->Send(payload, message.length)))
         return true;
     ChildEnded();
     return false;
 }
 
 bool IsolatedNativeLibrary::ReceiveExactly(void* destination, std::size_t size, long long deadline) {
-    char* bytes = static_cast<char*>(destination);
-    while (size > 0) {
-        const long long left = deadline - NowMs();
-        if (left <= 0) {
-            Fault(HungText());
-            return false;
-        }
-        pollfd watched{m_socket, POLLIN, 0};
-        // Short waits, so that a child that ends without closing its socket
-        // (a process of the module's own holds it) is seen too.
-        const int ready = ::poll(&watched, 1, static_cast<int>(left < 50 ? left : 50));
-        if (ready < 0 && errno == EINTR) continue;
-        if (ready == 0) {
-            int status = 0;
-            const pid_t ended = ::waitpid(m_child, &status, WNOHANG);
-            if (ended == m_child) {
-                m_child = -1;
-                Fault(EndText(status));
-                return false;
-            }
-            continue;
-        }
-        const ssize_t got = ready > 0 ? ::read(m_socket, bytes, size) : -1;
-        if (got < 0 && errno == EINTR) continue;
-        if (got <= 0) {
-            ChildEnded();
-            return false;
-        }
-        bytes += got;
-        size -= static_cast<std::size_t>(got);
+    switch (m_child->Receive(destination, size, deadline)) {
+    case ChildProcess::Received::Whole:
+        return true;
+    case ChildProcess::Received::TimedOut:
+        Fault(HungText());
+        return false;
+    case ChildProcess::Received::Ended:
+        break;
     }
-    return true;
+    ChildEnded();
+    return false;
 }
 
 bool IsolatedNativeLibrary::Receive(Message& message, std::vector<unsigned char>& payload, long long deadline) {
@@ -251,6 +176,11 @@ bool IsolatedNativeLibrary::Receive(Message& message, std::vector<unsigned char>
     }
     payload.resize(message.length);
     if (message.length > 0 && !ReceiveExactly(payload.data(), message.length, deadline)) return false;
+    if (message.kind == Kind::Crashed) {
+        // The child's fault handler names the fault, then ends the process.
+        Fault("crashed: " + std::string(payload.begin(), payload.end()));
+        return false;
+    }
     if (message.foreign_callbacks > 0) {
         // The child answered those calls with 0; the module cannot be
         // trusted with its objects afterwards.
@@ -258,6 +188,7 @@ bool IsolatedNativeLibrary::Receive(Message& message, std::vector<unsigned char>
               "called it on (answered 0)");
         return false;
     }
+    host_platform::LoadKeyState(message.keys);
     return true;
 }
 
@@ -285,14 +216,12 @@ bool IsolatedNativeLibrary::Call(ModuleAddress function, CallShape shape, const 
     for (std::size_t i = 0; i < arguments.size() && i < 6; ++i) call.words[1 + i] = arguments[i];
     if (!Send(call)) return false;
     // A call outside RunOutermost still has the time limit.
-    const long long deadline = m_deadline != 0 ? m_deadline : Deadline();
-    ++m_depth;
+    const long long deadline = CallDeadline();
     std::vector<unsigned char> payload;
     bool returned = false;
     while (!returned) {
         Message message;
         if (!Receive(message, payload, deadline)) break;
-        Message answer;
         switch (message.kind) {
         case Kind::Returned:
             result = message.words[0];
@@ -306,32 +235,26 @@ bool IsolatedNativeLibrary::Call(ModuleAddress function, CallShape shape, const 
                 RunCallback(message.words[0], static_cast<std::int32_t>(message.words[1]),
                             static_cast<std::int32_t>(message.words[2]), static_cast<std::int32_t>(message.words[3]),
                             message.words[4], opt);
+            Message answer;
             answer.kind = Kind::CallbackResult;
             answer.words[0] = static_cast<std::uint64_t>(value);
             Send(answer);
             break;
         }
-        case Kind::KeyQuery:
-            answer.kind = Kind::KeyState;
-            answer.words[0] = static_cast<std::uint64_t>(static_cast<std::int64_t>(
-                host_platform::QueryKeyState(static_cast<int>(message.words[0]))));
-            Send(answer);
-            break;
         default:
             Fault("crashed: its process answered out of turn");
             break;
         }
         if (m_faulted) break;
     }
-    --m_depth;
     if (m_faulted) result = 0;
     return returned && !m_faulted;
 }
 
 bool IsolatedNativeLibrary::Read(ModuleAddress address, void* destination, std::size_t size) {
     if (size == 0) return true;
-    if (address + size < address || m_child <= 0) return false;
-    if (m_direct_memory) return RemoteCopy(m_child, static_cast<std::uintptr_t>(address), destination, size, false);
+    if (!WithinAddressSpace(address, size) || !m_child->running() || m_faulted) return false;
+    if (m_memory != nullptr) return m_memory->Read(static_cast<std::uintptr_t>(address), destination, size);
     if (size > isolated_protocol::kMaxPayload) return false;
     Message request;
     request.kind = Kind::Read;
@@ -339,7 +262,7 @@ bool IsolatedNativeLibrary::Read(ModuleAddress address, void* destination, std::
     request.words[1] = size;
     Message answer;
     std::vector<unsigned char> payload;
-    if (!Send(request) || !Receive(answer, payload, m_deadline != 0 ? m_deadline : Deadline())) return false;
+    if (!Send(request) || !Receive(answer, payload, CallDeadline())) return false;
     if (answer.kind != Kind::Data || answer.words[0] != 1 || payload.size() != size) return false;
     std::memcpy(destination, payload.data(), size);
     return true;
@@ -347,17 +270,8 @@ bool IsolatedNativeLibrary::Read(ModuleAddress address, void* destination, std::
 
 bool IsolatedNativeLibrary::Write(ModuleAddress address, const void* source, std::size_t size) {
     if (size == 0) return true;
-    if (address + size < address || m_child <= 0) return false;
-    if (m_direct_memory) {
-        // A write that stops at a protected page is undone, so that the
-        // module never sees half of it.
-        std::vector<unsigned char> before(size);
-        if (!RemoteCopy(m_child, static_cast<std::uintptr_t>(address), before.data(), size, false)) return false;
-        if (RemoteCopy(m_child, static_cast<std::uintptr_t>(address), const_cast<void*>(source), size, true))
-            return true;
-        RemoteCopy(m_child, static_cast<std::uintptr_t>(address), before.data(), size, true);
-        return false;
-    }
+    if (!WithinAddressSpace(address, size) || !m_child->running() || m_faulted) return false;
+    if (m_memory != nullptr) return m_memory->Write(static_cast<std::uintptr_t>(address), source, size);
     if (size > isolated_protocol::kMaxPayload) return false;
     Message request;
     request.kind = Kind::Write;
@@ -365,7 +279,7 @@ bool IsolatedNativeLibrary::Write(ModuleAddress address, const void* source, std
     request.length = static_cast<std::uint32_t>(size);
     Message answer;
     std::vector<unsigned char> payload;
-    if (!Send(request, source) || !Receive(answer, payload, m_deadline != 0 ? m_deadline : Deadline())) return false;
+    if (!Send(request, source) || !Receive(answer, payload, CallDeadline())) return false;
     return answer.kind == Kind::Done && answer.words[0] == 1;
 }
 
@@ -375,9 +289,8 @@ ModuleAddress IsolatedNativeLibrary::AllocateHostMemory(std::size_t size) {
     request.words[0] = size;
     Message answer;
     std::vector<unsigned char> payload;
-    if (size <= isolated_protocol::kMaxPayload && Send(request) &&
-        Receive(answer, payload, m_deadline != 0 ? m_deadline : Deadline()) && answer.kind == Kind::Allocated &&
-        answer.words[0] != 0) {
+    if (size <= isolated_protocol::kMaxPayload && Send(request) && Receive(answer, payload, CallDeadline()) &&
+        answer.kind == Kind::Allocated && answer.words[0] != 0) {
         m_host_blocks.insert(answer.words[0]);
         return answer.words[0];
     }

@@ -1,16 +1,16 @@
-// The native back end on Linux: the library is loaded in a child process of
-// its own (a fork of semhost), which makes the calls it is asked to over a
-// socket. A module that crashes, hangs, calls exit or breaks its heap ends
-// or damages only that process; semhost reports it and goes on. Addresses
-// are the child's pointers; its memory is read and written with
-// process_vm_readv/writev (or, where the system refuses those, by the
-// child itself).
+// The native back end where modules run apart from semhost: the library is
+// loaded in a child process of its own (child_process.h: a fork on Linux, a
+// second start of semhost.exe on Windows), which makes the calls it is asked
+// to over a channel. A module that crashes, hangs, calls exit or breaks its
+// heap ends or damages only that process; semhost reports it and goes on.
+// Addresses are the child's pointers; its memory is read and written from
+// outside (or, where the system refuses that, by the child itself).
 #pragma once
 
+#include "child_process.h"
 #include "isolated_protocol.h"
 #include "module_library.h"
-
-#include <sys/types.h>
+#include "page_snapshot_memory.h"
 
 #include <memory>
 #include <set>
@@ -46,36 +46,33 @@ public:
 private:
     using Message = isolated_protocol::Message;
 
-    explicit IsolatedNativeLibrary(int time_limit_ms);
+    IsolatedNativeLibrary(std::unique_ptr<ChildProcess> child, int time_limit_ms);
     long long Deadline() const;
+    // The deadline of the outermost call, or a fresh one outside any.
+    long long CallDeadline() const { return m_deadline != 0 ? m_deadline : Deadline(); }
     // Sends a request; false (and the library faulted) when the child is gone.
-    bool Send(const Message& message, const void* payload = nullptr);
+    bool Send(Message message, const void* payload = nullptr);
     // The child's next message, waiting until `deadline` at most; false,
     // with the library faulted and the child ended, when none comes.
     bool Receive(Message& message, std::vector<unsigned char>& payload, long long deadline);
     bool ReceiveExactly(void* destination, std::size_t size, long long deadline);
     // Ends the library's use: the fault text is kept, the child killed if
-    // it still runs, and reaped.
+    // it still runs.
     void Fault(const std::string& text);
-    // The child has ended (or closed its socket): reads how, and faults.
+    // The child has ended (or closed its channel): reads how, and faults.
     void ChildEnded();
-    // Waits for the child's end until `deadline`, then kills it. True when
-    // it ended by itself; `status` is its wait status.
-    bool Reap(long long deadline, int& status);
     std::string HungText() const;
 
+    std::unique_ptr<ChildProcess> m_child;
+    // Reads served from copies of the child's pages while it is stopped;
+    // null where the child copies its own memory.
+    std::unique_ptr<PageSnapshotMemory> m_memory;
     int m_time_limit_ms;
-    pid_t m_child = -1;
-    int m_socket = -1;
     bool m_faulted = false;
     bool m_fault_unreported = false;
     std::string m_fault;
     // Where the outermost call must have returned by (steady milliseconds).
     long long m_deadline = 0;
-    int m_depth = 0;
-    // False where the system refuses process_vm_readv on the child: then
-    // the child copies its memory itself.
-    bool m_direct_memory = true;
     ModuleAddress m_callback = 0;
     std::set<ModuleAddress> m_host_blocks;
     // Stand-ins handed out once the child is gone, never null.

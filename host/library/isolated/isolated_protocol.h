@@ -1,14 +1,15 @@
 // The messages between semhost and the child process that holds a native
 // module (isolated_library.cpp is the parent's side, isolated_child.cpp the
-// child's). One stream socket carries them in order, each a fixed header and
+// child's). One byte stream carries them in order, each a fixed header and
 // `length` bytes after it. The child answers every request; while it runs a
-// call it may ask the parent first (the module's callback, a key state), and
-// the parent may make further calls before it answers.
+// call it may ask the parent first (the module's callback), and the parent
+// may make further calls before it answers.
 #pragma once
+
+#include "host_platform.h"
 
 #include <cstddef>
 #include <cstdint>
-#include <string>
 
 namespace isolated_protocol {
 
@@ -16,21 +17,21 @@ enum class Kind : std::uint32_t {
     // Parent to child.
     Call = 1,        // shape, words: function, arguments[5] (Dispatcher: 6 arguments, see below)
     CallbackResult,  // words[0]: the callback's result
-    KeyState,        // words[0]: the key state asked for
     Allocate,        // words[0]: size; answered with Allocated
     Free,            // words[0]: address; not answered
     Read,            // words[0]: address, words[1]: size; answered with Data
     Write,           // words[0]: address, then `length` bytes; answered with Done
     Unload,          // the child unloads the library and ends
     // Child to parent.
+    Started,     // the process runs and loads the library now
     Loaded,      // words: getModuleProperties, makeModule, the callback the module receives
     LoadFailed,  // shape: the ModuleLibrary::Status, then `length` bytes of text
     Returned,    // words[0]: the call's result
     Callback,    // words: record, opcode, index, value, ptr, opt's bits
-    KeyQuery,    // words[0]: the virtual key
     Allocated,   // words[0]: address
     Data,        // words[0]: 1 when read, then `length` bytes
     Done,        // words[0]: 1 when written
+    Crashed,     // the child's last words: `length` bytes naming the fault ("access violation ...")
 };
 
 struct Message {
@@ -43,18 +44,13 @@ struct Message {
     // A call's function and its arguments; the dispatcher, the widest
     // shape, takes six.
     std::uint64_t words[7] = {};
+    // The key state as the sender leaves it: the receiver runs next, and
+    // the module's key queries read and clear this state where it runs.
+    host_platform::KeyStateRecord keys = {};
 };
 
 // Host memory and pipe-served reads and writes are limited to this many
 // bytes per message, far beyond any record or text semhost lends.
 constexpr std::size_t kMaxPayload = 1u << 24;
 
-// Writes all of `size` bytes; false when the other side is gone.
-// Never raises SIGPIPE.
-bool SendAll(int socket, const void* data, std::size_t size);
-
 }  // namespace isolated_protocol
-
-// The child's side: never returns. Loads `path`, answers on `socket`, and
-// ends with _exit.
-[[noreturn]] void RunIsolatedChild(int socket, const std::string& path);
