@@ -1,19 +1,12 @@
 #include "image_bench.h"
 
+#include "ModulePins.h"
+
 #include <cstring>
 
 namespace image_bench {
 
 namespace {
-
-enum : std::int32_t {
-    PIN_MOUSE_DOWN = 0,
-    PIN_RESET_VALUE = 1,
-    PIN_INTERVAL = 2,
-    PIN_RESET = 4,
-    PIN_RANDOMIZE = 5,
-    PIN_RANDOM_MAX = 7,
-};
 
 constexpr std::int32_t kHostPinCount = 8;
 // Far apart for a single click, within the 200 ms interval for a double one.

@@ -13,6 +13,7 @@
 // Only what the measured operations reach is here: the GUI object's open,
 // close, idle and pin notifications, the audio object's open, close and
 // processing routine, and both entry points. Every other opcode answers 0.
+#include "ModulePins.h"
 #include "SEHostTypes.h"
 #include "SEPlatform.h"
 
@@ -23,17 +24,6 @@
 #include <ctime>
 
 namespace {
-
-enum : std::int32_t {
-    PIN_MOUSE_DOWN = 0,
-    PIN_RESET_VALUE = 1,
-    PIN_INTERVAL = 2,
-    PIN_ANIMATION_POSITION = 3,
-    PIN_RESET = 4,
-    PIN_RANDOMIZE = 5,
-    PIN_RANDOM_MIN = 6,
-    PIN_RANDOM_MAX = 7,
-};
 
 // Open queries Ctrl, then 39 times key code 0, as the shipped key table reads.
 constexpr int kKeyQueries = 40;
