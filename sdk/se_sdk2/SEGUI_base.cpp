@@ -69,7 +69,7 @@ SEGUI_base::SEGUI_base(HostCallback callback, std::intptr_t host_value) : seaudi
     m_plug.dispatcher = GuiDispatchEntry;
     m_plug.object = this;
     m_plug.host_value = host_value;
-    m_plug.version = 1;
+    m_plug.version = GUI_PLUG_VERSION;
 }
 
 SEGUI_base::~SEGUI_base() {}

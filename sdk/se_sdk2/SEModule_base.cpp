@@ -21,11 +21,6 @@ constexpr const char* kPatchStoreExpression =
     "!= 0 || ((SEPinProperties*)ptr)->direction == DR_OUT || ( ( (SEPinProperties*)ptr)->flags & "
     "IO_UI_COMMUNICATION) != 0";
 
-// Words the host expects around the address of the asking object's m_process.
-constexpr std::int32_t kProcessRecordFormat = 1;
-constexpr std::int32_t kProcessRecordMemberSize = 8;  // a member pointer on the product target
-constexpr std::int32_t kProcessRecordTag = 1002;
-
 // One record for every audio object of the library; see AUDIO_GET_PROCESS_RECORD.
 ProcessRecord g_process_record;
 
@@ -63,9 +58,9 @@ SEModule_base::SEModule_base(HostCallback callback, std::intptr_t host_value)
     m_plug.dispatcher = AudioDispatchEntry;
     m_plug.host_value = host_value;
     m_plug.object = this;
-    m_plug.version = 1;
+    m_plug.version = AUDIO_PLUG_VERSION;
     m_samplerate = 44100.0f;
-    m_blocksize = 1024;
+    m_blocksize = AUDIO_DEFAULT_BLOCK_SIZE;
 }
 
 SEModule_base::~SEModule_base() { DestroyPins(); }
@@ -162,10 +157,10 @@ HostResult SE_CALL SEModule_base::Dispatch(std::int32_t opcode, std::int32_t ind
         OnRequest(value, index, ptr);
         break;
     case AUDIO_GET_PROCESS_RECORD:
-        g_process_record.format = kProcessRecordFormat;
-        g_process_record.member_size = kProcessRecordMemberSize;
+        g_process_record.format = PROCESS_RECORD_FORMAT;
+        g_process_record.member_size = PROCESS_MEMBER_SIZE;
         g_process_record.process_member = &m_process;
-        g_process_record.tag = kProcessRecordTag;
+        g_process_record.tag = PROCESS_RECORD_TAG;
         result = reinterpret_cast<HostResult>(&g_process_record);
         break;
     default:  // 4, 5, 9, 11: nothing runs

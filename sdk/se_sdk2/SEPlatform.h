@@ -27,10 +27,8 @@ int Rand();
 #endif
 std::int16_t PLATFORM_KEY_STATE_CALL AsyncKeyState(int virtual_key);
 
-// The virtual key a module asks for by AsyncKeyState, and the state's bits.
+// The virtual key a module asks for by AsyncKeyState, and a host holds.
 constexpr int kVirtualKeyControl = 17;
-constexpr std::int16_t kKeyStateDown = static_cast<std::int16_t>(0x8000);
-constexpr std::int16_t kKeyStatePressedSince = 0x0001;
 
 // Reports a broken host contract: the expression's text, the framework
 // source's file name (no path) and its line. The real report stops the
