@@ -25,16 +25,6 @@ constexpr PinDeclaration kPins[PIN_COUNT] = {
 
 }  // namespace
 
-Module::Module(HostCallback callback, std::intptr_t host_value) : SEModule_base(callback, host_value) {}
-
-Module::~Module() {}
-
-void Module::Open() {
-    // The host is told of the new routine before the base asks for the pin count.
-    SetProcessFunction(static_cast<ProcessFunction>(&Module::SleepProcess));
-    SEModule_base::Open();
-}
-
 bool Module::GetPinProperties(std::int32_t index, SEPinProperties* properties) {
     // Unsigned, so that negative numbers are past the last pin too.
     if (static_cast<std::uint32_t>(index) >= static_cast<std::uint32_t>(PIN_COUNT)) return false;
@@ -44,6 +34,15 @@ bool Module::GetPinProperties(std::int32_t index, SEPinProperties* properties) {
     properties->datatype = pin.datatype;
     properties->flags = kPinFlags;
     return true;
+}
+
+SE_FLATTEN void Module::Open() {
+    // The host is told of the new routine before the base asks for the pin count.
+    SetProcessFunction(static_cast<ProcessFunction>(&Module::SleepProcess));
+    // The base's Open, with each declaration asked of this class directly:
+    // flattened, the walk over the constant table folds to nothing, as no
+    // declaration gets an audio-side pin.
+    OpenPins<Module>();
 }
 
 void SE_CALL Module::SleepProcess() { CallHost(AUDIO_HOST_SLEEP, 0, 0, nullptr, 0.0f); }

@@ -9,11 +9,14 @@
 
 #include <cstdint>
 
-class Module : public SEModule_base {
+// Final, so that the base's walk of the declarations asks this class's
+// GetPinProperties directly.
+class Module final : public SEModule_base {
 public:
     // Makes no host call and cannot fail; the routine in place is DefaultProcess.
-    Module(HostCallback callback, std::intptr_t host_value);
-    ~Module() override;
+    // Inline, as they add nothing to the base's.
+    Module(HostCallback callback, std::intptr_t host_value) : SEModule_base(callback, host_value) {}
+    ~Module() override {}
 
     // Installs SleepProcess, then builds the (unbound) pin array as the base does.
     void Open() override;

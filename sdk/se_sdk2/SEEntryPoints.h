@@ -34,6 +34,14 @@
 #define SE_INLINE inline
 #endif
 
+// On a function definition: every call in it whose callee's body is in sight
+// is inlined, and so on down, so that a walk over constant data folds away.
+#if defined(__GNUC__)
+#define SE_FLATTEN __attribute__((flatten))
+#else
+#define SE_FLATTEN
+#endif
+
 // A field's offset (or a record's size) as the layout checks expect it: on
 // the product target, where pointers are 4 bytes, and on a 64-bit build,
 // where they are 8.

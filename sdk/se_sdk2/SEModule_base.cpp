@@ -36,13 +36,6 @@ MemberFunctionWords WordsOf(ProcessFunction routine) {
     return words;
 }
 
-// Whether a declaration gets an audio-side pin: every pin except those that
-// run only between the module and its GUI side.
-bool HasAudioPin(const SEPinProperties& properties) {
-    return (properties.flags & IO_UI_COMMUNICATION) == 0 || (properties.flags & IO_UI_AUDIO_PIN) != 0;
-}
-
-
 }  // namespace
 
 SEModule_base::SEModule_base(HostCallback callback, std::intptr_t host_value)
@@ -169,42 +162,21 @@ HostResult SE_CALL SEModule_base::Dispatch(std::int32_t opcode, std::int32_t ind
     return result;
 }
 
-void SEModule_base::Open() {
-    const auto host_count =
-        static_cast<std::int32_t>(CallHost(AUDIO_HOST_GET_PIN_COUNT, 0, 0, nullptr, 0.0f));
+void SEModule_base::Open() { OpenPins<SEModule_base>(); }
+
+std::int32_t SEModule_base::MakePins(std::int32_t host_count) {
     m_opened = true;
     // A second open replaces the array of the first.
-    DestroyPins();
-    if (host_count > 0) {
-        // A count too large to allocate leaves the object without pins, as a
-        // count of 0 would; nothing may throw into the host.
-        if (static_cast<std::size_t>(host_count) <= kMaxPins) {
-            // A tag of its own: the runtime's std::nothrow object is not
-            // linked into the shipped library.
-            m_pins = new (std::nothrow_t{}) SEPin[static_cast<std::size_t>(host_count)];
-            if (m_pins != nullptr) m_pin_count = host_count;
-        }
+    if (m_pins != nullptr) DestroyPins();
+    // A count too large to allocate leaves the object without pins, as a
+    // count of 0 would; nothing may throw into the host.
+    if (host_count > 0 && static_cast<std::size_t>(host_count) <= kMaxPins) {
+        // A tag of its own: the runtime's std::nothrow object is not linked
+        // into the shipped library.
+        m_pins = new (std::nothrow_t{}) SEPin[static_cast<std::size_t>(host_count)];
+        if (m_pins != nullptr) m_pin_count = host_count;
     }
-    const std::int32_t count = m_pin_count;
-
-    SEPinProperties properties;
-    std::int32_t declaration = 0;
-    std::int32_t bound = 0;
-    for (;; ++declaration) {
-        if (!QueryPinProperties(declaration, &properties)) break;
-        if (bound >= count) break;
-        if (HasAudioPin(properties)) {
-            m_pins[bound].Init(this, bound, properties.datatype, properties.variable_ptr);
-            ++bound;
-        }
-    }
-
-    // The last declaration read may ask to fill the remaining pins with its
-    // data type, each keeping its own value.
-    QueryPinProperties(declaration - 1, &properties);
-    if (HasAudioPin(properties) && (properties.flags & IO_REPEAT_LAST) != 0) {
-        for (; bound < count; ++bound) m_pins[bound].Init(this, bound, properties.datatype, nullptr);
-    }
+    return m_pin_count;
 }
 
 void SEModule_base::Close() {}
@@ -235,17 +207,7 @@ SEPin* SEModule_base::GetPin(std::int32_t index) {
 }
 
 bool SEModule_base::QueryPinProperties(std::int32_t index, SEPinProperties* properties) {
-    // Every byte zero, field by field (the record has no padding): eight
-    // stores, where a memset of so few bytes is a string instruction
-    // repeated eight times, with its set-up.
-    properties->variable_ptr = nullptr;
-    properties->direction = 0;
-    properties->datatype = 0;
-    properties->name = nullptr;
-    properties->reserved_c[0] = 0;
-    properties->reserved_c[1] = 0;
-    properties->flags = 0;
-    properties->reserved_d = 0;
+    ClearPinProperties(*properties);
     return GetPinProperties(index, properties);
 }
 

@@ -106,6 +106,15 @@ public:
     static void operator delete(void*, void*) noexcept {}
 
 protected:
+    // Open's work on the pin array: asks the host for its pin count, makes
+    // that many unbound pins and binds them to the declarations. `Self` is
+    // the class whose GetPinProperties answers: the base's own Open passes
+    // SEModule_base, so each declaration is asked through the virtual table;
+    // a final derived class passes itself, so the calls bind statically and a
+    // table of constant declarations folds into the walk.
+    template <class Self>
+    void OpenPins();
+
     HostCallback seaudioMaster;
     AudioPlugRecord m_plug;
     float m_samplerate;
@@ -118,6 +127,27 @@ private:
     SEModule_base& operator=(const SEModule_base&) = delete;
 
     void DestroyPins();
+    // Replaces the pin array with one of `host_count` unbound pins, or with
+    // none; answers the new array's length.
+    std::int32_t MakePins(std::int32_t host_count);
+    static void ClearPinProperties(SEPinProperties& properties) {
+        // Every byte zero, field by field (the record has no padding): eight
+        // stores, where a memset of so few bytes is a string instruction
+        // repeated eight times, with its set-up.
+        properties.variable_ptr = nullptr;
+        properties.direction = 0;
+        properties.datatype = 0;
+        properties.name = nullptr;
+        properties.reserved_c[0] = 0;
+        properties.reserved_c[1] = 0;
+        properties.flags = 0;
+        properties.reserved_d = 0;
+    }
+    // Whether a declaration gets an audio-side pin: every pin except those
+    // that run only between the module and its GUI side.
+    static bool HasAudioPin(const SEPinProperties& properties) {
+        return (properties.flags & IO_UI_COMMUNICATION) == 0 || (properties.flags & IO_UI_AUDIO_PIN) != 0;
+    }
 
     std::int32_t m_pin_count;  // length of m_pins, for range checks of host events
     bool m_opened;             // Open has asked the host for its pin count
@@ -128,3 +158,34 @@ HostResult SE_CALL AudioDispatchEntry(void* record, std::int32_t opcode, std::in
                                       std::int32_t value, void* ptr, float opt);
 // The audio record's event entry: `object` is the record's `object`.
 void SE_CALL AudioEventEntry(void* object, ModuleEvent* event);
+
+template <class Self>
+void SEModule_base::OpenPins() {
+    Self& self = static_cast<Self&>(*this);
+    const std::int32_t count =
+        MakePins(static_cast<std::int32_t>(CallHost(AUDIO_HOST_GET_PIN_COUNT, 0, 0, nullptr, 0.0f)));
+
+    // An audio-side pin's index is its place among the declarations that get
+    // one: declarations without leave no gap in the array.
+    SEPinProperties properties;
+    std::int32_t declaration = 0;
+    std::int32_t bound = 0;
+    for (;; ++declaration) {
+        ClearPinProperties(properties);
+        if (!self.GetPinProperties(declaration, &properties)) break;
+        if (bound >= count) break;
+        if (HasAudioPin(properties)) {
+            m_pins[bound].Init(this, bound, properties.datatype, properties.variable_ptr);
+            ++bound;
+        }
+    }
+
+    // The last declaration read may ask to fill the remaining pins with its
+    // data type, each keeping its own value. With no declarations at all this
+    // asks for number -1.
+    ClearPinProperties(properties);
+    self.GetPinProperties(declaration - 1, &properties);
+    if (HasAudioPin(properties) && (properties.flags & IO_REPEAT_LAST) != 0) {
+        for (; bound < count; ++bound) m_pins[bound].Init(this, bound, properties.datatype, nullptr);
+    }
+}

@@ -14,8 +14,6 @@ constexpr int kLineCurrentSampleType = 125;
 
 }  // namespace
 
-SEPin::~SEPin() {}
-
 void SEPin::Init(SEModule_base* module, std::int32_t index, std::int32_t datatype, void* variable) {
     m_module = module;
     m_pinindex = index;

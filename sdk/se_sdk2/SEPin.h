@@ -14,13 +14,17 @@
 
 class SEModule_base;
 
-class SEPin {
+// Final: the module makes its pins as one array of exactly this class, so
+// ending them needs no lookup in the virtual table.
+class SEPin final {
 public:
     // Binds nothing: the members stay unset, as Init binds the pin and
     // nothing uses an unbound pin beyond IsBound, which needs m_module.
     // Inline: Open makes a whole array of them.
     SEPin() : m_module(nullptr) {}
-    virtual ~SEPin();
+    // Ends the pin and makes no host call. Inline, so that ending an array of
+    // pins is the freeing of its storage alone.
+    virtual ~SEPin() {}
 
     // Binds the pin. With a module variable the value lives there and no host
     // call is made; otherwise the pin keeps the value in its own storage (a

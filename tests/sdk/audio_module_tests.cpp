@@ -81,6 +81,14 @@ private:
     Log& m_journal;
 };
 
+// The same module whose Open asks each declaration statically, as a final
+// module's own Open does.
+class StaticallyDeclaringModule final : public RecordingModule {
+public:
+    using RecordingModule::RecordingModule;
+    void Open() override { OpenPins<StaticallyDeclaringModule>(); }
+};
+
 SEPinProperties Declare(std::int32_t datatype, std::uint32_t flags = 0, void* variable = nullptr,
                         std::int32_t direction = DR_IN) {
     SEPinProperties p{};
@@ -500,16 +508,20 @@ TEST_F(AudioModule, OpenBindsDeclarationsWithAudioPinsInOrder) {
         {"no declarations", 2, {}, {"unbound", "unbound"}, {0, -1}},
         {"a count too large to allocate", INT_MAX, {Declare(DT_INT, IO_REPEAT_LAST)}, {}, {0, -1}},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        host.calls.clear();
-        host.answers[AUDIO_HOST_GET_PIN_COUNT] = c.count;
-        RecordingModule module(host.callback(), log);
-        module.declarations = c.declarations;
-        EXPECT_EQ(Send(module, AUDIO_OPEN), 0);
-        EXPECT_EQ(DescribeAll(module, variables), c.pins);
-        EXPECT_EQ(module.asked, c.asked);
-        EXPECT_EQ(host.Opcodes(), (std::vector<std::int32_t>{AUDIO_HOST_GET_PIN_COUNT}));
+    for (const bool statically : {false, true}) {
+        for (const Case& c : cases) {
+            SCOPED_TRACE(std::string(c.name) + (statically ? ", asked statically" : ", asked virtually"));
+            host.calls.clear();
+            host.answers[AUDIO_HOST_GET_PIN_COUNT] = c.count;
+            RecordingModule virtual_module(host.callback(), log);
+            StaticallyDeclaringModule static_module(host.callback(), log);
+            RecordingModule& module = statically ? static_module : virtual_module;
+            module.declarations = c.declarations;
+            EXPECT_EQ(Send(module, AUDIO_OPEN), 0);
+            EXPECT_EQ(DescribeAll(module, variables), c.pins);
+            EXPECT_EQ(module.asked, c.asked);
+            EXPECT_EQ(host.Opcodes(), (std::vector<std::int32_t>{AUDIO_HOST_GET_PIN_COUNT}));
+        }
     }
     EXPECT_TRUE(Reports().empty());
 }
