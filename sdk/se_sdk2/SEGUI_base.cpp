@@ -2,7 +2,6 @@
 
 #include "SEPlatform.h"
 
-#include <cstdlib>
 #include <cstring>
 #include <memory>
 
@@ -160,10 +159,6 @@ HostResult SEGUI_base::ContextRequestA(void* ptr) { return CallHost(GUI_HOST_CON
 HostResult SEGUI_base::ContextRequestB(void* ptr) { return CallHost(GUI_HOST_CONTEXT_REQUEST_B, 0, 0, ptr, 0.0f); }
 
 bool SEGUI_base::ContextQuery(void* ptr) { return CallHost(GUI_HOST_CONTEXT_QUERY, 0, 0, ptr, 0.0f) != 0; }
-
-void* SEGUI_base::operator new(std::size_t size, const std::nothrow_t&) noexcept { return std::malloc(size); }
-void SEGUI_base::operator delete(void* storage) noexcept { std::free(storage); }
-void SEGUI_base::operator delete(void* storage, const std::nothrow_t&) noexcept { std::free(storage); }
 
 HostResult SE_CALL GuiDispatchEntry(void* record, std::int32_t opcode, std::int32_t index, std::int32_t value,
                                     void* ptr, float opt) {

@@ -7,6 +7,7 @@
 // every GUI object of the process.
 #pragma once
 
+#include "SEFreeStore.h"
 #include "SEHostTypes.h"
 
 #include <cstdint>
@@ -48,7 +49,7 @@ private:
     SEGUI_base* m_owner;
 };
 
-class SEGUI_base {
+class SEGUI_base : public SEFreeStoreObject {
 public:
     SEGUI_base(HostCallback callback, std::intptr_t host_value);
     virtual ~SEGUI_base();
@@ -99,15 +100,6 @@ public:
     }
 
     GuiPlugRecord* GetPlugRecord() { return &m_plug; }
-
-    // Objects come from the free store without exceptions: a failed
-    // allocation answers null, which the host knows as a refusal.
-    static void* operator new(std::size_t size, const std::nothrow_t&) noexcept;
-    static void operator delete(void* storage) noexcept;
-    static void operator delete(void* storage, const std::nothrow_t&) noexcept;
-    // Placement for objects in storage the caller owns (tests, embedding).
-    static void* operator new(std::size_t, void* storage) noexcept { return storage; }
-    static void operator delete(void*, void*) noexcept {}
 
 protected:
     HostCallback seaudioMaster;

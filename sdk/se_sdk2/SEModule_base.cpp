@@ -2,7 +2,6 @@
 
 #include "SEPlatform.h"
 
-#include <cstdlib>
 #include <cstring>
 #include <limits>
 
@@ -243,12 +242,6 @@ void SEModule_base::SetProcessFunction(ProcessFunction routine) {
 }
 
 void SE_CALL SEModule_base::DefaultProcess() {}
-
-void* SEModule_base::operator new(std::size_t size, const std::nothrow_t&) noexcept {
-    return std::malloc(size);
-}
-void SEModule_base::operator delete(void* storage) noexcept { std::free(storage); }
-void SEModule_base::operator delete(void* storage, const std::nothrow_t&) noexcept { std::free(storage); }
 
 HostResult SE_CALL AudioDispatchEntry(void* record, std::int32_t opcode, std::int32_t index,
                                       std::int32_t value, void* ptr, float opt) {

@@ -7,6 +7,7 @@
 // record shared by every audio object of the library.
 #pragma once
 
+#include "SEFreeStore.h"
 #include "SEHostTypes.h"
 #include "SEProtocol.h"
 #include "SEPin.h"
@@ -39,7 +40,7 @@ static_assert(sizeof(ProcessFunction) == 8, "the host reads m_process as two 32-
 static_assert(offsetof(MemberFunctionWords, function) == 0 && offsetof(MemberFunctionWords, adjustment) == 4);
 #endif
 
-class SEModule_base {
+class SEModule_base : public SEFreeStoreObject {
 public:
     SEModule_base(HostCallback callback, std::intptr_t host_value);
     virtual ~SEModule_base();
@@ -95,15 +96,6 @@ public:
     AudioPlugRecord* GetPlugRecord() { return &m_plug; }
 
     void SE_CALL DefaultProcess();
-
-    // Objects come from the free store without exceptions: a failed
-    // allocation answers null, which the host knows as a refusal.
-    static void* operator new(std::size_t size, const std::nothrow_t&) noexcept;
-    static void operator delete(void* storage) noexcept;
-    static void operator delete(void* storage, const std::nothrow_t&) noexcept;
-    // Placement for objects in storage the caller owns (tests, embedding).
-    static void* operator new(std::size_t, void* storage) noexcept { return storage; }
-    static void operator delete(void*, void*) noexcept {}
 
 protected:
     // Open's work on the pin array: asks the host for its pin count, makes

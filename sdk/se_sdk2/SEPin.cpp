@@ -3,7 +3,6 @@
 #include "SEModule_base.h"
 #include "SEPlatform.h"
 
-#include <cstdlib>
 #include <cstring>
 
 namespace {
@@ -83,9 +82,3 @@ float SEPin::CurrentSample() {
     return buffer[offset];
 }
 
-void* SEPin::operator new[](std::size_t size, const std::nothrow_t&) noexcept { return std::malloc(size); }
-void SEPin::operator delete[](void* storage) noexcept { std::free(storage); }
-void SEPin::operator delete[](void* storage, const std::nothrow_t&) noexcept { std::free(storage); }
-void* SEPin::operator new(std::size_t size, const std::nothrow_t&) noexcept { return std::malloc(size); }
-void SEPin::operator delete(void* storage) noexcept { std::free(storage); }
-void SEPin::operator delete(void* storage, const std::nothrow_t&) noexcept { std::free(storage); }

@@ -6,6 +6,7 @@
 // index in the array and 0.0 as `opt`. Runs on the host's calling thread.
 #pragma once
 
+#include "SEFreeStore.h"
 #include "SEHostTypes.h"
 
 #include <cstddef>
@@ -16,7 +17,7 @@ class SEModule_base;
 
 // Final: the module makes its pins as one array of exactly this class, so
 // ending them needs no lookup in the virtual table.
-class SEPin final {
+class SEPin final : public SEFreeStoreObject {
 public:
     // Binds nothing: the members stay unset, as Init binds the pin and
     // nothing uses an unbound pin beyond IsBound, which needs m_module.
@@ -52,18 +53,6 @@ public:
     // block size (1024 until the host sets it) from the block start: the
     // buffer's length is known from nothing else (see SEHostTypes.h).
     float CurrentSample();
-
-    // Pins come from the free store without exceptions: a failed allocation
-    // gives null. The module makes them as one array.
-    static void* operator new[](std::size_t size, const std::nothrow_t&) noexcept;
-    static void operator delete[](void* storage) noexcept;
-    static void operator delete[](void* storage, const std::nothrow_t&) noexcept;
-    static void* operator new(std::size_t size, const std::nothrow_t&) noexcept;
-    static void operator delete(void* storage) noexcept;
-    static void operator delete(void* storage, const std::nothrow_t&) noexcept;
-    // Placement for pins in storage the caller owns.
-    static void* operator new(std::size_t, void* storage) noexcept { return storage; }
-    static void operator delete(void*, void*) noexcept {}
 
 private:
     SEPin(const SEPin&) = delete;
