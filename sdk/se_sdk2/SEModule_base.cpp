@@ -29,12 +29,6 @@ ProcessRecord g_process_record;
 // The byte count stays far below any size that could wrap.
 constexpr std::size_t kMaxPins = 1 << 16;
 
-MemberFunctionWords WordsOf(ProcessFunction routine) {
-    MemberFunctionWords words;
-    std::memcpy(&words, &routine, sizeof words);
-    return words;
-}
-
 }  // namespace
 
 SEModule_base::SEModule_base(HostCallback callback, std::intptr_t host_value)
@@ -229,17 +223,6 @@ HostResult SEModule_base::AddCallEvent(std::uint32_t time_stamp, CallFunction fu
     return AddEvent(time_stamp, EV_CALL, 0, 0, static_cast<std::intptr_t>(words.function));
 }
 
-void SEModule_base::SetProcessFunction(ProcessFunction routine) {
-    const MemberFunctionWords wanted = WordsOf(routine);
-    const MemberFunctionWords current = WordsOf(m_process);
-    if (wanted.function == current.function &&
-        (wanted.adjustment == current.adjustment || wanted.function == 0))
-        return;
-    m_process = routine;
-    // The record must name the new routine before the host hears of it.
-    m_plug.process = reinterpret_cast<ProcessRoutine>(wanted.function);
-    CallHost(AUDIO_HOST_PROCESS_CHANGED, 0, 0, nullptr, 0.0f);
-}
 
 void SE_CALL SEModule_base::DefaultProcess() {}
 

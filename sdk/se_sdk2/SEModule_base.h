@@ -14,6 +14,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <new>
 
 class SEModule_base;
@@ -90,7 +91,21 @@ public:
                         std::int32_t param_b, std::intptr_t param_ptr);
     // Queues an EV_CALL that runs `function` on this object when it comes due.
     HostResult AddCallEvent(std::uint32_t time_stamp, CallFunction function);
-    void SetProcessFunction(ProcessFunction routine);
+    // Installs `routine` and tells the host, unless it is the one in place.
+    // Inline: an Open that installs its routine makes the host call itself.
+    SE_INLINE void SetProcessFunction(ProcessFunction routine) {
+        const MemberFunctionWords wanted = WordsOf(routine);
+        const MemberFunctionWords current = WordsOf(m_process);
+        // The same routine: equal function words, and equal adjustments
+        // unless the function word is null.
+        if (wanted.function == current.function &&
+            (wanted.adjustment == current.adjustment || wanted.function == 0))
+            return;
+        m_process = routine;
+        // The record must name the new routine before the host hears of it.
+        m_plug.process = reinterpret_cast<ProcessRoutine>(wanted.function);
+        CallHost(AUDIO_HOST_PROCESS_CHANGED, 0, 0, nullptr, 0.0f);
+    }
     ProcessFunction GetProcessFunction() const { return m_process; }
 
     AudioPlugRecord* GetPlugRecord() { return &m_plug; }
@@ -119,6 +134,12 @@ private:
     SEModule_base& operator=(const SEModule_base&) = delete;
 
     void DestroyPins();
+    // A routine's two words, as the record and the comparison read them.
+    static MemberFunctionWords WordsOf(ProcessFunction routine) {
+        MemberFunctionWords words;
+        std::memcpy(&words, &routine, sizeof words);
+        return words;
+    }
     // Replaces the pin array with one of `host_count` unbound pins, or with
     // none; answers the new array's length.
     std::int32_t MakePins(std::int32_t host_count);
