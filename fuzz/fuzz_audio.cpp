@@ -20,6 +20,7 @@
 #include "fuzz_slots.h"
 
 #include <array>
+#include <bit>
 #include <cstdint>
 #include <cstring>
 #include <vector>
@@ -185,7 +186,7 @@ private:
 // ---------------------------------------------------------------------------
 
 void CheckModuleRequest(std::int32_t opcode, std::int32_t index, std::int32_t value, void* ptr, float opt) {
-    const std::uint32_t opt_bits = PinBitsOfFloat(opt);
+    const std::uint32_t opt_bits = std::bit_cast<std::uint32_t>(opt);
     if (index != 0 || value != 0 || ptr != nullptr || opt_bits != 0) fuzz::ProtocolFault("module: request arguments");
     switch (opcode) {
     case AUDIO_HOST_GET_SAMPLE_CLOCK:
@@ -339,21 +340,12 @@ void Create() {
     const int index = g_host->slots.Free();
     if (index < 0) return;
     const fuzz::NewObject made(in, 96, &FuzzHostCallback);
-    void* record;
-    if (made.kind == Kind::Probe) {
-        record = made.MakeProbe<Probe>();
-    } else {
-        const std::int32_t module_index = in.Chance(240) ? 0 : in.Int();
-        std::int32_t type = MT_AUDIO;
-        if (in.Chance(16)) type = in.Int();
-        if (type == MT_GUI) type = 0;  // the other side's object: the GUI target's business
-        record = made.MakeModule(module_index, type);
-    }
+    void* record = made.Make<Probe>(in, [](Input& in) {
+        const std::int32_t type = in.Chance(16) ? in.Int() : std::int32_t{MT_AUDIO};
+        return type == MT_GUI ? 0 : type;  // the other side's object: the GUI target's business
+    });
     if (record == nullptr) return;
-    auto* audio = static_cast<AudioPlugRecord*>(record);
-    if (CheckPlugRecord(false, FieldsOf(*audio), made.host_value) != PlugRecordProblem::None)
-        fuzz::ProtocolFault("audio record contents");
-    g_host->slots.Hold(index, made.kind, audio);
+    g_host->slots.Hold(index, made, record);
 }
 
 void MoveClock() {

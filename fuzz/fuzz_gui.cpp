@@ -14,6 +14,7 @@
 #include "fuzz_platform.h"
 #include "fuzz_slots.h"
 
+#include <bit>
 #include <cstdint>
 #include <cstring>
 #include <map>
@@ -122,7 +123,7 @@ private:
 // ---------------------------------------------------------------------------
 
 void CheckModuleRequest(std::int32_t opcode, std::int32_t index, std::int32_t value, void* ptr, float opt) {
-    const std::uint32_t opt_bits = PinBitsOfFloat(opt);
+    const std::uint32_t opt_bits = std::bit_cast<std::uint32_t>(opt);
     switch (opcode) {
     case GUI_HOST_GET_PIN_VALUE:
         if (index < 0 || index > 7 || value != 0 || opt_bits != 0) fuzz::ProtocolFault("module: bad pin read");
@@ -254,29 +255,20 @@ void Create() {
     const int index = g_host->slots.Free();
     if (index < 0) return;
     const fuzz::NewObject made(in, 64, &FuzzHostCallback);
-    void* record;
-    if (made.kind == Kind::Probe) {
-        record = made.MakeProbe<Probe>();
-    } else {
-        const std::int32_t module_index = in.Chance(240) ? 0 : in.Int();
-        std::int32_t type = MT_GUI;
+    std::int32_t type = MT_GUI;
+    void* record = made.Make<Probe>(in, [&type](Input& in) {
         if (in.Chance(24)) type = in.Chance(128) ? in.Int() : 0;
-        record = made.MakeModule(module_index, type);
-        if (record == nullptr) return;
-        if (type == MT_AUDIO) {
-            // Not this target's side: end it at once through its own record.
-            auto* audio = static_cast<AudioPlugRecord*>(record);
-            if (audio->magic != AUDIO_PLUG_MAGIC) fuzz::ProtocolFault("audio record magic");
-            if (audio->dispatcher(audio, AUDIO_CLOSE, 0, 0, nullptr, 0.0f) != 1)
-                fuzz::ProtocolFault("audio close result");
-            return;
-        }
-    }
+        return type;
+    });
     if (record == nullptr) return;
-    auto* gui = static_cast<GuiPlugRecord*>(record);
-    if (CheckPlugRecord(true, FieldsOf(*gui), made.host_value) != PlugRecordProblem::None)
-        fuzz::ProtocolFault("GUI record contents");
-    g_host->slots.Hold(index, made.kind, gui);
+    if (type == MT_AUDIO) {
+        // Not this target's side: end it at once through its own record.
+        auto* audio = static_cast<AudioPlugRecord*>(record);
+        if (audio->magic != AUDIO_PLUG_MAGIC) fuzz::ProtocolFault("audio record magic");
+        if (audio->dispatcher(audio, AUDIO_CLOSE, 0, 0, nullptr, 0.0f) != 1) fuzz::ProtocolFault("audio close result");
+        return;
+    }
+    g_host->slots.Hold(index, made, record);
 }
 
 // A pin changes in the host, which then tells one object.

@@ -4,9 +4,9 @@
 // so a short input is still a complete, valid run.
 #pragma once
 
+#include <bit>
 #include <cstddef>
 #include <cstdint>
-#include <cstring>
 #include <limits>
 #include <string>
 
@@ -73,12 +73,7 @@ public:
         }
     }
 
-    float Float() {
-        const std::uint32_t bits = FloatBits();
-        float value;
-        std::memcpy(&value, &bits, sizeof value);
-        return value;
-    }
+    float Float() { return std::bit_cast<float>(FloatBits()); }
 
     // Null or any address, for a `ptr` that nobody may read through: the base
     // class passes it on and the module ignores it.

@@ -4,12 +4,14 @@
 #pragma once
 
 #include "SEHostTypes.h"
+#include "SEProtocol.h"
 #include "fuzz_entry_points.h"
 #include "fuzz_input.h"
 
 #include <array>
 #include <cstdint>
 #include <new>
+#include <type_traits>
 
 namespace fuzz {
 
@@ -30,13 +32,20 @@ struct NewObject {
           callback(in.Chance(8) ? nullptr : host_callback),
           host_value(static_cast<std::intptr_t>(in.Word())) {}
 
-    // The record of a new `Probe`, or null when it could not be allocated.
-    template <typename Probe>
-    void* MakeProbe() const {
-        Probe* probe = new (std::nothrow) Probe(callback, host_value);
-        return probe != nullptr ? probe->GetPlugRecord() : nullptr;
+    // The record of the new object, or null when there is none: a `Probe`,
+    // or the module's own object for the index the input gives next (0
+    // nearly always) and the type `choose_type(in)` reads after it.
+    template <typename Probe, typename ChooseType>
+    void* Make(Input& in, ChooseType choose_type) const {
+        if (kind == Kind::Probe) {
+            Probe* probe = new (std::nothrow) Probe(callback, host_value);
+            return probe != nullptr ? probe->GetPlugRecord() : nullptr;
+        }
+        const std::int32_t index = in.Chance(240) ? 0 : in.Int();
+        return MakeModule(index, choose_type(in));
     }
 
+private:
     // makeModule, checked: an object for module 0 of either side, null for
     // any other index or type. Null when it was rightly refused.
     void* MakeModule(std::int32_t index, std::int32_t type) const {
@@ -98,12 +107,18 @@ public:
         return -1;
     }
 
-    // Puts a new object in the empty slot `index`.
-    void Hold(int index, Kind kind, decltype(Slot::record) record) {
+    // Puts the new object `made` in the empty slot `index`, once its record
+    // passes the checks a host makes of what makeModule returned.
+    void Hold(int index, const NewObject& made, void* record) {
+        using Record = std::remove_pointer_t<decltype(Slot::record)>;
+        constexpr bool gui = std::is_same_v<Record, GuiPlugRecord>;
+        auto* held = static_cast<Record*>(record);
+        if (CheckPlugRecord(gui, FieldsOf(*held), made.host_value) != PlugRecordProblem::None)
+            ProtocolFault(gui ? "GUI record contents" : "audio record contents");
         Slot& slot = m_slots[index];
         slot.used = true;
-        slot.kind = kind;
-        slot.record = record;
+        slot.kind = made.kind;
+        slot.record = held;
     }
 
     // Runs `call(record)` as one call into the object in slot `index`.

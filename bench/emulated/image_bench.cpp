@@ -1,8 +1,9 @@
 #include "image_bench.h"
 
 #include "ModulePins.h"
+#include "SEProtocol.h"
 
-#include <cstring>
+#include <bit>
 
 namespace image_bench {
 
@@ -12,12 +13,6 @@ constexpr std::int32_t kHostPinCount = 8;
 // Far apart for a single click, within the 200 ms interval for a double one.
 constexpr std::uint32_t kSlowClickMs = 1000;
 constexpr std::uint32_t kQuickClickMs = 50;
-
-std::uint32_t FloatBits(float value) {
-    std::uint32_t bits;
-    std::memcpy(&bits, &value, sizeof bits);
-    return bits;
-}
 
 }  // namespace
 
@@ -61,9 +56,9 @@ ImageBench::ImageBench(const std::string& path) {
     }
     m_library->SetCallbackHandler(this);
     m_pins[PIN_MOUSE_DOWN] = 1;
-    m_pins[PIN_RESET_VALUE] = FloatBits(0.5f);
-    m_pins[PIN_INTERVAL] = FloatBits(200.0f);
-    m_pins[PIN_RANDOM_MAX] = FloatBits(1.0f);
+    m_pins[PIN_RESET_VALUE] = PinBitsOfFloat(0.5f);
+    m_pins[PIN_INTERVAL] = PinBitsOfFloat(200.0f);
+    m_pins[PIN_RANDOM_MAX] = PinBitsOfFloat(1.0f);
     m_gui = Make(MT_GUI);
     if (ok()) Dispatch(m_gui, m_library->layout().gui.dispatcher, GUI_OPEN, 0);
     m_audio = Make(MT_AUDIO);
@@ -171,14 +166,14 @@ std::int64_t ImageBench::OnModuleCallback(ModuleAddress record, std::int32_t opc
     std::uint32_t magic = 0;
     m_library->Read(record, &magic, sizeof magic);
     const bool gui = magic == GUI_PLUG_MAGIC;
-    m_requests.push_back({gui, opcode, index, value, ptr != 0, FloatBits(opt)});
+    m_requests.push_back({gui, opcode, index, value, ptr != 0, std::bit_cast<std::uint32_t>(opt)});
     const bool known_pin = static_cast<std::uint32_t>(index) < kHostPinCount;
     if (gui && opcode == GUI_HOST_GET_PIN_VALUE) {
         const std::uint32_t bits = known_pin ? m_pins[index] : 0;
         m_library->Write(ptr, &bits, sizeof bits);
     } else if (gui && opcode == GUI_HOST_SET_PIN_VALUE) {
         // Every write of this module is a float, in opt.
-        if (known_pin) m_pins[index] = FloatBits(opt);
+        if (known_pin) m_pins[index] = PinBitsOfFloat(opt);
     } else if (!gui && opcode == AUDIO_HOST_GET_PIN_COUNT) {
         return kHostPinCount;
     }

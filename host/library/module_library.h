@@ -16,6 +16,7 @@
 #include "module_address.h"
 #include "record_layout.h"
 
+#include <bit>
 #include <cstddef>
 #include <cstdio>
 #include <cstdint>
@@ -45,6 +46,11 @@ enum class CallShape {
     Process,              // void (void* object)
     Event,                // void (void* object, ModuleEvent*)
 };
+
+// A float argument's word and back: its 32-bit pattern, every bit kept (a
+// signalling NaN stays one), as the C call and the i386 stack pass it.
+constexpr std::uint64_t CallWordOfFloat(float value) { return std::bit_cast<std::uint32_t>(value); }
+constexpr float FloatOfCallWord(std::uint64_t word) { return std::bit_cast<float>(static_cast<std::uint32_t>(word)); }
 
 struct LibraryOptions {
     // Emulated: the milliseconds the module's `clock` reads. Empty: real

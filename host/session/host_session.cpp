@@ -192,7 +192,7 @@ std::int64_t HostSession::Dispatch(HostedObject& target, std::int32_t opcode, st
     const std::vector<std::uint64_t> arguments = {record, static_cast<std::uint64_t>(static_cast<std::int64_t>(opcode)),
                                                   static_cast<std::uint64_t>(static_cast<std::int64_t>(index)),
                                                   static_cast<std::uint64_t>(static_cast<std::int64_t>(value)), ptr,
-                                                  PinBitsOfFloat(opt)};
+                                                  CallWordOfFloat(opt)};
     CallModule(&target, what, [&] { m_library.Call(dispatcher, CallShape::Dispatcher, arguments, result); });
     return static_cast<std::int64_t>(result);
 }

@@ -7,6 +7,7 @@
 #include "session_text.h"
 
 #include <algorithm>
+#include <bit>
 
 
 std::int64_t HostSession::OnModuleCallback(ModuleAddress record, std::int32_t opcode, std::int32_t index,
@@ -101,7 +102,7 @@ std::int64_t HostSession::HandleGui(CallbackEvent& event, std::vector<int>& chan
                                                     " with a nonzero value " + std::to_string(event.value) + during);
         } else {
             bits = static_cast<std::uint32_t>(event.value);
-            if (PinBitsOfFloat(event.opt) != 0)
+            if (std::bit_cast<std::uint32_t>(event.opt) != 0)
                 Report(Violation::BadArguments,
                        opcode_name + " for integer pin " + PinLabel(event.index) + " with a nonzero opt" + during);
         }

@@ -1,5 +1,7 @@
 #include "quiet_host.h"
 
+#include "SEProtocol.h"
+
 #include <cstring>
 
 namespace {
@@ -16,13 +18,9 @@ HostResult SE_CALL QuietHost::Callback(void* record, std::int32_t opcode, std::i
     return g_current->Handle(record, opcode, index, value, ptr, opt);
 }
 
-void QuietHost::SetFloat(std::int32_t pin, float value) { std::memcpy(&pins[pin], &value, sizeof value); }
+void QuietHost::SetFloat(std::int32_t pin, float value) { pins[pin] = PinBitsOfFloat(value); }
 void QuietHost::SetInt(std::int32_t pin, std::int32_t value) { pins[pin] = static_cast<std::uint32_t>(value); }
-float QuietHost::Float(std::int32_t pin) const {
-    float value;
-    std::memcpy(&value, &pins[pin], sizeof value);
-    return value;
-}
+float QuietHost::Float(std::int32_t pin) const { return PinBitsAsFloat(pins[pin]); }
 
 HostResult QuietHost::Handle(void* record, std::int32_t opcode, std::int32_t index, std::int32_t value, void* ptr,
                              float opt) {

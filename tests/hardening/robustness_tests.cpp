@@ -7,6 +7,7 @@
 #include "ModulePins.h"
 #include "SEGUI_base.h"
 #include "SEModule_base.h"
+#include "SEProtocol.h"
 #include "fake_host.h"
 #include "fake_platform.h"
 #include "module_exports.h"
@@ -22,12 +23,6 @@
 #include <vector>
 
 namespace {
-
-std::uint32_t Bits(float value) {
-    std::uint32_t bits;
-    std::memcpy(&bits, &value, sizeof bits);
-    return bits;
-}
 
 // A host that answers every request with 0 and writes nothing anywhere.
 HostResult SE_CALL AnswerWithoutWriting(void*, std::int32_t, std::int32_t, std::int32_t, void*, float) { return 0; }
@@ -105,11 +100,12 @@ TEST_F(Robustness, UnknownOpcodesAnswerZeroAndDoNothing) {
     EXPECT_TRUE(host.calls.empty());
     EXPECT_TRUE(fake_platform::assertions.empty());
 
-    // The two opcodes the audio side treats as broken contracts are reported,
-    // answered 0, and leave the object as it was.
+    // The two opcodes the audio side treats as broken contracts are reported
+    // (what each report says is the framework tests' check), answered 0, and
+    // leave the object as it was.
     EXPECT_EQ(Audio(audio, 7), 0);
     EXPECT_EQ(Audio(audio, 10), 0);
-    EXPECT_EQ(Reports(), (std::vector<std::string>{"SEModule_base.cpp:99 false", "SEModule_base.cpp:119 false"}));
+    EXPECT_EQ(fake_platform::assertions.size(), 2u);
     Audio(audio, AUDIO_OPEN);
     audio->process(audio->object);
     EXPECT_EQ(host.CallsWith(AUDIO_HOST_SLEEP).size(), 1u);
@@ -192,7 +188,7 @@ TEST_F(Robustness, ObjectsWithoutACallbackSurvive) {
 TEST_F(Robustness, PinValuesTheHostDoesNotWriteReadAsZero) {
     SEGUI_base gui(&AnswerWithoutWriting, 0);
     EXPECT_EQ(gui.GetPin(2).GetValueInt(), 0);
-    EXPECT_EQ(Bits(gui.GetPin(2).GetValueFloat()), 0u);
+    EXPECT_EQ(PinBitsOfFloat(gui.GetPin(2).GetValueFloat()), 0u);
 }
 
 TEST_F(Robustness, BrokenTextAnswersGiveEmptyOrCutTexts) {
@@ -258,8 +254,14 @@ TEST_F(Robustness, EventsAtTheWrongTimeAreReportedAndDropped) {
     // An event delivered at another time than its own is not handled.
     ModuleEvent late{99, EV_PIN_STATUS, 1, 0, 0, 0};
     audio->event_handler(audio->object, &late);
-    EXPECT_EQ(Reports(), (std::vector<std::string>{"SEModule_base.cpp:150 m_pins != 0",
-                                                   "SEModule_base.cpp:276 e->time_stamp == SampleClock()"}));
+    // One report each (their texts are the framework tests' check); the
+    // object still opens, runs and closes.
+    EXPECT_EQ(fake_platform::assertions.size(), 2u);
+    host.answers[AUDIO_HOST_GET_PIN_COUNT] = 8;
+    Audio(audio, AUDIO_OPEN);
+    EXPECT_EQ(AudioObject(audio).GetPinCount(), 8);
+    audio->process(audio->object);
+    EXPECT_EQ(host.CallsWith(AUDIO_HOST_SLEEP).size(), 1u);
     EXPECT_EQ(Audio(audio, AUDIO_CLOSE), 1);
 }
 
@@ -353,7 +355,8 @@ TEST_F(Robustness, NonFinitePinValuesNeverTrap) {
     GuiPlugRecord* gui = MakeGui(host.callback());
     host.SetPinInt(PIN_MOUSE_DOWN, 1);
     // Intervals that allow no double click, however close the presses.
-    for (std::uint32_t interval : {0x7FC00000u, 0x7F800000u, 0xFF800000u, Bits(1e10f), Bits(2147483648.0f), Bits(-5.0f)}) {
+    for (std::uint32_t interval : {0x7FC00000u, 0x7F800000u, 0xFF800000u, PinBitsOfFloat(1e10f),
+                                    PinBitsOfFloat(2147483648.0f), PinBitsOfFloat(-5.0f)}) {
         host.pin_bits[PIN_INTERVAL] = interval;
         host.calls.clear();
         Press(gui, 0);

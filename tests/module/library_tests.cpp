@@ -98,22 +98,12 @@ void ExpectMagicBytes(const void* record, const std::vector<unsigned char>& byte
 }  // namespace
 
 TEST_F(LibraryTest, ModuleZeroNamesItselfAndOtherNumbersAreRefused) {
-    ModuleProperties properties{};
-    ASSERT_TRUE(get_module_properties(0, &properties));
-    EXPECT_STREQ(properties.name, "Quillmark");
-    EXPECT_EQ(properties.id, properties.name) << "one text for both";
-    EXPECT_STREQ(properties.about, "knob-waving Tom-Foolery");
-    EXPECT_EQ(properties.flags, 512u);
-    EXPECT_EQ(properties.secondary_flags, 256u);
-    EXPECT_EQ(properties.sdk_version, 2230);
-
-    // The same answer as a host reads it, at literal offsets.
+    // The answer as a host reads it, at literal offsets.
     using record_bytes::At;
-    ASSERT_EQ(sizeof(ModuleProperties), At(24, 40));
     alignas(8) unsigned char raw[At(24, 40)] = {};
     ASSERT_TRUE(get_module_properties(0, reinterpret_cast<ModuleProperties*>(raw)));
     EXPECT_STREQ(reinterpret_cast<const char*>(record_bytes::Word(raw, 0)), "Quillmark");
-    EXPECT_STREQ(reinterpret_cast<const char*>(record_bytes::Word(raw, At(4, 8))), "Quillmark");
+    EXPECT_EQ(record_bytes::Word(raw, At(4, 8)), record_bytes::Word(raw, 0)) << "one text for name and id";
     EXPECT_STREQ(reinterpret_cast<const char*>(record_bytes::Word(raw, At(8, 16))), "knob-waving Tom-Foolery");
     EXPECT_EQ(record_bytes::Read<std::uint32_t>(raw, At(12, 24)), 512u);
     EXPECT_EQ(record_bytes::Read<std::uint32_t>(raw, At(16, 28)), 256u);

@@ -5,7 +5,7 @@
 
 #include <gtest/gtest.h>
 
-#include <cstring>
+#include <bit>
 #include <string>
 #include <vector>
 
@@ -50,7 +50,7 @@ private:
                          std::to_string(reinterpret_cast<std::uintptr_t>(ptr)));
     }
     void LogPoint(const char* name, void* ptr, float opt, GuiPoint point) {
-        std::memcpy(&last_opt_bits, &opt, sizeof opt);
+        last_opt_bits = std::bit_cast<std::uint32_t>(opt);
         Log(name, point.x, point.y, ptr);
         point.x = -1;  // a copy: must not reach the dispatcher's caller
     }
@@ -145,9 +145,7 @@ TEST_F(GuiBaseTest, PinValueChangedGetsAHandleOfItsOwnThatGetPinDoesNotMove) {
 TEST_F(GuiBaseTest, PointEventsGetTheHostsFloatBitsUnchanged) {
     RecordingGui gui(host.callback(), 0, &log);
     for (std::uint32_t bits : {0x3F800000u, 0x80000000u, 0x7FC00001u, 0x7F800001u, 0xFF800000u, 0x00000001u}) {
-        float opt;
-        std::memcpy(&opt, &bits, sizeof opt);
-        HostCalls(gui.GetPlugRecord(), GUI_POINT_A, 0, 0, nullptr, opt);
+        HostCalls(gui.GetPlugRecord(), GUI_POINT_A, 0, 0, nullptr, std::bit_cast<float>(bits));
         EXPECT_EQ(gui.last_opt_bits, bits);
     }
 }

@@ -1,5 +1,9 @@
 #include "fake_host.h"
 
+#include "SEProtocol.h"
+
+#include <cstring>
+
 namespace {
 FakeHost* g_current = nullptr;
 }
@@ -53,19 +57,12 @@ std::vector<std::int32_t> FakeHost::Opcodes() const {
     return result;
 }
 
-void FakeHost::SetPinFloat(std::int32_t pin, float value) {
-    std::uint32_t bits;
-    std::memcpy(&bits, &value, sizeof bits);
-    pin_bits[pin] = bits;
-}
+void FakeHost::SetPinFloat(std::int32_t pin, float value) { pin_bits[pin] = PinBitsOfFloat(value); }
 
 void FakeHost::SetPinInt(std::int32_t pin, std::int32_t value) { pin_bits[pin] = static_cast<std::uint32_t>(value); }
 
 float FakeHost::PinFloat(std::int32_t pin) const {
-    const std::uint32_t bits = pin_bits.count(pin) ? pin_bits.at(pin) : 0;
-    float value;
-    std::memcpy(&value, &bits, sizeof value);
-    return value;
+    return PinBitsAsFloat(pin_bits.count(pin) ? pin_bits.at(pin) : 0);
 }
 
 std::int32_t FakeHost::PinInt(std::int32_t pin) const {

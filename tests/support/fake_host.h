@@ -9,8 +9,8 @@
 
 #include "SEHostTypes.h"
 
+#include <bit>
 #include <cstdint>
-#include <cstring>
 #include <functional>
 #include <map>
 #include <set>
@@ -27,11 +27,7 @@ struct HostCall {
     ModuleEvent event;
 
     // The bits of opt, for exact comparison (NaN included).
-    std::uint32_t OptBits() const {
-        std::uint32_t bits;
-        std::memcpy(&bits, &opt, sizeof bits);
-        return bits;
-    }
+    std::uint32_t OptBits() const { return std::bit_cast<std::uint32_t>(opt); }
 };
 
 class FakeHost {

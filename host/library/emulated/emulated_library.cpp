@@ -578,11 +578,10 @@ bool EmulatedLibrary::RunHostFunction(std::uint32_t address, std::uint32_t& next
             m_bridge->Crash("invalid read of 24 bytes at " + HexAddress(esp + 4) + " (the arguments of the host's callback)");
             return false;
         }
-        float opt = 0.0f;
-        std::memcpy(&opt, &words[5], sizeof opt);
         result = static_cast<std::uint32_t>(RunCallback(words[0], static_cast<std::int32_t>(words[1]),
                                                         static_cast<std::int32_t>(words[2]),
-                                                        static_cast<std::int32_t>(words[3]), words[4], opt));
+                                                        static_cast<std::int32_t>(words[3]), words[4],
+                                                        FloatOfCallWord(words[5])));
         break;
     }
     case HostFunctionTable::Kind::StandIn:

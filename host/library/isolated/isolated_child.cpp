@@ -187,14 +187,12 @@ HostResult SE_CALL Callback(void* record, std::int32_t opcode, std::int32_t inde
     }
     Message message;
     message.kind = Kind::Callback;
-    std::uint32_t bits;
-    std::memcpy(&bits, &opt, sizeof bits);
     message.words[0] = reinterpret_cast<std::uintptr_t>(record);
     message.words[1] = static_cast<std::uint64_t>(static_cast<std::int64_t>(opcode));
     message.words[2] = static_cast<std::uint64_t>(static_cast<std::int64_t>(index));
     message.words[3] = static_cast<std::uint64_t>(static_cast<std::int64_t>(value));
     message.words[4] = reinterpret_cast<std::uintptr_t>(ptr);
-    message.words[5] = bits;
+    message.words[5] = CallWordOfFloat(opt);
     Send(message);
     return static_cast<HostResult>(Serve(true));
 }

@@ -228,13 +228,10 @@ bool IsolatedNativeLibrary::Call(ModuleAddress function, CallShape shape, const 
             returned = true;
             break;
         case Kind::Callback: {
-            float opt;
-            const std::uint32_t bits = static_cast<std::uint32_t>(message.words[5]);
-            std::memcpy(&opt, &bits, sizeof opt);
             const std::int64_t value =
                 RunCallback(message.words[0], static_cast<std::int32_t>(message.words[1]),
                             static_cast<std::int32_t>(message.words[2]), static_cast<std::int32_t>(message.words[3]),
-                            message.words[4], opt);
+                            message.words[4], FloatOfCallWord(message.words[5]));
             Message answer;
             answer.kind = Kind::CallbackResult;
             answer.words[0] = static_cast<std::uint64_t>(value);

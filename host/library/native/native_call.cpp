@@ -2,16 +2,7 @@
 
 #include "SEHostTypes.h"
 
-#include <cstring>
-
 namespace {
-
-float FloatFromWord(std::uint64_t word) {
-    const std::uint32_t bits = static_cast<std::uint32_t>(word);
-    float value;
-    std::memcpy(&value, &bits, sizeof value);
-    return value;
-}
 
 void* Pointer(std::uint64_t word) { return reinterpret_cast<void*>(static_cast<std::uintptr_t>(word)); }
 
@@ -32,7 +23,7 @@ std::uint64_t CallNativeFunction(ModuleAddress function, CallShape shape, const 
             static_cast<std::intptr_t>(words[3])));
     case CallShape::Dispatcher:
         return static_cast<std::uint64_t>(reinterpret_cast<PlugDispatcher>(entry)(
-            Pointer(words[0]), int32(1), int32(2), int32(3), Pointer(words[4]), FloatFromWord(words[5])));
+            Pointer(words[0]), int32(1), int32(2), int32(3), Pointer(words[4]), FloatOfCallWord(words[5])));
     case CallShape::Process:
         reinterpret_cast<ProcessRoutine>(entry)(Pointer(words[0]));
         return 0;

@@ -198,14 +198,14 @@ TEST(EmulatedLibrary, AnAssertionReportIsABrokenContractForGood) {
     std::uint32_t dispatcher = 0;
     ASSERT_TRUE(library->Read(record + kI386Layout.audio.dispatcher, &dispatcher, 4));
 
-    // Opcode 7 of the audio side is reported as a broken contract.
+    // Opcode 7 of the audio side is reported as a broken contract (the
+    // report's whole text is the real-DLL tests' check).
     std::string fault;
     std::uint64_t result = 0;
     EXPECT_FALSE(library->RunOutermost(
         [&] { EXPECT_FALSE(library->Call(dispatcher, CallShape::Dispatcher, {record, 7, 0, 0, 0, 0}, result)); },
         "opcode 7", fault));
-    EXPECT_EQ(fault.rfind("reported a broken contract: Assertion failed: false, file SEModule_base", 0), 0u) << fault;
-    EXPECT_NE(fault.find(", line "), std::string::npos) << fault;
+    EXPECT_EQ(fault.rfind("reported a broken contract: ", 0), 0u) << fault;
     EXPECT_TRUE(library->faulted());
 
     // Unusable afterwards: no call runs, and the same fault is reported.

@@ -8,7 +8,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <fstream>
 
 namespace {
@@ -74,9 +73,7 @@ struct Fixture {
             if (!lib.faulted()) lib.Call(function, shape, arguments, result);
             return result;
         };
-        float rate = 44100.0f;
-        std::uint32_t rate_bits = 0;
-        std::memcpy(&rate_bits, &rate, 4);
+        const std::uint64_t rate_word = CallWordOfFloat(44100.0f);
         std::string fault;
         lib.RunOutermost(
             [&] {
@@ -92,7 +89,7 @@ struct Fixture {
                                 {audio, static_cast<std::uint64_t>(opcode), static_cast<std::uint64_t>(index),
                                  static_cast<std::uint64_t>(value), ptr, opt});
                 };
-                dispatch(2, 0, 0, 0, rate_bits);  // sample rate
+                dispatch(2, 0, 0, 0, rate_word);  // sample rate
                 dispatch(3, 0, 64, 0, 0);          // block size
                 dispatch(0, 0, 0, 0, 0);           // open
                 pin_record = lib.AllocateHostMemory(48);  // room to see a write past the 32 bytes

@@ -1,7 +1,8 @@
 // A flat module of this plug-in format for the i386 build, written on
-// SEHostTypes.h alone and linked as the shipped DLL is (no C++ runtime, no
-// start files, DllMain as the entry). Built once sound and once per fault
-// below, each breaking one rule of how a module meets its host:
+// SEHostTypes.h alone (with the fixtures' shared parts, fixture_parts.h) and
+// linked as the shipped DLL is (no C++ runtime, no start files, DllMain as
+// the entry). Built once sound and once per fault below, each breaking one
+// rule of how a module meets its host:
 //   FIXTURE_STACK_IMBALANCE     the audio dispatcher is declared __stdcall, so it
 //                               pops its 24 bytes of arguments
 //   FIXTURE_CLOBBERED_REGISTER  GUI_OPEN changes ESI and returns without restoring it
@@ -25,6 +26,7 @@
 // AUDIO_OPEN, swaps its starting routine for its steady one at the first
 // run, and sleeps.
 #include "SEHostTypes.h"
+#include "fixture_parts.h"
 
 #include <cstdlib>
 
@@ -32,13 +34,7 @@ namespace {
 
 enum : std::int32_t { PIN_LEVEL = 0, PIN_CLICKS = 1, PIN_COUNT = 2 };
 
-struct PinRow {
-    const char* name;
-    std::int32_t direction;
-    std::int32_t datatype;
-};
-
-const PinRow kPins[PIN_COUNT] = {
+const fixture::PinRow kPins[PIN_COUNT] = {
     {"Level", DR_IN, DT_FLOAT},
     {"Clicks", DR_OUT, DT_INT},
 };
@@ -51,7 +47,7 @@ T* Allocate() {
 
 AudioPlugRecord* g_newest_audio_record = nullptr;
 #if defined(FIXTURE_FOREIGN_RECORD)
-GuiPlugRecord g_made_up_record = {GUI_PLUG_MAGIC, 1, nullptr, 0, nullptr, {}};
+GuiPlugRecord g_made_up_record = {GUI_PLUG_MAGIC, GUI_PLUG_VERSION, nullptr, 0, nullptr, {}};
 #endif
 
 // --- audio side ------------------------------------------------------------
@@ -86,17 +82,13 @@ void AudioObject::Steady() {
     CallHost(AUDIO_HOST_SLEEP);
 }
 
-[[maybe_unused]] void SE_CALL ProcessStart(void* object) { static_cast<AudioObject*>(object)->Start(); }
+void SE_CALL ProcessStart(void* object) { static_cast<AudioObject*>(object)->Start(); }
 void SE_CALL ProcessSteady(void* object) { static_cast<AudioObject*>(object)->Steady(); }
 
 void SE_CALL AudioEvent(void*, ModuleEvent*) {}
 
 bool DeclarePin(std::int32_t index, SEPinProperties* properties) {
-    if (index < 0 || index >= PIN_COUNT) return false;
-    properties->name = kPins[index].name;
-    properties->direction = kPins[index].direction;
-    properties->datatype = kPins[index].datatype;
-    properties->flags = IO_UI_COMMUNICATION;
+    if (!fixture::DeclarePin(kPins, index, properties)) return false;
 #if defined(FIXTURE_PIN_OVERRUN)
     // One word past the record: the host's memory beyond it.
     reinterpret_cast<volatile std::int32_t*>(properties + 1)[0] = 0x0BAD;
@@ -207,14 +199,8 @@ extern "C" int __stdcall DllMain(void*, unsigned long, void*) { return 1; }
 
 // Exported through the .def file: plain names, or decorated ones.
 extern "C" bool SE_CALL getModuleProperties(std::int32_t index, ModuleProperties* properties) {
-    properties->sdk_version = SDK_VERSION;
-    if (index != 0) return false;
-    properties->name = "i386 Fixture";
-    properties->id = "i386Fixture";
-    properties->about = "a module for testing the emulated back end";
-    properties->flags = 0;
-    properties->secondary_flags = 0;
-    return true;
+    return fixture::Describe(index, properties, "i386 Fixture", "i386Fixture",
+                             "a module for testing the emulated back end");
 }
 
 extern "C" void* SE_CALL makeModule(std::int32_t index, std::int32_t type, HostCallback callback,
@@ -224,11 +210,8 @@ extern "C" void* SE_CALL makeModule(std::int32_t index, std::int32_t type, HostC
         AudioObject* audio = Allocate<AudioObject>();
         if (audio == nullptr) return nullptr;
         audio->callback = callback;
-        audio->record.magic = AUDIO_PLUG_MAGIC;
-        audio->record.version = 1;
-        audio->record.host_value = host_value;
-        audio->record.object = audio;
-        audio->record.dispatcher = reinterpret_cast<PlugDispatcher>(AudioDispatch);
+        fixture::FillAudioRecord(audio->record, audio, host_value, reinterpret_cast<PlugDispatcher>(AudioDispatch),
+                                 ProcessStart, AudioEvent);
 #if defined(FIXTURE_THISCALL)
         // A member function's address as a plain routine (a GCC extension):
         // it expects its object in ECX, the host passes it on the stack.
@@ -236,10 +219,7 @@ extern "C" void* SE_CALL makeModule(std::int32_t index, std::int32_t type, HostC
 #pragma GCC diagnostic ignored "-Wpmf-conversions"
         audio->record.process = (ProcessRoutine)(&AudioObject::Start);
 #pragma GCC diagnostic pop
-#else
-        audio->record.process = ProcessStart;
 #endif
-        audio->record.event_handler = AudioEvent;
         g_newest_audio_record = &audio->record;
         return &audio->record;
     }
@@ -247,11 +227,7 @@ extern "C" void* SE_CALL makeModule(std::int32_t index, std::int32_t type, HostC
         GuiObject* gui = Allocate<GuiObject>();
         if (gui == nullptr) return nullptr;
         gui->callback = callback;
-        gui->record.magic = GUI_PLUG_MAGIC;
-        gui->record.version = 1;
-        gui->record.dispatcher = GuiDispatch;
-        gui->record.host_value = host_value;
-        gui->record.object = gui;
+        fixture::FillGuiRecord(gui->record, gui, host_value, GuiDispatch);
         return &gui->record;
     }
     return nullptr;

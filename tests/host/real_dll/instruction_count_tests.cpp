@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <optional>
 
 namespace {
 
@@ -41,41 +42,46 @@ bool FloorBuilt() {
     return false;
 }
 
+// The shipped library and its floor, each loaded with its objects made.
+class ImageInstructions : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(RealDllBuilt() && FloorBuilt());
+        shipped.emplace(image_bench::ShippedLibraryPath());
+        floor.emplace(image_bench::FloorLibraryPath());
+        ASSERT_TRUE(shipped->ok()) << shipped->problem();
+        ASSERT_TRUE(floor->ok()) << floor->problem();
+    }
+
+    std::optional<ImageBench> shipped;
+    std::optional<ImageBench> floor;
+};
+
 }  // namespace
 
 // A floor that skipped a request, or a library that changed one, would make
 // the ratio meaningless: both must ask the host and the key state the very
 // same things, in the same order, for every operation.
-TEST(ImageInstructions, TheFloorMakesTheShippedLibrarysRequests) {
-    if (!RealDllBuilt() || !FloorBuilt()) return;
-    ImageBench shipped(image_bench::ShippedLibraryPath());
-    ImageBench floor(image_bench::FloorLibraryPath());
-    ASSERT_TRUE(shipped.ok()) << shipped.problem();
-    ASSERT_TRUE(floor.ok()) << floor.problem();
+TEST_F(ImageInstructions, TheFloorMakesTheShippedLibrarysRequests) {
     for (const OperationInfo& info : image_bench::kOperations) {
         SCOPED_TRACE(info.name);
-        EXPECT_GT(shipped.Measure(info.operation), 0u) << shipped.problem();
-        EXPECT_GT(floor.Measure(info.operation), 0u) << floor.problem();
-        EXPECT_FALSE(shipped.requests().empty());
-        EXPECT_TRUE(shipped.requests() == floor.requests());
-        EXPECT_EQ(shipped.key_queries(), floor.key_queries());
+        EXPECT_GT(shipped->Measure(info.operation), 0u) << shipped->problem();
+        EXPECT_GT(floor->Measure(info.operation), 0u) << floor->problem();
+        EXPECT_FALSE(shipped->requests().empty());
+        EXPECT_TRUE(shipped->requests() == floor->requests());
+        EXPECT_EQ(shipped->key_queries(), floor->key_queries());
     }
     // Open's 40 key queries, Ctrl first, are among them.
-    shipped.Measure(image_bench::Operation::GuiLifeCycle);
-    ASSERT_EQ(shipped.key_queries().size(), 40u);
-    EXPECT_EQ(shipped.key_queries().front(), 17);
+    shipped->Measure(image_bench::Operation::GuiLifeCycle);
+    ASSERT_EQ(shipped->key_queries().size(), 40u);
+    EXPECT_EQ(shipped->key_queries().front(), 17);
 }
 
-TEST(ImageInstructions, TheShippedLibraryStaysUnderItsCeilings) {
-    if (!RealDllBuilt() || !FloorBuilt()) return;
-    ImageBench shipped(image_bench::ShippedLibraryPath());
-    ImageBench floor(image_bench::FloorLibraryPath());
-    ASSERT_TRUE(shipped.ok()) << shipped.problem();
-    ASSERT_TRUE(floor.ok()) << floor.problem();
+TEST_F(ImageInstructions, TheShippedLibraryStaysUnderItsCeilings) {
     for (const OperationInfo& info : image_bench::kOperations) {
-        const std::uint64_t shipped_count = shipped.Measure(info.operation);
-        const std::uint64_t floor_count = floor.Measure(info.operation);
-        ASSERT_GT(floor_count, 0u) << info.name << ": " << floor.problem();
+        const std::uint64_t shipped_count = shipped->Measure(info.operation);
+        const std::uint64_t floor_count = floor->Measure(info.operation);
+        ASSERT_GT(floor_count, 0u) << info.name << ": " << floor->problem();
         EXPECT_LE(static_cast<double>(shipped_count) / static_cast<double>(floor_count), CeilingOf(info.operation))
             << info.name << ": " << shipped_count << " instructions, floor " << floor_count;
     }

@@ -1,10 +1,9 @@
 #include "real_dll.h"
 
-#include "SEHostTypes.h"
+#include "SEProtocol.h"
 
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <filesystem>
 
 std::string RealDllPath() { return std::string(QUILL_WIN32_DIR) + "/Quillmark.sem"; }
@@ -59,17 +58,10 @@ std::vector<HostCall> RealDll::CallsWith(std::int32_t opcode) const {
 
 float RealDll::PinFloat(std::int32_t pin) const {
     const auto held = pin_bits.find(pin);
-    const std::uint32_t bits = held == pin_bits.end() ? 0 : held->second;
-    float value;
-    std::memcpy(&value, &bits, sizeof value);
-    return value;
+    return PinBitsAsFloat(held == pin_bits.end() ? 0 : held->second);
 }
 
-void RealDll::SetPinFloat(std::int32_t pin, float value) {
-    std::uint32_t bits;
-    std::memcpy(&bits, &value, sizeof bits);
-    pin_bits[pin] = bits;
-}
+void RealDll::SetPinFloat(std::int32_t pin, float value) { pin_bits[pin] = PinBitsOfFloat(value); }
 
 std::uint64_t RealDll::Call(ModuleAddress function, CallShape shape, const std::vector<std::uint64_t>& arguments) {
     const std::string fault = Fault(function, shape, arguments);
@@ -94,12 +86,10 @@ ModuleAddress RealDll::MakeModule(std::int32_t index, std::int32_t type, std::in
 
 std::int64_t RealDll::Audio(ModuleAddress record, std::int32_t opcode, std::int32_t index, std::int32_t value,
                             ModuleAddress ptr, float opt) {
-    std::uint32_t opt_bits;
-    std::memcpy(&opt_bits, &opt, sizeof opt_bits);
     return static_cast<std::int64_t>(Call(Word(record + 20), CallShape::Dispatcher,
                                           {record, static_cast<std::uint64_t>(opcode),
                                            static_cast<std::uint64_t>(index), static_cast<std::uint64_t>(value), ptr,
-                                           opt_bits}));
+                                           CallWordOfFloat(opt)}));
 }
 
 std::int64_t RealDll::Gui(ModuleAddress record, std::int32_t opcode, std::int32_t index) {
