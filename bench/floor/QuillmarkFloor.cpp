@@ -228,7 +228,7 @@ void* SE_CALL makeModule(std::int32_t index, std::int32_t type, HostCallback cal
         audio->record.dispatcher = AudioDispatch;
         audio->record.host_value = host_value;
         audio->record.object = audio;
-        audio->record.version = 1;
+        audio->record.version = AUDIO_PLUG_VERSION;
         return &audio->record;
     }
     if (type == MT_GUI) {
@@ -240,7 +240,7 @@ void* SE_CALL makeModule(std::int32_t index, std::int32_t type, HostCallback cal
         gui->record.dispatcher = GuiDispatch;
         gui->record.object = gui;
         gui->record.host_value = host_value;
-        gui->record.version = 1;
+        gui->record.version = GUI_PLUG_VERSION;
         return &gui->record;
     }
     return nullptr;
