@@ -156,9 +156,11 @@ HostResult AnswerWideText(void* record, std::int32_t index, std::int32_t value, 
         for (std::size_t i = 0; i + 1 < units.size(); i += 2)
             g_host->wide_text.push_back(static_cast<char16_t>(static_cast<std::uint8_t>(units[i]) |
                                                               static_cast<std::uint8_t>(units[i + 1]) << 8));
-        // The honest size, or any other: too small, zero, negative, absurd.
+        // The honest size, or any other: too small, zero, negative, large.
+        // The framework allocates whatever size is announced, so sizes stay
+        // below 2^21 units, within the fuzzer's memory limit.
         const std::int32_t size =
-            in.Chance(160) ? static_cast<std::int32_t>(g_host->wide_text.size() + 1) : in.Int();
+            in.Chance(160) ? static_cast<std::int32_t>(g_host->wide_text.size() + 1) : in.Int() % (1 << 21);
         g_host->wide_sizes[{record, index}] = size;
         return size;
     }

@@ -28,8 +28,6 @@ namespace {
 // Open queries Ctrl, then 39 times key code 0, as the shipped key table reads.
 constexpr int kKeyQueries = 40;
 constexpr std::int32_t kCountMax = 0x7FFFFFFF;
-// The most pins an audio object makes room for, as in the shipped library.
-constexpr std::int32_t kMaxPins = 1 << 16;
 
 // --- GUI side --------------------------------------------------------------
 
@@ -179,7 +177,8 @@ void AudioOpen(AudioObject* audio) {
     const auto count = static_cast<std::int32_t>(AudioHost(audio, AUDIO_HOST_GET_PIN_COUNT));
     free(audio->pins);
     audio->pins = nullptr;
-    if (count > 0 && count <= kMaxPins)
+    // Room for any count whose size fits a size_t, as in the shipped library.
+    if (count > 0 && static_cast<std::size_t>(count) <= SIZE_MAX / sizeof(PinRoom))
         audio->pins = static_cast<PinRoom*>(malloc(static_cast<std::size_t>(count) * sizeof(PinRoom)));
 }
 

@@ -3,17 +3,12 @@
 #include "SEPlatform.h"
 
 #include <cstring>
-#include <memory>
+#include <string>
 
 namespace {
 
 constexpr const char* kSourceFile = "SEGUI_base.cpp";
 constexpr int kLineCallHostWithoutCallback = 134;
-
-// The longest wide text taken from the host, in 16-bit units with the
-// terminating zero. A pin's text is a label or a file name; a larger size is
-// a broken answer, and allocating it would exhaust a 32-bit process.
-constexpr std::int32_t kMaxWideTextUnits = 1 << 20;
 
 }  // namespace
 
@@ -45,17 +40,15 @@ std::u16string GuiPinRef::GetWideText() const {
     // included, so anything below 1 holds no text.
     const auto size =
         static_cast<std::int32_t>(owner->CallHost(GUI_HOST_GET_PIN_WIDE_TEXT, index, 0, nullptr, 0.0f));
-    if (size < 1 || size > kMaxWideTextUnits) return std::u16string();
-    // No exception may reach the host: a buffer that cannot be had is no text.
-    const std::unique_ptr<char16_t[]> buffer(new (std::nothrow) char16_t[static_cast<std::size_t>(size)]);
-    if (!buffer) return std::u16string();
-    // A host that writes fewer units than it announced leaves zeros, not garbage.
-    std::memset(buffer.get(), 0, static_cast<std::size_t>(size) * sizeof(char16_t));
-    owner->CallHost(GUI_HOST_GET_PIN_WIDE_TEXT, index, size, buffer.get(), 0.0f);
+    if (size < 1) return std::u16string();
+    // Allocated as GetText allocates: a failure passes to the caller. The
+    // zeros stay where a host writes fewer units than it announced.
+    std::u16string text(static_cast<std::size_t>(size), u'\0');
+    owner->CallHost(GUI_HOST_GET_PIN_WIDE_TEXT, index, size, &text[0], 0.0f);
     // Stop at the first zero unit, or at the size given if the host left none.
-    std::size_t length = 0;
-    while (length < static_cast<std::size_t>(size) && buffer[length] != 0) ++length;
-    return std::u16string(buffer.get(), length);
+    const std::size_t end = text.find(u'\0');
+    if (end != std::u16string::npos) text.resize(end);
+    return text;
 }
 
 // ---------------------------------------------------------------------------

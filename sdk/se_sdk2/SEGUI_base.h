@@ -39,8 +39,9 @@ public:
     // The host gets the string's own characters for the duration of the call.
     void SetText(const std::string& text) const;
     // The caller's own copies of the host's texts. A null text, or a wide
-    // size below 1 or above 2^20 units, gives an empty string; an
-    // unterminated wide text is cut at the size the host gave.
+    // size below 1, gives an empty string; an unterminated wide text is cut
+    // at the size the host gave. A copy that cannot be allocated is the
+    // runtime's out-of-memory failure, passed to the caller.
     std::string GetText() const;
     std::u16string GetWideText() const;
 

@@ -23,11 +23,10 @@ constexpr const char* kPatchStoreExpression =
 // One record for every audio object of the library; see AUDIO_GET_PROCESS_RECORD.
 ProcessRecord g_process_record;
 
-// The most pins the module makes for one object. A module declares a handful
-// of pins; a larger count is a broken answer, and constructing an array of
-// millions of pins would take seconds and most of a 32-bit address space.
-// The byte count stays far below any size that could wrap.
-constexpr std::size_t kMaxPins = 1 << 16;
+// The most pins whose array size fits a size_t, room for the array's count
+// cookie included. A 32-bit count can pass it only where size_t is 32 bits
+// wide; any smaller count gets its array, or none if memory cannot hold it.
+constexpr std::size_t kMaxPins = (std::numeric_limits<std::size_t>::max() - sizeof(std::size_t)) / sizeof(SEPin);
 
 }  // namespace
 
@@ -35,8 +34,7 @@ SEModule_base::SEModule_base(HostCallback callback, std::intptr_t host_value)
     : seaudioMaster(callback),
       m_pins(nullptr),
       m_process(&SEModule_base::DefaultProcess),
-      m_pin_count(0),
-      m_opened(false) {
+      m_pin_count(0) {
     std::memset(&m_plug, 0, sizeof(m_plug));
     m_plug.magic = AUDIO_PLUG_MAGIC;
     m_plug.process = reinterpret_cast<ProcessRoutine>(WordsOf(m_process).function);
@@ -68,12 +66,9 @@ void SEModule_base::HandleEvent(ModuleEvent* e) {
     }
     switch (e->event_type) {
     case EV_PIN_STATUS: {
-        // A status for a pin the object does not hold is ignored: one past the
-        // end of the array, and any once Open made no array at all (the host
-        // counted no pins, more than the module makes, or more than memory
-        // holds). Only an object never opened reaches GetPin without an
-        // array, which reports the host's event before it told the pin count.
-        if (m_pins == nullptr && m_opened) break;
+        // Without a pin array (never opened, or the host counted no pins)
+        // GetPin reports the broken contract and answers null; a status for
+        // an index past the array is ignored, as nothing there can be read.
         // Indices that do not fit a pin number cannot name a pin.
         const std::intptr_t number = e->param_ptr;
         const bool fits = number >= std::numeric_limits<std::int32_t>::min() &&
@@ -158,11 +153,10 @@ HostResult SE_CALL SEModule_base::Dispatch(std::int32_t opcode, std::int32_t ind
 void SEModule_base::Open() { OpenPins<SEModule_base>(); }
 
 std::int32_t SEModule_base::MakePins(std::int32_t host_count) {
-    m_opened = true;
     // A second open replaces the array of the first.
     if (m_pins != nullptr) DestroyPins();
-    // A count too large to allocate leaves the object without pins, as a
-    // count of 0 would; nothing may throw into the host.
+    // An allocation that fails leaves the object without pins, as a count of
+    // 0 would; nothing may throw into the host.
     if (host_count > 0 && static_cast<std::size_t>(host_count) <= kMaxPins) {
         // A tag of its own: the runtime's std::nothrow object is not linked
         // into the shipped library.

@@ -163,7 +163,6 @@ private:
     }
 
     std::int32_t m_pin_count;  // length of m_pins, for range checks of host events
-    bool m_opened;             // Open has asked the host for its pin count
 };
 
 // The audio record's dispatcher: forwards to the record's object.

@@ -5,10 +5,13 @@
 #include "module_exports.h"
 #include "quiet_host.h"
 #include "quiet_platform.h"
+#include "SEGUI_base.h"
+#include "SEModule_base.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <new>
 
 namespace {
 
@@ -118,5 +121,36 @@ TEST_F(Allocation, ProcessingRoutineAndEventsAllocateNothing) {
                   }
               }),
               0u);
+    EXPECT_EQ(audio->dispatcher(audio, AUDIO_CLOSE, 0, 0, nullptr, 0.0f), 1);
+}
+
+// Refusals come from the counting allocator, which valgrind replaces: these
+// tests stay out of its run.
+class AllocationFailure : public Allocation {};
+
+TEST_F(AllocationFailure, ReachesTheCallerOrLeavesNoPins) {
+    // A wide text the host announces: its buffer is allocated as a narrow
+    // text's is, so a refusal passes to the caller instead of an empty text.
+    SEGUI_base gui(&QuietHost::Callback, 0);
+    host.wide_text_units = (1 << 20) + 1;
+    EXPECT_EQ(gui.GetPin(1).GetWideText(), u"") << "a large text the host leaves blank";
+    counting_allocator::RefuseFrom(64);
+    host.wide_text_units = 32;
+    EXPECT_THROW(gui.GetPin(1).GetWideText(), std::bad_alloc);
+    counting_allocator::RefuseFrom(0);
+
+    // A pin array that cannot be had leaves the object without pins: it runs
+    // and closes, and a later status event is the missing array's report.
+    auto* audio = static_cast<AudioPlugRecord*>(makeModule(0, MT_AUDIO, &QuietHost::Callback, 0));
+    ASSERT_NE(audio, nullptr);
+    host.pin_count = 100000;
+    counting_allocator::RefuseFrom(100000);
+    audio->dispatcher(audio, AUDIO_OPEN, 0, 0, nullptr, 0.0f);
+    counting_allocator::RefuseFrom(0);
+    EXPECT_EQ(static_cast<SEModule_base*>(audio->object)->GetPinCount(), 0);
+    ModuleEvent status{host.sample_clock, EV_PIN_STATUS, 1, 0, 0, 0};
+    audio->event_handler(audio->object, &status);
+    EXPECT_EQ(quiet_platform::assertions, 1);
+    audio->process(audio->object);
     EXPECT_EQ(audio->dispatcher(audio, AUDIO_CLOSE, 0, 0, nullptr, 0.0f), 1);
 }

@@ -3,6 +3,7 @@
 // and free are wrapped at link time (the framework's objects come from malloc).
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 namespace counting_allocator {
@@ -12,5 +13,10 @@ std::uint64_t Allocations();
 
 // Blocks allocated and not yet freed.
 std::int64_t LiveBlocks();
+
+// From now on every allocation of `bytes` or more fails, as in a host whose
+// memory is exhausted: operator new throws std::bad_alloc, the no-throw forms
+// and malloc answer null. 0 lets every size through again.
+void RefuseFrom(std::size_t bytes);
 
 }  // namespace counting_allocator

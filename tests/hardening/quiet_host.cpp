@@ -39,6 +39,8 @@ HostResult QuietHost::Handle(void* record, std::int32_t opcode, std::int32_t ind
                 SetFloat(index, opt);
             }
             if (after_write != nullptr) after_write(record, index);
+        } else if (opcode == GUI_HOST_GET_PIN_WIDE_TEXT) {
+            return wide_text_units;
         }
         return 0;
     }

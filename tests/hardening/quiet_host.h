@@ -24,6 +24,7 @@ public:
     std::uint32_t pins[8] = {};       // 4 bytes per pin; 0, 4 and 5 hold integers
     std::int32_t pin_count = 8;       // answer to AUDIO_HOST_GET_PIN_COUNT
     std::uint32_t sample_clock = 0;   // answer to AUDIO_HOST_GET_SAMPLE_CLOCK
+    std::int32_t wide_text_units = 0; // size answered to GUI_HOST_GET_PIN_WIDE_TEXT; no text is written
     long calls = 0;
     long pin_writes = 0;
     long sleeps = 0;

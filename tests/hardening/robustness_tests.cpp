@@ -196,8 +196,8 @@ TEST_F(Robustness, BrokenTextAnswersGiveEmptyOrCutTexts) {
     // No narrow text at all.
     host.answers[GUI_HOST_GET_PIN_TEXT] = 0;
     EXPECT_EQ(gui.GetPin(1).GetText(), "");
-    // Wide sizes that hold no text, or more than any pin text: one request, no buffer.
-    for (HostResult size : {HostResult{0}, HostResult{-1}, HostResult{INT_MIN}, HostResult{INT_MAX}, HostResult{(1 << 20) + 1}}) {
+    // Wide sizes that hold no text: one request, no buffer.
+    for (HostResult size : {HostResult{0}, HostResult{-1}, HostResult{INT_MIN}}) {
         host.calls.clear();
         host.answers[GUI_HOST_GET_PIN_WIDE_TEXT] = size;
         EXPECT_EQ(gui.GetPin(1).GetWideText(), u"") << size;
@@ -209,8 +209,8 @@ TEST_F(Robustness, BrokenTextAnswersGiveEmptyOrCutTexts) {
         if (call.opcode == GUI_HOST_GET_PIN_WIDE_TEXT && call.ptr != nullptr) std::memcpy(call.ptr, u"abcd", 8);
     };
     EXPECT_EQ(gui.GetPin(1).GetWideText(), u"abcd");
-    // The largest size taken still works.
-    host.answers[GUI_HOST_GET_PIN_WIDE_TEXT] = 1 << 20;
+    // However large the size announced, the text arrives, cut at its zero.
+    host.answers[GUI_HOST_GET_PIN_WIDE_TEXT] = (1 << 20) + 1;
     EXPECT_EQ(gui.GetPin(1).GetWideText(), u"abcd");
     // An empty text to the host is a zero byte, never a null address.
     host.on_call = nullptr;
@@ -219,16 +219,28 @@ TEST_F(Robustness, BrokenTextAnswersGiveEmptyOrCutTexts) {
     EXPECT_NE(host.CallsWith(GUI_HOST_SET_PIN_TEXT)[0].ptr, nullptr);
 }
 
-TEST_F(Robustness, AbsurdPinCountsMakeNoPins) {
+TEST_F(Robustness, PinCountsBelowOneMakeNoPinsAndLargeOnesTheirArray) {
     AudioPlugRecord* audio = MakeAudio(host.callback());
-    for (HostResult count : {HostResult{INT_MAX}, HostResult{65537}, HostResult{-1}, HostResult{INT_MIN}, HostResult{0}}) {
+    for (HostResult count : {HostResult{-1}, HostResult{INT_MIN}, HostResult{0}}) {
         host.answers[AUDIO_HOST_GET_PIN_COUNT] = count;
         Audio(audio, AUDIO_OPEN);
         EXPECT_EQ(AudioObject(audio).GetPinCount(), 0) << count;
     }
-    host.answers[AUDIO_HOST_GET_PIN_COUNT] = 65536;
+    // Far more pins than the module declares: the array holds them all, and
+    // the declarations bind the first eight as an open with 8 pins does.
+    SEModule_base& object = AudioObject(audio);
+    host.answers[AUDIO_HOST_GET_PIN_COUNT] = PIN_COUNT;
     Audio(audio, AUDIO_OPEN);
-    EXPECT_EQ(AudioObject(audio).GetPinCount(), 65536);
+    std::vector<bool> bound_with_eight;
+    for (std::int32_t pin = 0; pin < PIN_COUNT; ++pin) bound_with_eight.push_back(object.GetPin(pin)->IsBound());
+    host.answers[AUDIO_HOST_GET_PIN_COUNT] = 70000;
+    Audio(audio, AUDIO_OPEN);
+    ASSERT_EQ(object.GetPinCount(), 70000);
+    for (std::int32_t pin = 0; pin < PIN_COUNT; ++pin)
+        EXPECT_EQ(object.GetPin(pin)->IsBound(), bound_with_eight[pin]) << pin;
+    EXPECT_FALSE(object.GetPin(PIN_COUNT)->IsBound());
+    EXPECT_FALSE(object.GetPin(69999)->IsBound());
+    EXPECT_EQ(object.GetPin(70000), nullptr);
     EXPECT_TRUE(fake_platform::assertions.empty());
     EXPECT_EQ(Audio(audio, AUDIO_CLOSE), 1);
 }

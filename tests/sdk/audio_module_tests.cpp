@@ -416,20 +416,30 @@ TEST_F(AudioModule, PinStatusEventsReachOnlyBoundPinsInTheArray) {
     EXPECT_EQ(module.GetPin(3), nullptr);
     EXPECT_EQ(module.GetPin(-1), nullptr);
 
-    // Opened without an array, as for no pins or too many: no pin to tell.
-    for (HostResult count : {HostResult{0}, HostResult{65537}, HostResult{INT_MAX}}) {
+    // Without an array, opened with no pins or never opened, every status
+    // event is the missing array's broken contract, and no pin is told.
+    const std::string missing_array = "SEModule_base.cpp:150 m_pins != 0";
+    for (HostResult count : {HostResult{0}, HostResult{-1}}) {
         host.answers[AUDIO_HOST_GET_PIN_COUNT] = count;
         Send(module, AUDIO_OPEN);
         for (std::intptr_t number : {0, 1, 70000}) Deliver(module, ModuleEvent{0, EV_PIN_STATUS, 5, 0, number, 0});
     }
-    EXPECT_EQ(log, (Log{"Open", "Open", "Open"}));
-    EXPECT_TRUE(Reports().empty());
+    EXPECT_EQ(log, (Log{"Open", "Open"}));
+    EXPECT_EQ(Reports(), Log(6, missing_array));
     log.clear();
+    fake_platform::assertions.clear();
 
     RecordingModule closed(host.callback(), log);  // never opened: the host has not told its pins
     Deliver(closed, ModuleEvent{0, EV_PIN_STATUS, 5, 0, 0, 0});
     EXPECT_TRUE(log.empty());
-    EXPECT_EQ(Reports(), (Log{"SEModule_base.cpp:150 m_pins != 0"}));
+    EXPECT_EQ(Reports(), Log{missing_array});
+}
+
+// Pins 0 to 7 bound to declarations of their own variable, the rest unbound.
+Log EightBoundOf(std::size_t count) {
+    Log pins(count, "unbound");
+    for (std::size_t pin = 0; pin < 8; ++pin) pins[pin] = std::to_string(pin) + " dt6 own";
+    return pins;
 }
 
 TEST_F(AudioModule, OpenBindsDeclarationsWithAudioPinsInOrder) {
@@ -478,7 +488,11 @@ TEST_F(AudioModule, OpenBindsDeclarationsWithAudioPinsInOrder) {
         {"no pins", 0, {Declare(DT_INT)}, {}, {0, -1}},
         {"a negative count", -5, {Declare(DT_INT)}, {}, {0, -1}},
         {"no declarations", 2, {}, {"unbound", "unbound"}, {0, -1}},
-        {"a count too large to allocate", INT_MAX, {Declare(DT_INT, IO_REPEAT_LAST)}, {}, {0, -1}},
+        {"far more pins than declarations: the eight bind the first eight",
+         70000,
+         std::vector<SEPinProperties>(8, Declare(DT_FLOAT)),
+         EightBoundOf(70000),
+         {0, 1, 2, 3, 4, 5, 6, 7, 8, 7}},
     };
     for (const bool statically : {false, true}) {
         for (const Case& c : cases) {

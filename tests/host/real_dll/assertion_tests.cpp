@@ -4,8 +4,8 @@
 // contract comes first and must not report.
 //
 // The reports the DLL can make: the two forbidden audio opcodes, the
-// patch-store rule, a mistimed event, a pin status event before the pins
-// exist, and a GUI object made without a callback. The others (an event or
+// patch-store rule, a mistimed event, a pin status event while there is no
+// pin array, and a GUI object made without a callback. The others (an event or
 // a status in the past, a sample read of a pin of another type) sit in
 // framework calls that Quillmark never makes.
 #include "ModulePins.h"
@@ -120,6 +120,14 @@ TEST_F(RealDllAssertion, APinStatusEventBeforeThePinsExistIsABrokenContract) {
     const ModuleAddress unopened = dll.MakeModule(0, MT_AUDIO, 0);
     ASSERT_NE(unopened, 0u);
     EXPECT_EQ(EventFault(unopened, 100, EV_PIN_STATUS, 0), AssertionFault("m_pins != 0", kModuleBase, 150));
+}
+
+TEST_F(RealDllAssertion, APinStatusEventAfterAnOpenWithoutPinsIsABrokenContract) {
+    dll.answers[AUDIO_HOST_GET_PIN_COUNT] = 0;
+    const ModuleAddress record = dll.MakeModule(0, MT_AUDIO, 0);
+    ASSERT_NE(record, 0u);
+    ASSERT_EQ(AudioFault(record, AUDIO_OPEN), "");
+    EXPECT_EQ(EventFault(record, 100, EV_PIN_STATUS, 0), AssertionFault("m_pins != 0", kModuleBase, 150));
 }
 
 TEST_F(RealDllAssertion, AGuiObjectWithoutACallbackReportsItsFirstHostCall) {
