@@ -16,6 +16,12 @@ struct KeyName {
 
 const KeyName kKeys[] = {{"shift", 16}, {"ctrl", platform::kVirtualKeyControl}, {"alt", 18}};
 
+std::string Lowercase(std::string text) {
+    for (char& c : text)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    return text;
+}
+
 std::string Trim(const std::string& text) {
     const std::size_t first = text.find_first_not_of(" \t\r");
     if (first == std::string::npos) return "";
@@ -121,8 +127,10 @@ bool ParseLine(const std::string& raw, ScriptCommand& command, bool& empty, std:
             return false;
         }
         command.kind = verb == "press" ? ScriptCommand::Kind::Press : ScriptCommand::Kind::Release;
+        // In any case: the timeline writes "press Ctrl", and a script may copy it.
+        const std::string wanted = Lowercase(tokens[1]);
         for (const KeyName& key : kKeys) {
-            if (tokens[1] != key.name) continue;
+            if (wanted != key.name) continue;
             command.key = key.virtual_key;
             command.key_name = key.name;
         }

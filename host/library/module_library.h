@@ -101,6 +101,15 @@ public:
     // "native (own process)" or "emulated i386": how reports name the back
     // end.
     virtual const char* back_end() const = 0;
+    // What the back end sees of the module beyond its calls' results, for
+    // the checks that need it. Registers: the callee-saved registers, the
+    // stack pointer and the direction flag are compared around every call.
+    // Heap: the module's heap blocks are counted (HeldBlocks). Virtual
+    // clock: the module's clock is LibraryOptions::clock_milliseconds, so a
+    // host's virtual clock reaches it.
+    virtual bool watches_registers() const { return false; }
+    virtual bool watches_heap() const { return false; }
+    virtual bool has_virtual_clock() const { return false; }
     // Problems found at load that do not stop it (an import the emulator
     // does not provide), one line each.
     const std::vector<std::string>& warnings() const { return m_warnings; }

@@ -194,6 +194,10 @@ TEST(Isolation, MemoryOfTheChildIsCopiedWithoutFaults) {
     const std::unique_ptr<ModuleLibrary> library = OpenFixture("good");
     ASSERT_NE(library, nullptr);
     EXPECT_STREQ(library->back_end(), "native (own process)");
+    // The child's registers, heap and clock are its own.
+    EXPECT_FALSE(library->watches_registers());
+    EXPECT_FALSE(library->watches_heap());
+    EXPECT_FALSE(library->has_virtual_clock());
 
     const ModuleAddress block = library->AllocateHostMemory(64);
     const ModuleAddress other = library->AllocateHostMemory(0);
