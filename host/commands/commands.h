@@ -22,7 +22,8 @@ enum ExitCode {
 int RunInfo(const std::string& file, std::ostream& out, std::ostream& err);
 int RunValidate(const std::string& file, const ValidateOptions& options, std::ostream& out,
                 std::ostream& err);
-// An empty script path plays the built-in demo. A virtual clock moves only
+// An empty script path plays the generic session: the module opened,
+// idled, each pin changed once, closed. A virtual clock moves only
 // with the script's waits (emulated modules only).
 int RunPlay(const std::string& file, const std::string& script_path, HostClock::Mode clock, std::ostream& out,
             std::ostream& err);

@@ -11,12 +11,12 @@
 
 namespace {
 
+constexpr char kGenericSession[] = "generic session";
+
 bool ReadScript(const std::string& script_path, Script& script, std::ostream& err) {
     std::string text;
-    std::string name = "built-in demo";
-    if (script_path.empty()) {
-        text = BuiltInDemoScript();
-    } else {
+    std::string name = kGenericSession;
+    if (!script_path.empty()) {
         // Only a regular file: a directory reads as empty, and a pipe or a
         // device may never end.
         std::error_code error;
@@ -41,7 +41,31 @@ bool ReadScript(const std::string& script_path, Script& script, std::ostream& er
         err << "semhost: " << error << '\n';
         return false;
     }
+    script.generic = script_path.empty();
     return true;
+}
+
+// The session `play` runs without a script, on any module: the objects
+// idled, each pin changed once to another value of its type, idled again.
+// A pin of audio samples holds no value a person sets.
+void MakeGenericSession(const HostSession& session, Script& script) {
+    script.commands.clear();
+    auto add = [&script](ScriptCommand::Kind kind, int pin = -1, const std::string& text = "") {
+        ScriptCommand command;
+        command.kind = kind;
+        command.pin = pin;
+        command.text = text;
+        script.commands.push_back(command);
+    };
+    add(ScriptCommand::Kind::Heading, -1, "A generic session: the module idled, each pin changed once, idled");
+    add(ScriptCommand::Kind::Idle);
+    for (const PinDeclaration& pin : session.pins()) {
+        if (pin.datatype == DT_FSAMPLE)
+            add(ScriptCommand::Kind::Heading, -1, "\"" + pin.name + "\" carries audio samples: left as it is");
+        else
+            add(ScriptCommand::Kind::Change, pin.index);
+    }
+    add(ScriptCommand::Kind::Idle);
 }
 
 int PlaySession(ModuleLibrary& library, const std::string& file, Script& script, HostClock& clock, std::ostream& out,
@@ -51,6 +75,7 @@ int PlaySession(ModuleLibrary& library, const std::string& file, Script& script,
     const int probed = ProbeModule(session, file, identity, err);
     if (probed != EXIT_OK) return probed;
 
+    if (script.generic) MakeGenericSession(session, script);
     std::vector<ScriptPin> script_pins;
     for (const PinDeclaration& pin : session.pins()) script_pins.push_back({pin.name, pin.TakesFloat()});
     std::string error;

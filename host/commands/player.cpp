@@ -37,6 +37,22 @@ void Player::SetPin(int pin, std::uint32_t bits) {
     m_session.SetPin(pin, bits);
 }
 
+// Another value of the pin's type than the one the host holds: a switch
+// flips, a number goes up by one (down at the top of its range).
+std::uint32_t Player::ChangedBits(int pin) const {
+    const PinDeclaration& declaration = m_session.pins()[pin];
+    const std::uint32_t held = m_session.PinBits(pin);
+    if (declaration.TakesFloat()) {
+        const float value = PinBitsAsFloat(held);
+        if (!std::isfinite(value) || std::fabs(value) > 1e6f) return PinBitsOfFloat(value == 0.0f ? 1.0f : 0.0f);
+        return PinBitsOfFloat(value + 1.0f);
+    }
+    const auto value = static_cast<std::int32_t>(held);
+    if (declaration.datatype == DT_BOOL) return value == 0 ? 1 : 0;
+    const std::int32_t top = declaration.datatype == DT_SHORT ? 32767 : 2147483647;
+    return static_cast<std::uint32_t>(value >= top ? value - 1 : value + 1);
+}
+
 void Player::IdleAll() {
     for (HostedObject* gui : m_session.Objects(ObjectKind::Gui)) {
         m_session.Dispatch(*gui, GUI_IDLE);
@@ -96,6 +112,9 @@ int Player::Run(const Script& script) {
             break;
         case ScriptCommand::Kind::Set:
             SetPin(command.pin, ValueBits(command.pin, command.value_text));
+            break;
+        case ScriptCommand::Kind::Change:
+            SetPin(command.pin, ChangedBits(command.pin));
             break;
         case ScriptCommand::Kind::Click:
             SetPin(command.pin, ValueBits(command.pin, "1"));

@@ -25,6 +25,7 @@ private:
     bool Expect(const Script& script, const ScriptCommand& command);
     void IdleAll();
     std::uint32_t ValueBits(int pin, const std::string& text) const;
+    std::uint32_t ChangedBits(int pin) const;
 
     HostSession& m_session;
     Timeline& m_timeline;

@@ -131,10 +131,4 @@ TEST(ScriptResolve, PinsAndValuesMustFitTheModule) {
     EXPECT_EQ(error, "test.script:1: the module has no pin \"Mouse Down\" (its pins: \"Level\")");
 }
 
-TEST(ScriptParse, BuiltInDemoParses) {
-    Script script;
-    std::string error;
-    EXPECT_TRUE(ParseScript(BuiltInDemoScript(), "built-in demo", script, error)) << error;
-}
-
 }  // namespace

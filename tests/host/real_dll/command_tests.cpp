@@ -46,9 +46,14 @@ TEST_F(RealDllCommand, CheckedInScriptsPassOnTheVirtualClock) {
         EXPECT_EQ(result.code, 0) << result.out << result.err;
         EXPECT_EQ(result.out.find("FAILED"), std::string::npos) << result.out;
     }
-    // The built-in demo, too.
-    const CommandResult demo = RunCommand({"play", RealDllPath(), "--clock", "virtual"});
+    // The demo, which `./quill demo` plays, too.
+    const CommandResult demo = RunCommand({"play", RealDllPath(), SEMHOST_DEMO_SCRIPT, "--clock", "virtual"});
     EXPECT_EQ(demo.code, 0) << demo.out << demo.err;
+    EXPECT_NE(demo.out.find("expect \"Animation Position\" in 2 .. 4: ok"), std::string::npos) << demo.out;
+    // Without a script semhost knows no pin of Quillmark's: the generic session.
+    const CommandResult generic = RunCommand({"play", RealDllPath(), "--clock", "virtual"});
+    EXPECT_EQ(generic.code, 0) << generic.out << generic.err;
+    EXPECT_NE(generic.out.find("  set \"Interval (ms)\" = 201\n"), std::string::npos) << generic.out;
 }
 
 // The module compares the ticks since the first click with the interval cut
