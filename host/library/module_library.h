@@ -86,8 +86,9 @@ public:
     // Faulted: the module crashed, hung or ended its process while loading.
     enum class Status { Loaded, Missing, NotLoadable, MissingExport, Faulted };
 
-    // Loads `path` with the back end its content asks for: an i386 PE image
-    // goes to the emulator, anything else to the native loader. Anything but
+    // Loads `path` with the back end its content asks for: a PE image goes
+    // to the emulator, an ELF file to the native loader, anything else is
+    // refused (Windows: a PE image to the native loader). Anything but
     // Loaded gives null and one line in `problem` (without the file's name).
     static std::unique_ptr<ModuleLibrary> Open(const std::string& path, const LibraryOptions& options,
                                                Status& status, std::string& problem);

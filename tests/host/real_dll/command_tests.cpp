@@ -99,22 +99,30 @@ TEST_F(RealDllCommand, AFileThatIsNoModuleIsBadInputForEveryCommand) {
     std::ifstream file(RealDllPath(), std::ios::binary);
     const std::string dll((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
     ASSERT_GT(dll.size(), 4096u);
-    const std::vector<std::string> bad = {
-        WriteScratchFile("truncated_headers.sem", dll.substr(0, 400)),
-        WriteScratchFile("truncated_4k.sem", dll.substr(0, 4096)),
-        WriteScratchFile("truncated_last_section.sem", dll.substr(0, dll.size() - 512)),
-        WriteScratchFile("text.sem", "this is a text file, not a library\n"),
-        WriteScratchFile("empty.sem", ""),
+    // Each says what the file is, or what it is not: never a loader's
+    // terse reason for another kind of file.
+    const std::string whole = std::to_string(dll.size());
+    const std::vector<std::pair<std::string, std::string>> bad = {
+        {WriteScratchFile("truncated_mz.sem", dll.substr(0, 100)), "a PE image cut short: its headers need "},
+        {WriteScratchFile("truncated_headers.sem", dll.substr(0, 400)), "an i386 PE image cut short: its headers need "},
+        {WriteScratchFile("truncated_4k.sem", dll.substr(0, 4096)),
+         "an i386 PE image cut short: its sections need " + whole + " bytes, the file has 4096"},
+        {WriteScratchFile("truncated_last_section.sem", dll.substr(0, dll.size() - 512)),
+         "an i386 PE image cut short: its sections need " + whole + " bytes, the file has " +
+             std::to_string(dll.size() - 512)},
+        {WriteScratchFile("text.sem", "this is a text file, not a library\n"),
+         "neither an i386 PE image nor an ELF shared object"},
+        {WriteScratchFile("empty.sem", ""), "is empty: neither an i386 PE image nor an ELF shared object"},
     };
     const std::string script = WriteScratchFile("no_module.script", "click\n");
-    for (const std::string& path : bad) {
+    for (const auto& [path, said] : bad) {
         for (const std::vector<std::string>& args :
              {std::vector<std::string>{"info", path}, std::vector<std::string>{"validate", path},
               std::vector<std::string>{"play", path, script, "--clock", "virtual"}}) {
             SCOPED_TRACE(args[0] + " " + path);
             const CommandResult result = RunCommand(args);
             EXPECT_EQ(result.code, 2) << result.out << result.err;
-            EXPECT_EQ(result.err.rfind("semhost: " + path + ": ", 0), 0u) << result.err;
+            EXPECT_EQ(result.err.rfind("semhost: " + path + ": " + said, 0), 0u) << result.err;
             EXPECT_EQ(result.err.find('\n'), result.err.size() - 1) << "one line: " << result.err;
         }
     }
