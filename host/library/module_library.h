@@ -112,7 +112,7 @@ public:
     virtual bool watches_heap() const { return false; }
     virtual bool has_virtual_clock() const { return false; }
     // Problems found at load that do not stop it (an import the emulator
-    // does not provide), one line each.
+    // does not stand in for), one line each.
     const std::vector<std::string>& warnings() const { return m_warnings; }
 
     // The two exports, found at load.

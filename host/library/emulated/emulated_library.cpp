@@ -589,7 +589,7 @@ bool EmulatedLibrary::RunHostFunction(std::uint32_t address, std::uint32_t& next
         popped = function.stand_in->argument_bytes;
         break;
     case HostFunctionTable::Kind::Unprovided:
-        m_bridge->Crash("called " + function.import + ", which semhost does not provide");
+        m_bridge->Crash("called " + function.import + ", which semhost does not stand in for");
         break;
     case HostFunctionTable::Kind::ReturnSentinel: break;  // Run reports these as returns
     }

@@ -66,7 +66,7 @@ struct StandIn {
 
 // Which stand-ins a library name offers (case-insensitive).
 SystemLibrary ClassifyLibrary(const std::string& library);
-// The stand-in for an import, or null when semhost does not provide it.
+// The stand-in for an import, or null when semhost does not stand in for it.
 const StandIn* FindStandIn(const std::string& library, const std::string& name);
 
 // The tables, one per file.

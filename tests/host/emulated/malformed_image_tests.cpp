@@ -135,14 +135,14 @@ TEST(MalformedImage, AFunctionSemhostLacksIsAWarningUntilCalled) {
     const std::unique_ptr<ModuleLibrary> library = image.Open();
     ASSERT_NE(library, nullptr);
     ASSERT_EQ(library->warnings().size(), 1u);
-    EXPECT_EQ(library->warnings()[0], "imports msvcrt.dll!rane, which semhost does not provide");
+    EXPECT_EQ(library->warnings()[0], "imports msvcrt.dll!rane, which semhost does not stand in for");
 
     std::uint32_t trap = 0;
     ASSERT_TRUE(library->Read(library->get_module_properties() - image.ExportRva("getModuleProperties") + slot, &trap, 4));
     std::string fault;
     std::uint64_t result = 0;
     EXPECT_FALSE(library->RunOutermost([&] { library->Call(trap, CallShape::Dispatcher, {}, result); }, "rane", fault));
-    EXPECT_EQ(fault.rfind("crashed: called msvcrt.dll!rane, which semhost does not provide (at ", 0), 0u) << fault;
+    EXPECT_EQ(fault.rfind("crashed: called msvcrt.dll!rane, which semhost does not stand in for (at ", 0), 0u) << fault;
 }
 
 TEST(MalformedImage, RelocationsThatCannotMoveItAreRefused) {

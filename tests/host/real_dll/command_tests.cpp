@@ -128,4 +128,50 @@ TEST_F(RealDllCommand, AFileThatIsNoModuleIsBadInputForEveryCommand) {
     }
 }
 
+// The DLL with its user32 import renamed: `library` in place of USER32.dll.
+std::string DllImporting(const std::string& library) {
+    std::ifstream file(RealDllPath(), std::ios::binary);
+    std::string dll((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    const std::size_t name = dll.find("USER32.dll");
+    // Zeros follow the last name of the import section: room for longer ones.
+    if (name == std::string::npos || dll.find_first_not_of('\0', name + 10) < name + library.size() + 1) {
+        ADD_FAILURE() << "no room for " << library << " in place of USER32.dll";
+        return RealDllPath();
+    }
+    dll.replace(name, library.size() + 1, library + '\0');
+    std::string file_name = "imports_" + library + ".sem";
+    for (char& c : file_name)
+        if (c == '+' || c == '-') c = '_';
+    return WriteScratchFile(file_name, dll);
+}
+
+TEST_F(RealDllCommand, ALibraryWindowsShipsLoadsWithAWarningAndFaultsWhenCalled) {
+    for (const std::string library : {"WINSPOOL.DRV", "IMM32.dll", "crypt32.dll", "rpcrt4.dll", "bcrypt",
+                                      "api-ms-win-core-synch-l1-2-0.dll"}) {
+        SCOPED_TRACE(library);
+        const std::string path = DllImporting(library);
+        const std::string import = library + "!GetAsyncKeyState, which semhost does not stand in for";
+        const CommandResult validate = RunCommand({"validate", path, "--cycles", "1", "--seed", "7"});
+        EXPECT_EQ(validate.code, 1) << validate.out << validate.err;
+        EXPECT_NE(LineStartingWith(validate.out, "FAIL  exports: ").find("imports " + import), std::string::npos)
+            << validate.out;
+        // Quillmark asks for the key state at a click: the call faults, by name.
+        const CommandResult play = RunCommand({"play", path, ScriptPath("double_click_resets.script"), "--clock", "virtual"});
+        EXPECT_EQ(play.code, 3) << play.out << play.err;
+        EXPECT_NE(play.err.find("called " + import), std::string::npos) << play.err;
+    }
+}
+
+TEST_F(RealDllCommand, ALibraryWindowsDoesNotShipIsMissing) {
+    for (const std::string library : {"libstdc++-6.dll", "libgcc_s_dw2-1.dll", "vcruntime140.dll", "msvcp140.dll",
+                                      "ThirdParty.dll", "winspool"}) {
+        SCOPED_TRACE(library);
+        const std::string path = DllImporting(library);
+        const CommandResult info = RunCommand({"info", path});
+        EXPECT_EQ(info.code, 2) << info.out << info.err;
+        EXPECT_EQ(info.err, "semhost: " + path + ": imports " + library +
+                                ", which a user's machine does not have (the module could not be found)\n");
+    }
+}
+
 }  // namespace
