@@ -1,10 +1,12 @@
 // `semhost play FILE [SCRIPT]`: a session as a host plays it, printed as a
 // timeline.
 #include "commands.h"
+#include "host_platform.h"
 #include "player.h"
 #include "script.h"
 #include "timeline.h"
 
+#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <system_error>
@@ -125,8 +127,11 @@ int PlaySession(ModuleLibrary& library, const std::string& file, Script& script,
     }
     if (session.faulted()) return EXIT_CRASHED;
 
-    timeline.Heading(result == EXIT_OK ? "end of the session"
-                                       : "end of the session after the failed expectation");
+    const bool interrupted = result > EXIT_INTERRUPTED;
+    const std::string signal_name = result == EXIT_INTERRUPTED + SIGTERM ? "SIGTERM" : "SIGINT";
+    timeline.Heading(interrupted        ? "interrupted by " + signal_name + ": the host closes the objects"
+                     : result == EXIT_OK ? "end of the session"
+                                         : "end of the session after the failed expectation");
     for (HostedObject* object : session.Objects(ObjectKind::Gui)) session.Close(*object);
     for (HostedObject* object : session.Objects(ObjectKind::Audio)) session.Close(*object);
     if (session.faulted()) return ReportFault(session, file, err);
@@ -135,6 +140,9 @@ int PlaySession(ModuleLibrary& library, const std::string& file, Script& script,
     for (const PinDeclaration& pin : session.pins())
         out << "  \"" << pin.name << "\" = " << session.FormatPinValue(pin.index, session.PinBits(pin.index))
             << '\n';
+    if (interrupted)
+        err << "semhost: " << file << ": interrupted by " << signal_name
+            << "; the objects were closed as a host closes them\n";
     return result;
 }
 
@@ -144,6 +152,12 @@ int RunPlay(const std::string& file, const std::string& script_path, HostClock::
             std::ostream& err) {
     Script script;
     if (!ReadScript(script_path, script, err)) return EXIT_BAD_INPUT;
+    // Ctrl-C or SIGTERM ends the session as a host ends one: the objects
+    // closed and the library unloaded, not the process killed mid-call.
+    struct CatchInterrupts {
+        CatchInterrupts() { host_platform::CatchInterrupts(); }
+        ~CatchInterrupts() { host_platform::ReleaseInterrupts(); }
+    } catch_interrupts;
     HostClock clock(clock_mode);
     int failure = EXIT_BAD_INPUT;
     const std::unique_ptr<ModuleLibrary> library = OpenModuleFile(file, clock, err, {}, &failure);

@@ -106,6 +106,7 @@ bool Player::Expect(const Script& script, const ScriptCommand& command) {
 
 int Player::Run(const Script& script) {
     for (const ScriptCommand& command : script.commands) {
+        if (const int signal_number = host_platform::InterruptSignal()) return 128 + signal_number;
         switch (command.kind) {
         case ScriptCommand::Kind::Heading:
             m_timeline.Heading(command.text);
@@ -130,7 +131,10 @@ int Player::Run(const Script& script) {
         }
         case ScriptCommand::Kind::Wait:
             m_timeline.Note("wait " + std::to_string(command.milliseconds) + " ms");
+            // A person watching a real wait sees the timeline up to it.
+            if (m_clock.mode() == HostClock::Mode::Real) m_timeline.Flush();
             m_clock.Wait(static_cast<std::uint32_t>(command.milliseconds));
+            if (const int signal_number = host_platform::InterruptSignal()) return 128 + signal_number;
             IdleAll();
             break;
         case ScriptCommand::Kind::Idle:
