@@ -59,11 +59,13 @@ void MakeGenericSession(const HostSession& session, Script& script) {
         command.text = text;
         script.commands.push_back(command);
     };
-    add(ScriptCommand::Kind::Heading, -1, "A generic session: the module idled, each pin changed once, idled");
+    add(ScriptCommand::Kind::Heading, -1,
+        "A generic session: the module idled, each pin changed once, idled");
     add(ScriptCommand::Kind::Idle);
     for (const PinDeclaration& pin : session.pins()) {
         if (pin.datatype == DT_FSAMPLE)
-            add(ScriptCommand::Kind::Heading, -1, "\"" + pin.name + "\" carries audio samples: left as it is");
+            add(ScriptCommand::Kind::Heading, -1,
+                "\"" + pin.name + "\" carries audio samples: left as it is");
         else
             add(ScriptCommand::Kind::Change, pin.index);
     }
@@ -129,7 +131,7 @@ int PlaySession(ModuleLibrary& library, const std::string& file, Script& script,
 
     const bool interrupted = result > EXIT_INTERRUPTED;
     const std::string signal_name = result == EXIT_INTERRUPTED + SIGTERM ? "SIGTERM" : "SIGINT";
-    timeline.Heading(interrupted        ? "interrupted by " + signal_name + ": the host closes the objects"
+    timeline.Heading(interrupted         ? "interrupted by " + signal_name + ": the host closes the objects"
                      : result == EXIT_OK ? "end of the session"
                                          : "end of the session after the failed expectation");
     for (HostedObject* object : session.Objects(ObjectKind::Gui)) session.Close(*object);

@@ -44,7 +44,8 @@ std::uint32_t Player::ChangedBits(int pin) const {
     const std::uint32_t held = m_session.PinBits(pin);
     if (declaration.TakesFloat()) {
         const float value = PinBitsAsFloat(held);
-        if (!std::isfinite(value) || std::fabs(value) > 1e6f) return PinBitsOfFloat(value == 0.0f ? 1.0f : 0.0f);
+        if (!std::isfinite(value) || std::fabs(value) > 1e6f)
+            return PinBitsOfFloat(value == 0.0f ? 1.0f : 0.0f);
         return PinBitsOfFloat(value + 1.0f);
     }
     const auto value = static_cast<std::int32_t>(held);

@@ -36,7 +36,7 @@ struct ScriptCommand {
 };
 
 struct Script {
-    std::string name;  // the file's name, or "generic session"
+    std::string name;      // the file's name, or "generic session"
     bool generic = false;  // no file: play makes the generic session for the module
     std::vector<ScriptCommand> commands;
 };

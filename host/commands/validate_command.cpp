@@ -29,8 +29,8 @@ int RunValidate(const std::string& file, const ValidateOptions& options, std::os
         int count = 0;
         for (const CheckResult& result : results)
             if (!result.passed) names += (count++ == 0 ? "" : ", ") + result.name;
-        err << "semhost: " << file << ": " << count << (count == 1 ? " check" : " checks") << " failed (" << names
-            << ")\n";
+        err << "semhost: " << file << ": " << count << (count == 1 ? " check" : " checks") << " failed ("
+            << names << ")\n";
     }
     if (!options.junit_path.empty() && !WriteJUnitReport(options.junit_path, "semhost validate " + file, results)) {
         err << "semhost: " << options.junit_path << ": cannot write the report\n";

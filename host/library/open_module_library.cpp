@@ -26,7 +26,8 @@ FileKind KindOf(const std::string& path) {
     const std::streamsize got = file.gcount();
     if (got <= 0) return FileKind::Empty;
     if (got >= 2 && head[0] == 'M' && head[1] == 'Z') return FileKind::PeImage;
-    if (got == 4 && head[0] == 0x7F && head[1] == 'E' && head[2] == 'L' && head[3] == 'F') return FileKind::ElfObject;
+    if (got == 4 && head[0] == 0x7F && head[1] == 'E' && head[2] == 'L' && head[3] == 'F')
+        return FileKind::ElfObject;
     return FileKind::Other;
 }
 

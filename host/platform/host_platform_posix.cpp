@@ -64,10 +64,12 @@ void host_platform::SleepUnlessInterrupted(std::uint32_t milliseconds) {
     // In slices: a signal that comes just before a slice starts ends the
     // wait at the slice's end.
     while (g_interrupt == 0) {
-        const auto left = std::chrono::duration_cast<std::chrono::microseconds>(end - std::chrono::steady_clock::now());
+        const auto left =
+            std::chrono::duration_cast<std::chrono::microseconds>(end - std::chrono::steady_clock::now());
         if (left.count() <= 0) return;
         const long long slice = std::min<long long>(left.count(), 100'000);
-        timespec duration{static_cast<time_t>(slice / 1'000'000), static_cast<long>(slice % 1'000'000) * 1000};
+        timespec duration{static_cast<time_t>(slice / 1'000'000),
+                          static_cast<long>(slice % 1'000'000) * 1000};
         ::nanosleep(&duration, nullptr);
     }
 }

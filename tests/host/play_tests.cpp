@@ -59,7 +59,8 @@ TEST(Play, WithoutAScriptEachPinOfAnyModuleChangesOnceToAValueOfItsType) {
     }
     EXPECT_NE(out.find("GUI_IDLE", at), std::string::npos) << out;
     std::size_t sets = 0;
-    for (std::size_t found = out.find("  set \""); found != std::string::npos; found = out.find("  set \"", found + 1))
+    for (std::size_t found = out.find("  set \""); found != std::string::npos;
+         found = out.find("  set \"", found + 1))
         ++sets;
     EXPECT_EQ(sets, 4u) << out;
     EXPECT_NE(out.find("GUI_CLOSE"), std::string::npos) << out;

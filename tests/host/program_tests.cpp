@@ -101,7 +101,8 @@ private:
 
 // A session that waits for an hour, on the real clock, after a pin change.
 std::string WaitingScript() {
-    return WriteScratchFile("waits.script", "set Level 1.5\n# waiting to be interrupted\nwait 3600000\nset Level 2\n");
+    return WriteScratchFile("waits.script",
+                            "set Level 1.5\n# waiting to be interrupted\nwait 3600000\nset Level 2\n");
 }
 
 TEST(Program, AnInterruptDuringPlayClosesTheObjectsAndPrintsThePinValues) {
@@ -125,7 +126,8 @@ TEST(Program, AnInterruptDuringPlayClosesTheObjectsAndPrintsThePinValues) {
         EXPECT_NE(heading, std::string::npos) << out;
         EXPECT_NE(out.find("host -> gui#1  GUI_CLOSE", heading), std::string::npos) << out;
         EXPECT_NE(out.find("host -> audio#1  AUDIO_CLOSE", heading), std::string::npos) << out;
-        EXPECT_NE(out.find("pin values at the end:\n  \"Mouse Down\" = 0\n  \"Level\" = 1.5\n"), std::string::npos)
+        EXPECT_NE(out.find("pin values at the end:\n  \"Mouse Down\" = 0\n  \"Level\" = 1.5\n"),
+                  std::string::npos)
             << out;
         EXPECT_EQ(out.find("set \"Level\" = 2"), std::string::npos) << out;
         EXPECT_EQ(semhost.err(), "semhost: " + FixturePath("good") + ": interrupted by " + interrupt.name +

@@ -182,7 +182,8 @@ TEST(Validate, BadInputIsOneLineAndExitCodeTwo) {
 #ifdef _WIN32
         {{"info", text_file}, "semhost: " + text_file + ": not an i386 PE image\n"},
 #else
-        {{"info", text_file}, "semhost: " + text_file + ": neither an i386 PE image nor an ELF shared object\n"},
+        {{"info", text_file},
+         "semhost: " + text_file + ": neither an i386 PE image nor an ELF shared object\n"},
 #endif
         {{"validate", FixturePath("good"), "--cycles", "0"},
          "semhost: --cycles needs a number from 1 to 1000\n"},

@@ -32,7 +32,8 @@ bool Malformed(std::string& problem, const std::string& what) {
 
 // A file that ends before what its own headers say it holds: most often a
 // copy or download that stopped early.
-bool CutShort(std::string& problem, const char* image, const char* part, std::uint64_t needed, std::size_t size) {
+bool CutShort(std::string& problem, const char* image, const char* part, std::uint64_t needed,
+              std::size_t size) {
     problem = std::string(image) + " cut short: its " + part + " need " + std::to_string(needed) +
               " bytes, the file has " + std::to_string(size);
     return false;
@@ -55,8 +56,8 @@ const char* DirectoryName(unsigned index) {
 }
 
 // The section table; the file holds every section's data (checked before).
-bool ReadSections(const unsigned char* bytes, std::size_t table, unsigned count,
-                  PeImage& image, std::string& problem) {
+bool ReadSections(const unsigned char* bytes, std::size_t table, unsigned count, PeImage& image,
+                  std::string& problem) {
     std::uint64_t previous_end = AlignUp(image.size_of_headers, image.section_alignment);
     for (unsigned i = 0; i < count; ++i) {
         const unsigned char* header = bytes + table + i * kSectionHeaderSize;
@@ -126,7 +127,8 @@ bool ParsePeImage(const unsigned char* bytes, std::size_t size, PeImage& image, 
         return Malformed(problem, "it is not marked executable");
 
     const std::size_t optional = pe + 4 + kFileHeaderSize;
-    if (optional + optional_size > size) return CutShort(problem, "an i386 PE image", "headers", optional + optional_size, size);
+    if (optional + optional_size > size)
+        return CutShort(problem, "an i386 PE image", "headers", optional + optional_size, size);
     if (optional_size < kOptionalHeaderFixedSize)
         return Malformed(problem, "the optional header is too short for PE32");
     const unsigned char* header = bytes + optional;
@@ -166,14 +168,17 @@ bool ParsePeImage(const unsigned char* bytes, std::size_t size, PeImage& image, 
     const std::size_t table = optional + optional_size;
     const std::size_t table_end = table + section_count * kSectionHeaderSize;
     if (table_end > size)
-        return CutShort(problem, "an i386 PE image", "headers", std::max<std::uint64_t>(table_end, image.size_of_headers),
-                        size);
-    if (image.size_of_headers < table_end) return Malformed(problem, "the section table lies outside the headers");
-    if (image.size_of_headers > size) return CutShort(problem, "an i386 PE image", "headers", image.size_of_headers, size);
+        return CutShort(problem, "an i386 PE image", "headers",
+                        std::max<std::uint64_t>(table_end, image.size_of_headers), size);
+    if (image.size_of_headers < table_end)
+        return Malformed(problem, "the section table lies outside the headers");
+    if (image.size_of_headers > size)
+        return CutShort(problem, "an i386 PE image", "headers", image.size_of_headers, size);
     std::uint64_t data_end = 0;
     for (unsigned i = 0; i < section_count; ++i) {
         const unsigned char* header = bytes + table + i * kSectionHeaderSize;
-        if (U32(header + 16) != 0) data_end = std::max<std::uint64_t>(data_end, std::uint64_t{U32(header + 20)} + U32(header + 16));
+        if (U32(header + 16) != 0)
+            data_end = std::max<std::uint64_t>(data_end, std::uint64_t{U32(header + 20)} + U32(header + 16));
     }
     if (data_end > size) return CutShort(problem, "an i386 PE image", "sections", data_end, size);
     if (image.size_of_headers > image.size_of_image) return Malformed(problem, "the headers are larger than the image");

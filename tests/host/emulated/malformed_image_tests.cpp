@@ -27,7 +27,8 @@ TEST(MalformedImage, TruncatedAnywhereIsRefused) {
         PeTestImage cut = whole;
         cut.bytes.resize(length);
         const std::string problem = ProblemOf(cut);
-        const bool said = problem.rfind(kMalformed, 0) == 0 || problem.rfind("a PE image cut short: ", 0) == 0 ||
+        const bool said = problem.rfind(kMalformed, 0) == 0 ||
+                          problem.rfind("a PE image cut short: ", 0) == 0 ||
                           problem.rfind("an i386 PE image cut short: ", 0) == 0;
         ASSERT_TRUE(said) << "cut at " << length << ": " << problem;
     }
@@ -35,11 +36,13 @@ TEST(MalformedImage, TruncatedAnywhereIsRefused) {
     const std::string size = std::to_string(whole.bytes.size());
     PeTestImage cut = whole;
     cut.bytes.resize(cut.section_table() + 40);
-    EXPECT_EQ(ProblemOf(cut), "an i386 PE image cut short: its headers need " + std::to_string(cut.U32(cut.optional_header() + 60)) +
+    EXPECT_EQ(ProblemOf(cut), "an i386 PE image cut short: its headers need " +
+                                  std::to_string(cut.U32(cut.optional_header() + 60)) +
                                   " bytes, the file has " + std::to_string(cut.bytes.size()));
     cut = whole;
     cut.bytes.resize(4096);
-    EXPECT_EQ(ProblemOf(cut), "an i386 PE image cut short: its sections need " + size + " bytes, the file has 4096");
+    EXPECT_EQ(ProblemOf(cut),
+              "an i386 PE image cut short: its sections need " + size + " bytes, the file has 4096");
     cut.bytes.resize(0x30);
     EXPECT_EQ(ProblemOf(cut), "a PE image cut short: its headers need 64 bytes, the file has 48");
 }
@@ -142,7 +145,8 @@ TEST(MalformedImage, AFunctionSemhostLacksIsAWarningUntilCalled) {
     std::string fault;
     std::uint64_t result = 0;
     EXPECT_FALSE(library->RunOutermost([&] { library->Call(trap, CallShape::Dispatcher, {}, result); }, "rane", fault));
-    EXPECT_EQ(fault.rfind("crashed: called msvcrt.dll!rane, which semhost does not stand in for (at ", 0), 0u) << fault;
+    EXPECT_EQ(fault.rfind("crashed: called msvcrt.dll!rane, which semhost does not stand in for (at ", 0), 0u)
+        << fault;
 }
 
 TEST(MalformedImage, RelocationsThatCannotMoveItAreRefused) {

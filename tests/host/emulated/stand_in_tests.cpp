@@ -44,15 +44,19 @@ public:
     }
     std::uint32_t LastError() { return Word(address_space::kTebAddress + thread_block::kLastError); }
 
-    std::uint32_t Argument(unsigned index) override { return index < arguments.size() ? arguments[index] : 0; }
+    std::uint32_t Argument(unsigned index) override {
+        return index < arguments.size() ? arguments[index] : 0;
+    }
     bool ReadMemory(std::uint32_t address, void* destination, std::uint32_t size, const char*) override {
         if (!CheckAccess(address, size, false, "")) return false;
-        for (std::uint32_t i = 0; i < size; ++i) static_cast<unsigned char*>(destination)[i] = memory[address + i];
+        for (std::uint32_t i = 0; i < size; ++i)
+            static_cast<unsigned char*>(destination)[i] = memory[address + i];
         return true;
     }
     bool WriteMemory(std::uint32_t address, const void* source, std::uint32_t size, const char*) override {
         if (!CheckAccess(address, size, true, "")) return false;
-        for (std::uint32_t i = 0; i < size; ++i) memory[address + i] = static_cast<const unsigned char*>(source)[i];
+        for (std::uint32_t i = 0; i < size; ++i)
+            memory[address + i] = static_cast<const unsigned char*>(source)[i];
         return true;
     }
     bool CheckAccess(std::uint32_t address, std::uint32_t size, bool, const char*) override {
@@ -180,10 +184,14 @@ TEST(StandInDeclarations, StdcallPopsItsDeclaredArgumentsAndCdeclNone) {
         const char* name;
         std::uint32_t bytes;
     } expected[] = {
-        {"kernel32.dll", "GetTickCount", 0},      {"kernel32.dll", "SetLastError", 4},
-        {"kernel32.dll", "TlsSetValue", 8},       {"kernel32.dll", "ReleaseSemaphore", 12},
-        {"kernel32.dll", "CreateSemaphoreW", 16}, {"kernel32.dll", "VirtualProtect", 16},
-        {"user32.dll", "GetAsyncKeyState", 4},    {"msvcrt.dll", "memcpy", 0},
+        {"kernel32.dll", "GetTickCount", 0},
+        {"kernel32.dll", "SetLastError", 4},
+        {"kernel32.dll", "TlsSetValue", 8},
+        {"kernel32.dll", "ReleaseSemaphore", 12},
+        {"kernel32.dll", "CreateSemaphoreW", 16},
+        {"kernel32.dll", "VirtualProtect", 16},
+        {"user32.dll", "GetAsyncKeyState", 4},
+        {"msvcrt.dll", "memcpy", 0},
         {"msvcrt.dll", "_assert", 0},
     };
     for (const auto& function : expected) {
@@ -193,7 +201,8 @@ TEST(StandInDeclarations, StdcallPopsItsDeclaredArgumentsAndCdeclNone) {
         EXPECT_EQ(stand_in->argument_bytes(), function.bytes);
     }
     // Two stack words for a 64-bit argument.
-    constexpr StandIn wide = Stdcall<Arg::Int64, Arg::Ptr, Arg::Double>(SystemLibrary::Kernel32, "Wide", nullptr);
+    constexpr StandIn wide =
+        Stdcall<Arg::Int64, Arg::Ptr, Arg::Double>(SystemLibrary::Kernel32, "Wide", nullptr);
     static_assert(wide.argument_bytes() == 20);
     static_assert(Cdecl<Arg::Long>(SystemLibrary::CRuntime, "f", nullptr).argument_bytes() == 0);
 }

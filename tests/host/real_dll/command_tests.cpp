@@ -104,7 +104,8 @@ TEST_F(RealDllCommand, AFileThatIsNoModuleIsBadInputForEveryCommand) {
     const std::string whole = std::to_string(dll.size());
     const std::vector<std::pair<std::string, std::string>> bad = {
         {WriteScratchFile("truncated_mz.sem", dll.substr(0, 100)), "a PE image cut short: its headers need "},
-        {WriteScratchFile("truncated_headers.sem", dll.substr(0, 400)), "an i386 PE image cut short: its headers need "},
+        {WriteScratchFile("truncated_headers.sem", dll.substr(0, 400)),
+         "an i386 PE image cut short: its headers need "},
         {WriteScratchFile("truncated_4k.sem", dll.substr(0, 4096)),
          "an i386 PE image cut short: its sections need " + whole + " bytes, the file has 4096"},
         {WriteScratchFile("truncated_last_section.sem", dll.substr(0, dll.size() - 512)),
@@ -153,18 +154,20 @@ TEST_F(RealDllCommand, ALibraryWindowsShipsLoadsWithAWarningAndFaultsWhenCalled)
         const std::string import = library + "!GetAsyncKeyState, which semhost does not stand in for";
         const CommandResult validate = RunCommand({"validate", path, "--cycles", "1", "--seed", "7"});
         EXPECT_EQ(validate.code, 1) << validate.out << validate.err;
-        EXPECT_NE(LineStartingWith(validate.out, "FAIL  exports: ").find("imports " + import), std::string::npos)
+        EXPECT_NE(LineStartingWith(validate.out, "FAIL  exports: ").find("imports " + import),
+                  std::string::npos)
             << validate.out;
         // Quillmark asks for the key state at a click: the call faults, by name.
-        const CommandResult play = RunCommand({"play", path, ScriptPath("double_click_resets.script"), "--clock", "virtual"});
+        const CommandResult play =
+            RunCommand({"play", path, ScriptPath("double_click_resets.script"), "--clock", "virtual"});
         EXPECT_EQ(play.code, 3) << play.out << play.err;
         EXPECT_NE(play.err.find("called " + import), std::string::npos) << play.err;
     }
 }
 
 TEST_F(RealDllCommand, ALibraryWindowsDoesNotShipIsMissing) {
-    for (const std::string library : {"libstdc++-6.dll", "libgcc_s_dw2-1.dll", "vcruntime140.dll", "msvcp140.dll",
-                                      "ThirdParty.dll", "winspool"}) {
+    for (const std::string library : {"libstdc++-6.dll", "libgcc_s_dw2-1.dll", "vcruntime140.dll",
+                                      "msvcp140.dll", "ThirdParty.dll", "winspool"}) {
         SCOPED_TRACE(library);
         const std::string path = DllImporting(library);
         const CommandResult info = RunCommand({"info", path});
