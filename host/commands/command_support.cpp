@@ -24,7 +24,7 @@ std::unique_ptr<ModuleLibrary> OpenModuleFile(const std::string& file, const Hos
         if (failure != nullptr && status == ModuleLibrary::Status::Faulted) *failure = EXIT_CRASHED;
         return nullptr;
     }
-    if (clock.mode() == HostClock::Mode::Virtual && std::string(library->back_end()).rfind("native", 0) == 0) {
+    if (clock.mode() == HostClock::Mode::Virtual && !library->has_virtual_clock()) {
         err << "semhost: " << file
             << ": --clock virtual needs a module that runs in the emulator; a native library reads the "
                "system's clock\n";

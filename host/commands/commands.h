@@ -17,12 +17,16 @@ enum ExitCode {
     EXIT_FAILED = 1,     // a check or an expectation failed
     EXIT_BAD_INPUT = 2,  // the file or script cannot be used; wrong arguments
     EXIT_CRASHED = 3,    // the module crashed or hung where it could not be reported as a check
+    // play, interrupted: this and the signal's number, as a shell counts
+    // it (130 for SIGINT or Ctrl-C, 143 for SIGTERM); the objects were closed.
+    EXIT_INTERRUPTED = 128,
 };
 
 int RunInfo(const std::string& file, std::ostream& out, std::ostream& err);
 int RunValidate(const std::string& file, const ValidateOptions& options, std::ostream& out,
                 std::ostream& err);
-// An empty script path plays the built-in demo. A virtual clock moves only
+// An empty script path plays the generic session: the module opened,
+// idled, each pin changed once, closed. A virtual clock moves only
 // with the script's waits (emulated modules only).
 int RunPlay(const std::string& file, const std::string& script_path, HostClock::Mode clock, std::ostream& out,
             std::ostream& err);

@@ -1,22 +1,24 @@
 // `semhost play FILE [SCRIPT]`: a session as a host plays it, printed as a
 // timeline.
 #include "commands.h"
+#include "host_platform.h"
 #include "player.h"
 #include "script.h"
 #include "timeline.h"
 
+#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <system_error>
 
 namespace {
 
+constexpr char kGenericSession[] = "generic session";
+
 bool ReadScript(const std::string& script_path, Script& script, std::ostream& err) {
     std::string text;
-    std::string name = "built-in demo";
-    if (script_path.empty()) {
-        text = BuiltInDemoScript();
-    } else {
+    std::string name = kGenericSession;
+    if (!script_path.empty()) {
         // Only a regular file: a directory reads as empty, and a pipe or a
         // device may never end.
         std::error_code error;
@@ -41,7 +43,33 @@ bool ReadScript(const std::string& script_path, Script& script, std::ostream& er
         err << "semhost: " << error << '\n';
         return false;
     }
+    script.generic = script_path.empty();
     return true;
+}
+
+// The session `play` runs without a script, on any module: the objects
+// idled, each pin changed once to another value of its type, idled again.
+// A pin of audio samples holds no value a person sets.
+void MakeGenericSession(const HostSession& session, Script& script) {
+    script.commands.clear();
+    auto add = [&script](ScriptCommand::Kind kind, int pin = -1, const std::string& text = "") {
+        ScriptCommand command;
+        command.kind = kind;
+        command.pin = pin;
+        command.text = text;
+        script.commands.push_back(command);
+    };
+    add(ScriptCommand::Kind::Heading, -1,
+        "A generic session: the module idled, each pin changed once, idled");
+    add(ScriptCommand::Kind::Idle);
+    for (const PinDeclaration& pin : session.pins()) {
+        if (pin.datatype == DT_FSAMPLE)
+            add(ScriptCommand::Kind::Heading, -1,
+                "\"" + pin.name + "\" carries audio samples: left as it is");
+        else
+            add(ScriptCommand::Kind::Change, pin.index);
+    }
+    add(ScriptCommand::Kind::Idle);
 }
 
 int PlaySession(ModuleLibrary& library, const std::string& file, Script& script, HostClock& clock, std::ostream& out,
@@ -51,6 +79,7 @@ int PlaySession(ModuleLibrary& library, const std::string& file, Script& script,
     const int probed = ProbeModule(session, file, identity, err);
     if (probed != EXIT_OK) return probed;
 
+    if (script.generic) MakeGenericSession(session, script);
     std::vector<ScriptPin> script_pins;
     for (const PinDeclaration& pin : session.pins()) script_pins.push_back({pin.name, pin.TakesFloat()});
     std::string error;
@@ -100,8 +129,11 @@ int PlaySession(ModuleLibrary& library, const std::string& file, Script& script,
     }
     if (session.faulted()) return EXIT_CRASHED;
 
-    timeline.Heading(result == EXIT_OK ? "end of the session"
-                                       : "end of the session after the failed expectation");
+    const bool interrupted = result > EXIT_INTERRUPTED;
+    const std::string signal_name = result == EXIT_INTERRUPTED + SIGTERM ? "SIGTERM" : "SIGINT";
+    timeline.Heading(interrupted         ? "interrupted by " + signal_name + ": the host closes the objects"
+                     : result == EXIT_OK ? "end of the session"
+                                         : "end of the session after the failed expectation");
     for (HostedObject* object : session.Objects(ObjectKind::Gui)) session.Close(*object);
     for (HostedObject* object : session.Objects(ObjectKind::Audio)) session.Close(*object);
     if (session.faulted()) return ReportFault(session, file, err);
@@ -110,6 +142,9 @@ int PlaySession(ModuleLibrary& library, const std::string& file, Script& script,
     for (const PinDeclaration& pin : session.pins())
         out << "  \"" << pin.name << "\" = " << session.FormatPinValue(pin.index, session.PinBits(pin.index))
             << '\n';
+    if (interrupted)
+        err << "semhost: " << file << ": interrupted by " << signal_name
+            << "; the objects were closed as a host closes them\n";
     return result;
 }
 
@@ -119,6 +154,12 @@ int RunPlay(const std::string& file, const std::string& script_path, HostClock::
             std::ostream& err) {
     Script script;
     if (!ReadScript(script_path, script, err)) return EXIT_BAD_INPUT;
+    // Ctrl-C or SIGTERM ends the session as a host ends one: the objects
+    // closed and the library unloaded, not the process killed mid-call.
+    struct CatchInterrupts {
+        CatchInterrupts() { host_platform::CatchInterrupts(); }
+        ~CatchInterrupts() { host_platform::ReleaseInterrupts(); }
+    } catch_interrupts;
     HostClock clock(clock_mode);
     int failure = EXIT_BAD_INPUT;
     const std::unique_ptr<ModuleLibrary> library = OpenModuleFile(file, clock, err, {}, &failure);

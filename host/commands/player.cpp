@@ -37,6 +37,23 @@ void Player::SetPin(int pin, std::uint32_t bits) {
     m_session.SetPin(pin, bits);
 }
 
+// Another value of the pin's type than the one the host holds: a switch
+// flips, a number goes up by one (down at the top of its range).
+std::uint32_t Player::ChangedBits(int pin) const {
+    const PinDeclaration& declaration = m_session.pins()[pin];
+    const std::uint32_t held = m_session.PinBits(pin);
+    if (declaration.TakesFloat()) {
+        const float value = PinBitsAsFloat(held);
+        if (!std::isfinite(value) || std::fabs(value) > 1e6f)
+            return PinBitsOfFloat(value == 0.0f ? 1.0f : 0.0f);
+        return PinBitsOfFloat(value + 1.0f);
+    }
+    const auto value = static_cast<std::int32_t>(held);
+    if (declaration.datatype == DT_BOOL) return value == 0 ? 1 : 0;
+    const std::int32_t top = declaration.datatype == DT_SHORT ? 32767 : 2147483647;
+    return static_cast<std::uint32_t>(value >= top ? value - 1 : value + 1);
+}
+
 void Player::IdleAll() {
     for (HostedObject* gui : m_session.Objects(ObjectKind::Gui)) {
         m_session.Dispatch(*gui, GUI_IDLE);
@@ -90,12 +107,16 @@ bool Player::Expect(const Script& script, const ScriptCommand& command) {
 
 int Player::Run(const Script& script) {
     for (const ScriptCommand& command : script.commands) {
+        if (const int signal_number = host_platform::InterruptSignal()) return 128 + signal_number;
         switch (command.kind) {
         case ScriptCommand::Kind::Heading:
             m_timeline.Heading(command.text);
             break;
         case ScriptCommand::Kind::Set:
             SetPin(command.pin, ValueBits(command.pin, command.value_text));
+            break;
+        case ScriptCommand::Kind::Change:
+            SetPin(command.pin, ChangedBits(command.pin));
             break;
         case ScriptCommand::Kind::Click:
             SetPin(command.pin, ValueBits(command.pin, "1"));
@@ -111,7 +132,10 @@ int Player::Run(const Script& script) {
         }
         case ScriptCommand::Kind::Wait:
             m_timeline.Note("wait " + std::to_string(command.milliseconds) + " ms");
+            // A person watching a real wait sees the timeline up to it.
+            if (m_clock.mode() == HostClock::Mode::Real) m_timeline.Flush();
             m_clock.Wait(static_cast<std::uint32_t>(command.milliseconds));
+            if (const int signal_number = host_platform::InterruptSignal()) return 128 + signal_number;
             IdleAll();
             break;
         case ScriptCommand::Kind::Idle:

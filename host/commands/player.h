@@ -17,7 +17,8 @@ public:
 
     // Runs every command in order. Returns 0 when all went well, 1 at the
     // first failed expectation (reported on `err` with the script's line),
-    // 3 when the module crashed.
+    // 3 when the module crashed, 128 + the signal's number when an
+    // interrupt was caught (host_platform::CatchInterrupts), at once.
     int Run(const Script& script);
 
 private:
@@ -25,6 +26,7 @@ private:
     bool Expect(const Script& script, const ScriptCommand& command);
     void IdleAll();
     std::uint32_t ValueBits(int pin, const std::string& text) const;
+    std::uint32_t ChangedBits(int pin) const;
 
     HostSession& m_session;
     Timeline& m_timeline;

@@ -16,6 +16,12 @@ struct KeyName {
 
 const KeyName kKeys[] = {{"shift", 16}, {"ctrl", platform::kVirtualKeyControl}, {"alt", 18}};
 
+std::string Lowercase(std::string text) {
+    for (char& c : text)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    return text;
+}
+
 std::string Trim(const std::string& text) {
     const std::size_t first = text.find_first_not_of(" \t\r");
     if (first == std::string::npos) return "";
@@ -121,8 +127,10 @@ bool ParseLine(const std::string& raw, ScriptCommand& command, bool& empty, std:
             return false;
         }
         command.kind = verb == "press" ? ScriptCommand::Kind::Press : ScriptCommand::Kind::Release;
+        // In any case: the timeline writes "press Ctrl", and a script may copy it.
+        const std::string wanted = Lowercase(tokens[1]);
         for (const KeyName& key : kKeys) {
-            if (tokens[1] != key.name) continue;
+            if (wanted != key.name) continue;
             command.key = key.virtual_key;
             command.key_name = key.name;
         }
@@ -283,46 +291,4 @@ bool ResolveScript(Script& script, const std::vector<ScriptPin>& pins, std::stri
         }
     }
     return true;
-}
-
-const char* BuiltInDemoScript() {
-    return R"demo(# On open with a false flag the GUI object filled in its defaults:
-# "Interval (ms)" 200 and "Random (max)" 1.
-expect Interval (ms) 200
-expect Random (max) 1
-set Reset Value 0.25
-set Animation Position 0.8
-set Interval (ms) 1000
-# Two slow clicks, 1500 ms apart, longer than the interval: no reset.
-click
-wait 1500
-click
-expect Animation Position 0.8
-# A double click, 100 ms apart: the position resets to "Reset Value".
-wait 1500
-click
-wait 100
-click
-expect Animation Position 0.25
-# A double click with Ctrl held: a random value from the range instead.
-set Random (min) 2
-set Random (max) 4
-wait 1500
-press ctrl
-click
-wait 100
-click
-release ctrl
-expect Animation Position 2 .. 4
-# The "Reset" pin resets at once, on its change to 1 and back to 0.
-set Animation Position 0.8
-set Reset 1
-expect Animation Position 0.25
-set Reset 0
-# The "Randomize" pin writes a random value on its change back to 0.
-set Randomize 1
-expect Animation Position 0.25
-set Randomize 0
-expect Animation Position 2 .. 4
-)demo";
 }

@@ -18,7 +18,9 @@
 #include <vector>
 
 struct ScriptCommand {
-    enum class Kind { Heading, Set, Click, Press, Release, Wait, Idle, Expect };
+    // Change is no script's: the generic session sets each pin to another
+    // value of its type, chosen from the value the host holds then.
+    enum class Kind { Heading, Set, Click, Press, Release, Wait, Idle, Expect, Change };
 
     Kind kind = Kind::Idle;
     int line = 0;
@@ -34,7 +36,8 @@ struct ScriptCommand {
 };
 
 struct Script {
-    std::string name;  // the file's name, or "built-in demo"
+    std::string name;      // the file's name, or "generic session"
+    bool generic = false;  // no file: play makes the generic session for the module
     std::vector<ScriptCommand> commands;
 };
 
@@ -55,7 +58,3 @@ struct ScriptPin {
 // Binds every pin name to the module's pins and checks that each value fits
 // its pin's type. On a problem returns false with "NAME:LINE: problem".
 bool ResolveScript(Script& script, const std::vector<ScriptPin>& pins, std::string& error);
-
-// The script `semhost play FILE` runs when no script is given: it shows every
-// behaviour of the double-click reset module.
-const char* BuiltInDemoScript();

@@ -22,6 +22,16 @@ int RunValidate(const std::string& file, const ValidateOptions& options, std::os
     const std::vector<CheckResult> results = ValidateModule(std::move(library), open, clock, options, out);
     bool failed = false;
     for (const CheckResult& result : results) failed = failed || !result.passed;
+    if (failed) {
+        // As every failure: one line on standard error, here naming the
+        // checks whose FAIL lines are on standard output.
+        std::string names;
+        int count = 0;
+        for (const CheckResult& result : results)
+            if (!result.passed) names += (count++ == 0 ? "" : ", ") + result.name;
+        err << "semhost: " << file << ": " << count << (count == 1 ? " check" : " checks") << " failed ("
+            << names << ")\n";
+    }
     if (!options.junit_path.empty() && !WriteJUnitReport(options.junit_path, "semhost validate " + file, results)) {
         err << "semhost: " << options.junit_path << ": cannot write the report\n";
         // A failed check still says so: the report's trouble must not hide it.

@@ -50,8 +50,8 @@ bool Verdict(const std::vector<std::string>& problems, std::string& detail) {
     return false;
 }
 
-// The native back end loads the module into a child process of its own.
-bool IsNative(const ModuleLibrary& library) { return std::string(library.back_end()).rfind("native", 0) == 0; }
+// A back end that watches no registers sets no stack alignment either.
+bool IsNative(const ModuleLibrary& library) { return !library.watches_registers(); }
 
 // One pass of every check on one copy of the module. A module that faults
 // is replaced by a fresh copy, and the checks go on.
@@ -562,7 +562,7 @@ std::vector<CheckResult> Validator::Run() {
         {"random session", [this](std::string& detail) { return CheckRandomSession(detail); }},
     };
     // Only the emulator counts the module's heap blocks.
-    if (!IsNative(*m_library))
+    if (m_library->watches_heap())
         checks.push_back({"heap after close", [this](std::string& detail) { return CheckHeapAfterClose(detail); }});
     checks.push_back({"unload", [this](std::string& detail) { return CheckUnload(detail); }});
     for (std::size_t i = 0; i < checks.size(); ++i) {

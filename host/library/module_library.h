@@ -86,8 +86,9 @@ public:
     // Faulted: the module crashed, hung or ended its process while loading.
     enum class Status { Loaded, Missing, NotLoadable, MissingExport, Faulted };
 
-    // Loads `path` with the back end its content asks for: an i386 PE image
-    // goes to the emulator, anything else to the native loader. Anything but
+    // Loads `path` with the back end its content asks for: a PE image goes
+    // to the emulator, an ELF file to the native loader, anything else is
+    // refused (Windows: a PE image to the native loader). Anything but
     // Loaded gives null and one line in `problem` (without the file's name).
     static std::unique_ptr<ModuleLibrary> Open(const std::string& path, const LibraryOptions& options,
                                                Status& status, std::string& problem);
@@ -101,8 +102,17 @@ public:
     // "native (own process)" or "emulated i386": how reports name the back
     // end.
     virtual const char* back_end() const = 0;
+    // What the back end sees of the module beyond its calls' results, for
+    // the checks that need it. Registers: the callee-saved registers, the
+    // stack pointer and the direction flag are compared around every call.
+    // Heap: the module's heap blocks are counted (HeldBlocks). Virtual
+    // clock: the module's clock is LibraryOptions::clock_milliseconds, so a
+    // host's virtual clock reaches it.
+    virtual bool watches_registers() const { return false; }
+    virtual bool watches_heap() const { return false; }
+    virtual bool has_virtual_clock() const { return false; }
     // Problems found at load that do not stop it (an import the emulator
-    // does not provide), one line each.
+    // does not stand in for), one line each.
     const std::vector<std::string>& warnings() const { return m_warnings; }
 
     // The two exports, found at load.

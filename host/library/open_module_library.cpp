@@ -1,6 +1,7 @@
-// Picks the back end by the file's content: an i386 PE image runs in the
+// Picks the back end by the file's content: a PE image runs in the
 // emulator (on any machine but Windows, where semhost.exe runs it natively),
-// anything else is loaded natively, in a child process of its own.
+// an ELF shared object natively, in a child process of its own; any other
+// file is refused, saying what it is not.
 #include "module_library.h"
 
 #include "isolated/isolated_library.h"
@@ -15,16 +16,20 @@
 
 namespace {
 
-#ifndef _WIN32
-bool StartsLikeI386PeImage(const std::string& path) {
-    // The PE header is found through the DOS header's offset, within the
-    // first kilobytes of any image.
+// What a file's first bytes say it is, before any loader reads it.
+enum class FileKind { Empty, PeImage, ElfObject, Other };
+
+FileKind KindOf(const std::string& path) {
     std::ifstream file(path, std::ios::binary);
-    std::vector<unsigned char> head(4096);
-    file.read(reinterpret_cast<char*>(head.data()), static_cast<std::streamsize>(head.size()));
-    return LooksLikeI386PeImage(head.data(), static_cast<std::size_t>(file.gcount()));
+    unsigned char head[4] = {};
+    file.read(reinterpret_cast<char*>(head), sizeof head);
+    const std::streamsize got = file.gcount();
+    if (got <= 0) return FileKind::Empty;
+    if (got >= 2 && head[0] == 'M' && head[1] == 'Z') return FileKind::PeImage;
+    if (got == 4 && head[0] == 0x7F && head[1] == 'E' && head[2] == 'L' && head[3] == 'F')
+        return FileKind::ElfObject;
+    return FileKind::Other;
 }
-#endif
 
 }  // namespace
 
@@ -48,10 +53,28 @@ std::unique_ptr<ModuleLibrary> ModuleLibrary::Open(const std::string& path, cons
         problem = "is not a regular file";
         return nullptr;
     }
+    // Say what the file is not before a loader gives its own terse reason.
+    const FileKind kind = KindOf(path);
 #ifndef _WIN32
-    if (StartsLikeI386PeImage(path)) return OpenEmulatedLibrary(path, options, status, problem);
+    const char* const kNeither = "neither an i386 PE image nor an ELF shared object";
+    if (kind == FileKind::Empty || kind == FileKind::Other) {
+        status = Status::NotLoadable;
+        problem = kind == FileKind::Empty ? std::string("is empty: ") + kNeither : kNeither;
+        return nullptr;
+    }
+    // Any PE image goes to the emulator, which says what is wrong with one
+    // it cannot run (another machine, a program, a file cut short).
+    if (kind == FileKind::PeImage) return OpenEmulatedLibrary(path, options, status, problem);
     if (!ElfSegmentsFitFile(path, problem)) {
         status = Status::NotLoadable;
+        return nullptr;
+    }
+#else
+    if (kind != FileKind::PeImage) {
+        status = Status::NotLoadable;
+        problem = kind == FileKind::Empty       ? "is empty: not an i386 PE image"
+                  : kind == FileKind::ElfObject ? "is an ELF shared object, which Windows does not load"
+                                                : "not an i386 PE image";
         return nullptr;
     }
 #endif

@@ -48,6 +48,18 @@ struct KeyStateRecord {
 void SaveKeyState(KeyStateRecord& record);
 void LoadKeyState(const KeyStateRecord& record);
 
+// Catches an interrupt from now on, until ReleaseInterrupts: SIGINT and
+// SIGTERM (Windows: Ctrl-C and Ctrl-Break, as SIGINT). The process goes on;
+// InterruptSignal then names the first one caught, so that a command can
+// end its session as a host would.
+void CatchInterrupts();
+void ReleaseInterrupts();
+// The signal number of the first interrupt caught since CatchInterrupts
+// (2 for SIGINT, 15 for SIGTERM), or 0.
+int InterruptSignal();
+// Sleeps for `milliseconds`, or less when an interrupt is caught meanwhile.
+void SleepUnlessInterrupted(std::uint32_t milliseconds);
+
 // Linux: a fault signal's name and what it means, "SIGSEGV (invalid memory
 // access)", as fault texts give it.
 std::string SignalText(int signal_number);

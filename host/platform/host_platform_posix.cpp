@@ -9,8 +9,12 @@
 #include <sys/uio.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <chrono>
+#include <csignal>
 #include <cstdint>
 #include <cstring>
+#include <ctime>
 #include <mutex>
 #include <vector>
 
@@ -25,6 +29,50 @@ bool g_key_held[kKeyCount];
 bool g_key_pressed_since_query[kKeyCount];
 
 }  // namespace
+
+namespace {
+
+volatile std::sig_atomic_t g_interrupt = 0;
+struct sigaction g_previous_int, g_previous_term;
+
+void OnInterrupt(int signal_number) {
+    if (g_interrupt == 0) g_interrupt = signal_number;
+}
+
+}  // namespace
+
+void host_platform::CatchInterrupts() {
+    g_interrupt = 0;
+    struct sigaction action {};
+    action.sa_handler = OnInterrupt;
+    sigemptyset(&action.sa_mask);
+    // Reads and writes go on; a sleep or a poll returns early, as it should.
+    action.sa_flags = SA_RESTART;
+    ::sigaction(SIGINT, &action, &g_previous_int);
+    ::sigaction(SIGTERM, &action, &g_previous_term);
+}
+
+void host_platform::ReleaseInterrupts() {
+    ::sigaction(SIGINT, &g_previous_int, nullptr);
+    ::sigaction(SIGTERM, &g_previous_term, nullptr);
+}
+
+int host_platform::InterruptSignal() { return g_interrupt; }
+
+void host_platform::SleepUnlessInterrupted(std::uint32_t milliseconds) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
+    // In slices: a signal that comes just before a slice starts ends the
+    // wait at the slice's end.
+    while (g_interrupt == 0) {
+        const auto left =
+            std::chrono::duration_cast<std::chrono::microseconds>(end - std::chrono::steady_clock::now());
+        if (left.count() <= 0) return;
+        const long long slice = std::min<long long>(left.count(), 100'000);
+        timespec duration{static_cast<time_t>(slice / 1'000'000),
+                          static_cast<long>(slice % 1'000'000) * 1000};
+        ::nanosleep(&duration, nullptr);
+    }
+}
 
 std::string host_platform::SignalText(int signal_number) {
     switch (signal_number) {

@@ -204,4 +204,32 @@ bool WriteProcessBytes(std::uintptr_t address, const void* source, std::size_t s
     return true;
 }
 
+namespace {
+
+volatile LONG g_interrupt = 0;
+
+// Runs on a thread of its own: only records the interrupt.
+BOOL WINAPI OnConsoleControl(DWORD event) {
+    if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT) return FALSE;
+    InterlockedCompareExchange(&g_interrupt, 2, 0);  // as SIGINT
+    return TRUE;
+}
+
+}  // namespace
+
+void CatchInterrupts() {
+    g_interrupt = 0;
+    SetConsoleCtrlHandler(OnConsoleControl, TRUE);
+}
+
+void ReleaseInterrupts() { SetConsoleCtrlHandler(OnConsoleControl, FALSE); }
+
+int InterruptSignal() { return static_cast<int>(g_interrupt); }
+
+void SleepUnlessInterrupted(std::uint32_t milliseconds) {
+    const ULONGLONG end = GetTickCount64() + milliseconds;
+    for (ULONGLONG now = GetTickCount64(); g_interrupt == 0 && now < end; now = GetTickCount64())
+        Sleep(static_cast<DWORD>(end - now < 50 ? end - now : 50));
+}
+
 }  // namespace host_platform

@@ -20,6 +20,7 @@ public:
     // A heading taken from the script's comments.
     void Heading(const std::string& text);
     long ElapsedMs() const;
+    void Flush() { m_out.flush(); }
 
     void OnHostCall(const HostCallEvent& call) override;
     void OnCallback(const CallbackEvent& callback) override;

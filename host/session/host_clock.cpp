@@ -1,7 +1,8 @@
 #include "host_clock.h"
 
+#include "host_platform.h"
+
 #include <chrono>
-#include <thread>
 
 namespace {
 
@@ -25,5 +26,5 @@ void HostClock::Wait(std::uint32_t milliseconds) {
         m_virtual_ms += milliseconds;
         return;
     }
-    std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+    host_platform::SleepUnlessInterrupted(milliseconds);
 }

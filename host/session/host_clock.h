@@ -15,7 +15,8 @@ public:
     Mode mode() const { return m_mode; }
     // Milliseconds since the clock was made (wrapping as a 32-bit count).
     std::uint32_t Milliseconds() const;
-    // Lets `milliseconds` pass: sleeps (real) or advances at once (virtual).
+    // Lets `milliseconds` pass: sleeps (real; less when an interrupt is
+    // caught meanwhile) or advances at once (virtual).
     void Wait(std::uint32_t milliseconds);
 
 private:

@@ -53,6 +53,9 @@ TEST(Isolation, FaultsDuringGuiOpenFailTheChecksThatMetThem) {
         // Each faulted copy is replaced: every check runs, and the summary says so.
         EXPECT_NE(LineStartingWith(validated.out, "FAIL  random session: "), "") << validated.out;
         EXPECT_NE(validated.out.find("\n14 passed, 2 failed\n"), std::string::npos) << validated.out;
+        // One line on standard error too, as for every failure.
+        EXPECT_EQ(validated.err, "semhost: " + FixturePath(fault.fault) +
+                                     ": 2 checks failed (GUI life cycle, random session)\n");
 
         const CommandResult played = PlayLevelChange(fault.fault);
         EXPECT_EQ(played.code, 3) << played.out << played.err;
@@ -116,7 +119,7 @@ TEST(Isolation, DestructorThatNeverReturnsIsAHangAtUnload) {
     EXPECT_EQ(LineStartingWith(validated.out, "FAIL  unload: "),
               "FAIL  unload: the module hung: did not return within 0.3 s while unloading");
     EXPECT_NE(validated.out.find("\n15 passed, 1 failed\n"), std::string::npos) << validated.out;
-    EXPECT_EQ(validated.err, "");
+    EXPECT_EQ(validated.err, "semhost: " + FixturePath("unload_loop") + ": 1 check failed (unload)\n");
 }
 
 TEST(Isolation, BrokenPointersAndOverrunsAreFailedChecksNamingThem) {
@@ -194,6 +197,10 @@ TEST(Isolation, MemoryOfTheChildIsCopiedWithoutFaults) {
     const std::unique_ptr<ModuleLibrary> library = OpenFixture("good");
     ASSERT_NE(library, nullptr);
     EXPECT_STREQ(library->back_end(), "native (own process)");
+    // The child's registers, heap and clock are its own.
+    EXPECT_FALSE(library->watches_registers());
+    EXPECT_FALSE(library->watches_heap());
+    EXPECT_FALSE(library->has_virtual_clock());
 
     const ModuleAddress block = library->AllocateHostMemory(64);
     const ModuleAddress other = library->AllocateHostMemory(0);

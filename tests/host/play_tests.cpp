@@ -41,6 +41,32 @@ TEST(Play, TimelineShowsHostActionsAndCallbacksWithPinNamesAndValues) {
     EXPECT_NE(out.find("  \"Echo\" = 2.5\n"), std::string::npos) << out;
 }
 
+TEST(Play, WithoutAScriptEachPinOfAnyModuleChangesOnceToAValueOfItsType) {
+    const CommandResult result = RunCommand({"play", FixturePath("good")});
+    EXPECT_EQ(result.code, 0) << result.out << result.err;
+    const std::string& out = result.out;
+    EXPECT_NE(out.find("(generic session)"), std::string::npos) << out;
+    // Idled, then each pin once in table order: a switch flipped, numbers
+    // one up from what the host held (Clicks counted the mouse-down, Echo
+    // doubled from Level).
+    const std::size_t idle = out.find("GUI_IDLE");
+    std::size_t at = idle;
+    for (const char* set : {"  set \"Mouse Down\" = 1\n", "  set \"Level\" = 1\n", "  set \"Clicks\" = 2\n",
+                            "  set \"Echo\" = 3\n"}) {
+        SCOPED_TRACE(set);
+        at = out.find(set, at);
+        ASSERT_NE(at, std::string::npos) << out;
+    }
+    EXPECT_NE(out.find("GUI_IDLE", at), std::string::npos) << out;
+    std::size_t sets = 0;
+    for (std::size_t found = out.find("  set \""); found != std::string::npos;
+         found = out.find("  set \"", found + 1))
+        ++sets;
+    EXPECT_EQ(sets, 4u) << out;
+    EXPECT_NE(out.find("GUI_CLOSE"), std::string::npos) << out;
+    EXPECT_NE(out.find("pin values at the end:"), std::string::npos) << out;
+}
+
 TEST(Play, FailedExpectNamesTheLineAndExitsOne) {
     const std::string script = WriteScratchFile("wrong.script",
                                                 "set Level 1\n"

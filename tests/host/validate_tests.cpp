@@ -179,7 +179,12 @@ TEST(Validate, BadInputIsOneLineAndExitCodeTwo) {
         {{"validate", FixturePath("no_make_module")},
          "semhost: " + FixturePath("no_make_module") + ": lacks the export \"makeModule\"\n"},
         {{"validate", "no/such/module.sem"}, "semhost: no/such/module.sem: no such file\n"},
-        {{"info", text_file}, "semhost: " + text_file + ": not a loadable library ("},
+#ifdef _WIN32
+        {{"info", text_file}, "semhost: " + text_file + ": not an i386 PE image\n"},
+#else
+        {{"info", text_file},
+         "semhost: " + text_file + ": neither an i386 PE image nor an ELF shared object\n"},
+#endif
         {{"validate", FixturePath("good"), "--cycles", "0"},
          "semhost: --cycles needs a number from 1 to 1000\n"},
         {{"validate"}, "semhost: validate needs a FILE\n"},

@@ -586,10 +586,10 @@ bool EmulatedLibrary::RunHostFunction(std::uint32_t address, std::uint32_t& next
     }
     case HostFunctionTable::Kind::StandIn:
         result = function.stand_in->run(*m_bridge);
-        popped = function.stand_in->argument_bytes;
+        popped = function.stand_in->argument_bytes();
         break;
     case HostFunctionTable::Kind::Unprovided:
-        m_bridge->Crash("called " + function.import + ", which semhost does not provide");
+        m_bridge->Crash("called " + function.import + ", which semhost does not stand in for");
         break;
     case HostFunctionTable::Kind::ReturnSentinel: break;  // Run reports these as returns
     }

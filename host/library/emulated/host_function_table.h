@@ -17,7 +17,7 @@ public:
         ReturnSentinel,  // where each call from the host returns to
         Callback,        // the host's callback
         StandIn,         // a system function semhost provides
-        Unprovided,      // an import semhost does not provide: calling it is a fault
+        Unprovided,      // an import semhost does not stand in for: calling it is a fault
     };
     struct Entry {
         Kind kind;

@@ -1,5 +1,7 @@
 #include "import_binding.h"
 
+#include "system_libraries.h"
+
 #include <set>
 
 bool BindImports(MappedImage& mapped, const std::vector<ImportedFunction>& imports, HostFunctionTable& functions,
@@ -24,7 +26,7 @@ bool BindImports(MappedImage& mapped, const std::vector<ImportedFunction>& impor
             return false;
         }
         if (stand_in == nullptr && warned.insert(import).second)
-            warnings.push_back("imports " + import + ", which semhost does not provide");
+            warnings.push_back("imports " + import + ", which semhost does not stand in for");
         mapped.WriteU32(function.slot_rva, address);
     }
     return true;

@@ -70,19 +70,6 @@ bool ReadImports(const MappedImage& mapped, const PeImage& image, std::vector<Im
     }
 }
 
-bool IsSystemLibrary(const std::string& library) {
-    std::string name(library);
-    std::transform(name.begin(), name.end(), name.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    if (name.size() > 4 && name.compare(name.size() - 4, 4, ".dll") == 0) name.resize(name.size() - 4);
-    static const char* const kSystemLibraries[] = {
-        "kernel32", "user32", "msvcrt", "ntdll",    "gdi32",   "advapi32", "ole32",   "oleaut32", "shell32",
-        "comctl32", "comdlg32", "winmm", "ws2_32", "version", "shlwapi",  "ucrtbase"};
-    for (const char* system : kSystemLibraries)
-        if (name == system) return true;
-    return name.rfind("api-ms-win-crt-", 0) == 0;
-}
-
 std::string DescribeImport(const ImportedFunction& function) {
     if (function.name.empty()) return function.library + "#" + std::to_string(function.ordinal);
     return function.library + "!" + function.name;

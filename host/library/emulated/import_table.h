@@ -20,9 +20,5 @@ struct ImportedFunction {
 bool ReadImports(const MappedImage& mapped, const PeImage& image, std::vector<ImportedFunction>& imports,
                  std::string& problem);
 
-// True for the libraries every Windows machine has (case-insensitive, with
-// or without ".dll"): a module may import only these.
-bool IsSystemLibrary(const std::string& library);
-
 // "KERNEL32.dll!GetTickCount64", or "KERNEL32.dll#12" for an ordinal.
 std::string DescribeImport(const ImportedFunction& function);

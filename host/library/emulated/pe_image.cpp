@@ -3,6 +3,8 @@
 #include "address_space.h"
 #include "hex_text.h"
 
+#include <algorithm>
+
 namespace {
 
 constexpr std::uint16_t kMachineI386 = 0x14C;
@@ -28,6 +30,15 @@ bool Malformed(std::string& problem, const std::string& what) {
     return false;
 }
 
+// A file that ends before what its own headers say it holds: most often a
+// copy or download that stopped early.
+bool CutShort(std::string& problem, const char* image, const char* part, std::uint64_t needed,
+              std::size_t size) {
+    problem = std::string(image) + " cut short: its " + part + " need " + std::to_string(needed) +
+              " bytes, the file has " + std::to_string(size);
+    return false;
+}
+
 std::string SectionName(const unsigned char* field) {
     std::string name;
     for (int i = 0; i < 8 && field[i] != 0; ++i)
@@ -44,8 +55,9 @@ const char* DirectoryName(unsigned index) {
     }
 }
 
-bool ReadSections(const unsigned char* bytes, std::size_t size, std::size_t table, unsigned count,
-                  PeImage& image, std::string& problem) {
+// The section table; the file holds every section's data (checked before).
+bool ReadSections(const unsigned char* bytes, std::size_t table, unsigned count, PeImage& image,
+                  std::string& problem) {
     std::uint64_t previous_end = AlignUp(image.size_of_headers, image.section_alignment);
     for (unsigned i = 0; i < count; ++i) {
         const unsigned char* header = bytes + table + i * kSectionHeaderSize;
@@ -67,8 +79,6 @@ bool ReadSections(const unsigned char* bytes, std::size_t size, std::size_t tabl
             AlignUp(virtual_size != 0 ? virtual_size : raw_size, image.section_alignment);
         if (section.virtual_address + memory_size > image.size_of_image)
             return Malformed(problem, named + " runs past the end of the image");
-        if (raw_size != 0 && std::uint64_t{section.raw_offset} + raw_size > size)
-            return Malformed(problem, named + "'s data runs past the end of the file");
         section.memory_size = static_cast<std::uint32_t>(memory_size);
         section.raw_size = raw_size < memory_size ? raw_size : section.memory_size;
         previous_end = section.virtual_address + memory_size;
@@ -90,10 +100,14 @@ bool LooksLikeI386PeImage(const unsigned char* bytes, std::size_t size) {
 bool ParsePeImage(const unsigned char* bytes, std::size_t size, PeImage& image, std::string& problem) {
     image = PeImage{};
     if (size < 2 || bytes[0] != 'M' || bytes[1] != 'Z') return Malformed(problem, "it does not start with MZ");
-    if (size < 0x40) return Malformed(problem, "the file ends inside the MZ header");
+    if (size < 0x40) return CutShort(problem, "a PE image", "headers", 0x40, size);
     const std::uint32_t pe = U32(bytes + 0x3C);
-    if (std::uint64_t{pe} + 4 + kFileHeaderSize > size)
+    const std::uint64_t pe_end = std::uint64_t{pe} + 4 + kFileHeaderSize;
+    // An offset no image has is a broken header; a plausible one past the
+    // end, a file cut short.
+    if (pe_end > size && pe > address_space::kMaxImageSize)
         return Malformed(problem, "the PE header offset " + Hex(pe) + " lies past the end of the file");
+    if (pe_end > size) return CutShort(problem, "a PE image", "headers", pe_end, size);
     if (U32(bytes + pe) != 0x00004550) return Malformed(problem, "there is no PE signature at " + Hex(pe));
 
     const unsigned char* file_header = bytes + pe + 4;
@@ -113,7 +127,8 @@ bool ParsePeImage(const unsigned char* bytes, std::size_t size, PeImage& image, 
         return Malformed(problem, "it is not marked executable");
 
     const std::size_t optional = pe + 4 + kFileHeaderSize;
-    if (optional + optional_size > size) return Malformed(problem, "the optional header runs past the end of the file");
+    if (optional + optional_size > size)
+        return CutShort(problem, "an i386 PE image", "headers", optional + optional_size, size);
     if (optional_size < kOptionalHeaderFixedSize)
         return Malformed(problem, "the optional header is too short for PE32");
     const unsigned char* header = bytes + optional;
@@ -151,14 +166,24 @@ bool ParsePeImage(const unsigned char* bytes, std::size_t size, PeImage& image, 
     if (section_count > kMaxSections)
         return Malformed(problem, "it has " + std::to_string(section_count) + " sections, more than 96");
     const std::size_t table = optional + optional_size;
-    if (table + section_count * kSectionHeaderSize > size)
-        return Malformed(problem, "the section table runs past the end of the file");
-    if (image.size_of_headers < table + section_count * kSectionHeaderSize)
+    const std::size_t table_end = table + section_count * kSectionHeaderSize;
+    if (table_end > size)
+        return CutShort(problem, "an i386 PE image", "headers",
+                        std::max<std::uint64_t>(table_end, image.size_of_headers), size);
+    if (image.size_of_headers < table_end)
         return Malformed(problem, "the section table lies outside the headers");
-    if (image.size_of_headers > size) return Malformed(problem, "the headers run past the end of the file");
+    if (image.size_of_headers > size)
+        return CutShort(problem, "an i386 PE image", "headers", image.size_of_headers, size);
+    std::uint64_t data_end = 0;
+    for (unsigned i = 0; i < section_count; ++i) {
+        const unsigned char* header = bytes + table + i * kSectionHeaderSize;
+        if (U32(header + 16) != 0)
+            data_end = std::max<std::uint64_t>(data_end, std::uint64_t{U32(header + 20)} + U32(header + 16));
+    }
+    if (data_end > size) return CutShort(problem, "an i386 PE image", "sections", data_end, size);
     if (image.size_of_headers > image.size_of_image) return Malformed(problem, "the headers are larger than the image");
 
-    if (!ReadSections(bytes, size, table, section_count, image, problem)) return false;
+    if (!ReadSections(bytes, table, section_count, image, problem)) return false;
 
     if (image.entry_point >= image.size_of_image)
         return Malformed(problem, "the entry point " + Hex(image.entry_point) + " lies outside the image");

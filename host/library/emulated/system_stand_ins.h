@@ -7,6 +7,8 @@
 #include "module_heap.h"
 #include "module_library.h"
 
+#include <array>
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -57,16 +59,58 @@ public:
 
 enum class SystemLibrary { CRuntime, Kernel32, User32, Other };
 
+// A stand-in is declared as a .spec file of a Windows library declares an
+// export: its calling convention and the type of each argument, so that
+// the bytes a stdcall function pops are counted from its arguments, never
+// written by hand.
+enum class Convention { Cdecl, Stdcall };
+enum class Arg : std::uint8_t {
+    Long,    // a 32-bit integer: int, DWORD, BOOL, a handle
+    Ptr,     // an address
+    Str,     // the address of a NUL-terminated text
+    WStr,    // the address of a NUL-terminated UTF-16 text
+    Int64,   // a 64-bit integer: two stack words
+    Double,  // a double: two stack words
+};
+constexpr std::uint32_t StackBytes(Arg argument) {
+    return argument == Arg::Int64 || argument == Arg::Double ? 8 : 4;
+}
+inline constexpr std::size_t kMaxStandInArguments = 8;
+
 struct StandIn {
     SystemLibrary library;
+    Convention convention;
     const char* name;
-    std::uint32_t argument_bytes;  // popped on return (stdcall); 0 for cdecl
+    std::array<Arg, kMaxStandInArguments> arguments;
+    std::size_t argument_count;
     std::uint32_t (*run)(StandInHost& host);  // answers EAX
+
+    // The bytes popped on return: a stdcall function's arguments; none for
+    // cdecl, whose caller pops them.
+    constexpr std::uint32_t argument_bytes() const {
+        if (convention == Convention::Cdecl) return 0;
+        std::uint32_t bytes = 0;
+        for (std::size_t i = 0; i < argument_count; ++i) bytes += StackBytes(arguments[i]);
+        return bytes;
+    }
 };
+
+// The table entries: Stdcall<Arg::Long, Arg::Ptr>(SystemLibrary::Kernel32,
+// "TlsSetValue", run), as "@ stdcall TlsSetValue(long ptr)" reads.
+template <Arg... Arguments>
+constexpr StandIn Stdcall(SystemLibrary library, const char* name, std::uint32_t (*run)(StandInHost&)) {
+    static_assert(sizeof...(Arguments) <= kMaxStandInArguments);
+    return {library, Convention::Stdcall, name, {Arguments...}, sizeof...(Arguments), run};
+}
+template <Arg... Arguments>
+constexpr StandIn Cdecl(SystemLibrary library, const char* name, std::uint32_t (*run)(StandInHost&)) {
+    static_assert(sizeof...(Arguments) <= kMaxStandInArguments);
+    return {library, Convention::Cdecl, name, {Arguments...}, sizeof...(Arguments), run};
+}
 
 // Which stand-ins a library name offers (case-insensitive).
 SystemLibrary ClassifyLibrary(const std::string& library);
-// The stand-in for an import, or null when semhost does not provide it.
+// The stand-in for an import, or null when semhost does not stand in for it.
 const StandIn* FindStandIn(const std::string& library, const std::string& name);
 
 // The tables, one per file.

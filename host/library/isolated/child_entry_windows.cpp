@@ -100,6 +100,9 @@ void ServeAsModuleProcessIfStartedSo(int argc, char** argv) {
     _setmode(_fileno(stderr), _O_BINARY);
     SetUnhandledExceptionFilter(OnUnhandledException);
     signal(SIGABRT, OnAbortSignal);
+    // Ctrl-C reaches every process of the console: it is semhost's to
+    // answer, closing the module's objects in here.
+    SetConsoleCtrlHandler(nullptr, TRUE);
 
     PipeChannel channel(from_parent, to_parent);
     std::uint32_t size = 0;

@@ -10,6 +10,7 @@
 
 #include "host_platform.h"
 
+#include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
 #include <stdlib.h>
@@ -95,11 +96,21 @@ void PrepareChild(int socket) {
     if (socket > 3) ::close_range(3, static_cast<unsigned>(socket) - 1, 0);
     ::close_range(static_cast<unsigned>(socket) + 1, ~0u, 0);
     // Faults end the process with their signal, which the parent reads.
+    // Ctrl-C reaches every process of the terminal's group: it is semhost's
+    // to answer, closing the module's objects in here.
     for (int signal_number : {SIGSEGV, SIGBUS, SIGILL, SIGFPE, SIGABRT, SIGPIPE, SIGTERM, SIGINT}) {
         struct sigaction action {};
-        action.sa_handler = SIG_DFL;
+        action.sa_handler = signal_number == SIGINT ? SIG_IGN : SIG_DFL;
         sigemptyset(&action.sa_mask);
         ::sigaction(signal_number, &action, nullptr);
+    }
+    // The module's own output is dropped: semhost's output is semhost's
+    // alone (a broken heap's message from the C library among it).
+    const int nowhere = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+    if (nowhere >= 0) {
+        ::dup2(nowhere, STDOUT_FILENO);
+        ::dup2(nowhere, STDERR_FILENO);
+        ::close(nowhere);
     }
     sigset_t none;
     sigemptyset(&none);

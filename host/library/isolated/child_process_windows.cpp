@@ -210,17 +210,6 @@ private:
     std::string m_end;
 };
 
-// The handle as the child can use it: inheritable. A standard handle that
-// is not stays null there, and the child's output is lost, never wrong.
-HANDLE Inheritable(DWORD standard) {
-    HANDLE handle = GetStdHandle(standard);
-    HANDLE copy = nullptr;
-    if (handle == nullptr || handle == INVALID_HANDLE_VALUE ||
-        !DuplicateHandle(GetCurrentProcess(), handle, GetCurrentProcess(), &copy, 0, TRUE, DUPLICATE_SAME_ACCESS))
-        return nullptr;
-    return copy;
-}
-
 }  // namespace
 
 std::unique_ptr<ChildProcess> StartChildProcess(const std::string& path, std::string& problem) {
@@ -245,17 +234,17 @@ std::unique_ptr<ChildProcess> StartChildProcess(const std::string& path, std::st
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESTDHANDLES;
+    // No standard handles: the module's own output is dropped, so that
+    // semhost's output is semhost's alone.
     startup.hStdInput = nullptr;
-    startup.hStdOutput = Inheritable(STD_OUTPUT_HANDLE);
-    startup.hStdError = Inheritable(STD_ERROR_HANDLE);
+    startup.hStdOutput = nullptr;
+    startup.hStdError = nullptr;
     PROCESS_INFORMATION started{};
     // Suspended until it is in the job, so that nothing of it outlives
     // semhost.
     const BOOL created = CreateProcessW(executable, &command_line[0], nullptr, nullptr, TRUE, CREATE_SUSPENDED,
                                         nullptr, nullptr, &startup, &started);
     const DWORD create_error = GetLastError();
-    for (HANDLE handle : {startup.hStdOutput, startup.hStdError})
-        if (handle != nullptr) CloseHandle(handle);
     to_child.CloseChilds();
     from_child.CloseChilds();
     if (!created) {

@@ -84,6 +84,9 @@ TEST(EmulatedLibrary, LoadsRelocatedAndAnswersItsProperties) {
     const std::unique_ptr<ModuleLibrary> library = image.Open();
     ASSERT_NE(library, nullptr);
     EXPECT_STREQ(library->back_end(), "emulated i386");
+    EXPECT_TRUE(library->watches_registers());
+    EXPECT_TRUE(library->watches_heap());
+    EXPECT_TRUE(library->has_virtual_clock());
     EXPECT_EQ(library->layout().pointer_size, 4u);
     EXPECT_TRUE(library->warnings().empty());
 

@@ -46,9 +46,14 @@ TEST_F(RealDllCommand, CheckedInScriptsPassOnTheVirtualClock) {
         EXPECT_EQ(result.code, 0) << result.out << result.err;
         EXPECT_EQ(result.out.find("FAILED"), std::string::npos) << result.out;
     }
-    // The built-in demo, too.
-    const CommandResult demo = RunCommand({"play", RealDllPath(), "--clock", "virtual"});
+    // The demo, which `./quill demo` plays, too.
+    const CommandResult demo = RunCommand({"play", RealDllPath(), SEMHOST_DEMO_SCRIPT, "--clock", "virtual"});
     EXPECT_EQ(demo.code, 0) << demo.out << demo.err;
+    EXPECT_NE(demo.out.find("expect \"Animation Position\" in 2 .. 4: ok"), std::string::npos) << demo.out;
+    // Without a script semhost knows no pin of Quillmark's: the generic session.
+    const CommandResult generic = RunCommand({"play", RealDllPath(), "--clock", "virtual"});
+    EXPECT_EQ(generic.code, 0) << generic.out << generic.err;
+    EXPECT_NE(generic.out.find("  set \"Interval (ms)\" = 201\n"), std::string::npos) << generic.out;
 }
 
 // The module compares the ticks since the first click with the interval cut
@@ -94,24 +99,81 @@ TEST_F(RealDllCommand, AFileThatIsNoModuleIsBadInputForEveryCommand) {
     std::ifstream file(RealDllPath(), std::ios::binary);
     const std::string dll((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
     ASSERT_GT(dll.size(), 4096u);
-    const std::vector<std::string> bad = {
-        WriteScratchFile("truncated_headers.sem", dll.substr(0, 400)),
-        WriteScratchFile("truncated_4k.sem", dll.substr(0, 4096)),
-        WriteScratchFile("truncated_last_section.sem", dll.substr(0, dll.size() - 512)),
-        WriteScratchFile("text.sem", "this is a text file, not a library\n"),
-        WriteScratchFile("empty.sem", ""),
+    // Each says what the file is, or what it is not: never a loader's
+    // terse reason for another kind of file.
+    const std::string whole = std::to_string(dll.size());
+    const std::vector<std::pair<std::string, std::string>> bad = {
+        {WriteScratchFile("truncated_mz.sem", dll.substr(0, 100)), "a PE image cut short: its headers need "},
+        {WriteScratchFile("truncated_headers.sem", dll.substr(0, 400)),
+         "an i386 PE image cut short: its headers need "},
+        {WriteScratchFile("truncated_4k.sem", dll.substr(0, 4096)),
+         "an i386 PE image cut short: its sections need " + whole + " bytes, the file has 4096"},
+        {WriteScratchFile("truncated_last_section.sem", dll.substr(0, dll.size() - 512)),
+         "an i386 PE image cut short: its sections need " + whole + " bytes, the file has " +
+             std::to_string(dll.size() - 512)},
+        {WriteScratchFile("text.sem", "this is a text file, not a library\n"),
+         "neither an i386 PE image nor an ELF shared object"},
+        {WriteScratchFile("empty.sem", ""), "is empty: neither an i386 PE image nor an ELF shared object"},
     };
     const std::string script = WriteScratchFile("no_module.script", "click\n");
-    for (const std::string& path : bad) {
+    for (const auto& [path, said] : bad) {
         for (const std::vector<std::string>& args :
              {std::vector<std::string>{"info", path}, std::vector<std::string>{"validate", path},
               std::vector<std::string>{"play", path, script, "--clock", "virtual"}}) {
             SCOPED_TRACE(args[0] + " " + path);
             const CommandResult result = RunCommand(args);
             EXPECT_EQ(result.code, 2) << result.out << result.err;
-            EXPECT_EQ(result.err.rfind("semhost: " + path + ": ", 0), 0u) << result.err;
+            EXPECT_EQ(result.err.rfind("semhost: " + path + ": " + said, 0), 0u) << result.err;
             EXPECT_EQ(result.err.find('\n'), result.err.size() - 1) << "one line: " << result.err;
         }
+    }
+}
+
+// The DLL with its user32 import renamed: `library` in place of USER32.dll.
+std::string DllImporting(const std::string& library) {
+    std::ifstream file(RealDllPath(), std::ios::binary);
+    std::string dll((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    const std::size_t name = dll.find("USER32.dll");
+    // Zeros follow the last name of the import section: room for longer ones.
+    if (name == std::string::npos || dll.find_first_not_of('\0', name + 10) < name + library.size() + 1) {
+        ADD_FAILURE() << "no room for " << library << " in place of USER32.dll";
+        return RealDllPath();
+    }
+    dll.replace(name, library.size() + 1, library + '\0');
+    std::string file_name = "imports_" + library + ".sem";
+    for (char& c : file_name)
+        if (c == '+' || c == '-') c = '_';
+    return WriteScratchFile(file_name, dll);
+}
+
+TEST_F(RealDllCommand, ALibraryWindowsShipsLoadsWithAWarningAndFaultsWhenCalled) {
+    for (const std::string library : {"WINSPOOL.DRV", "IMM32.dll", "crypt32.dll", "rpcrt4.dll", "bcrypt",
+                                      "api-ms-win-core-synch-l1-2-0.dll"}) {
+        SCOPED_TRACE(library);
+        const std::string path = DllImporting(library);
+        const std::string import = library + "!GetAsyncKeyState, which semhost does not stand in for";
+        const CommandResult validate = RunCommand({"validate", path, "--cycles", "1", "--seed", "7"});
+        EXPECT_EQ(validate.code, 1) << validate.out << validate.err;
+        EXPECT_NE(LineStartingWith(validate.out, "FAIL  exports: ").find("imports " + import),
+                  std::string::npos)
+            << validate.out;
+        // Quillmark asks for the key state at a click: the call faults, by name.
+        const CommandResult play =
+            RunCommand({"play", path, ScriptPath("double_click_resets.script"), "--clock", "virtual"});
+        EXPECT_EQ(play.code, 3) << play.out << play.err;
+        EXPECT_NE(play.err.find("called " + import), std::string::npos) << play.err;
+    }
+}
+
+TEST_F(RealDllCommand, ALibraryWindowsDoesNotShipIsMissing) {
+    for (const std::string library : {"libstdc++-6.dll", "libgcc_s_dw2-1.dll", "vcruntime140.dll",
+                                      "msvcp140.dll", "ThirdParty.dll", "winspool"}) {
+        SCOPED_TRACE(library);
+        const std::string path = DllImporting(library);
+        const CommandResult info = RunCommand({"info", path});
+        EXPECT_EQ(info.code, 2) << info.out << info.err;
+        EXPECT_EQ(info.err, "semhost: " + path + ": imports " + library +
+                                ", which a user's machine does not have (the module could not be found)\n");
     }
 }
 
