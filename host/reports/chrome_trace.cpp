@@ -72,6 +72,7 @@ nlohmann::json ChromeTraceJson(const SessionRecord& record) {
         if (line.kind == RecordedLine::Kind::HostCall || line.kind == RecordedLine::Kind::Callback) {
             event["ph"] = "X";
             event["dur"] = clock.Micros(line.end) - begin;
+            if (!line.returned) event["args"]["returned"] = false;
         } else {
             event["ph"] = "i";
             event["s"] = "t";

@@ -44,7 +44,8 @@ nlohmann::json SessionRecordJson(const SessionRecord& record, const std::string&
     json lines = json::array();
     for (const RecordedLine& line : record.lines) {
         lines.push_back({{"moment", line.moment}, {"depth", line.depth}, {"kind", LineKindName(line.kind)},
-                         {"text", line.text}, {"ms", line.begin.ms}, {"order", line.begin.order}});
+                         {"text", line.text}, {"ms", line.begin.ms}, {"order", line.begin.order},
+                         {"returned", line.returned}});
     }
     data["lines"] = lines;
 

@@ -44,6 +44,7 @@ struct RecordedLine {
     RecordTime begin;
     RecordTime end;
     int parent = -1;
+    bool returned = true;  // false for a call the module crashed or hung in
 };
 
 struct RecordedMoment {

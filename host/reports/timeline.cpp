@@ -130,6 +130,8 @@ void Timeline::Expectation(int pin, const std::string& text, bool held) {
 
 void Timeline::Fault(const std::string& text) {
     if (!m_record.fault.empty()) return;
+    for (int open : m_open)
+        if (m_record.lines[open].kind == RecordedLine::Kind::HostCall) m_record.lines[open].returned = false;
     CloseFrom(0);
     m_record.fault = text;
     m_record.fault_moment = static_cast<int>(m_record.moments.size()) - 1;

@@ -56,7 +56,7 @@ function layOut(data, width) {
   const moments = data.moments;
   const count = Math.max(moments.length, 1);
   const available = Math.max(640, width - LABEL_WIDTH - 24);
-  const slot = Math.max(10, Math.min(30, (available * 0.6) / count));
+  const slot = Math.max(10, Math.min(80, (available * 0.6) / count));
   const lastMs = moments.length ? moments[moments.length - 1].ms : 0;
   const timeWidth = Math.max(0, available - slot * count);
   const perMs = lastMs > 0 ? Math.min(0.5, timeWidth / lastMs) : 0;
@@ -75,7 +75,7 @@ function layOut(data, width) {
     return starts[momentIndex] + slot * (0.15 + 0.7 * share);
   };
   const centre = (momentIndex) => starts[momentIndex] + slot / 2;
-  return { slot, starts, end, at, centre, width: end + 24 };
+  return { slot, starts, end, at, centre, width: end + 90 };
 }
 
 function momentAt(layout, x) {
