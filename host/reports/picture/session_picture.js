@@ -55,7 +55,7 @@ function shorten(text, characters) {
 function layOut(data, width) {
   const moments = data.moments;
   const count = Math.max(moments.length, 1);
-  const available = Math.max(640, width - LABEL_WIDTH - 24);
+  const available = Math.max(640, width - LABEL_WIDTH - 110);
   const slot = Math.max(10, Math.min(80, (available * 0.6) / count));
   const lastMs = moments.length ? moments[moments.length - 1].ms : 0;
   const timeWidth = Math.max(0, available - slot * count);
@@ -144,7 +144,7 @@ function drawSteps(svg, data, layout) {
   data.expects.forEach((expect) => heldByMoment.set(expect.moment, expect.held));
   data.moments.forEach((moment, i) => {
     const x = layout.centre(i);
-    const group = svgElement("g", { class: `action ${moment.kind}`, "data-moment": i }, svg);
+    const group = svgElement("g", { class: `action step-${moment.kind}`, "data-moment": i }, svg);
     drawStepMark(group, moment.kind, x, baseline, heldByMoment.get(i));
     const label = svgText(group, x + 2, baseline - 9, shorten(moment.text, 21),
                           { class: "step-label", transform: `rotate(-58 ${x + 2} ${baseline - 9})` });
@@ -319,8 +319,22 @@ function showMoment(index) {
   });
 }
 
+// The moment a link chose: "#moment=N", or "#moment=first-write" for the
+// first the module wrote in after the start.
+function momentOfLink(data) {
+  const asked = /moment=([\w-]+)/.exec(typeof location === "undefined" ? "" : location.hash);
+  if (!asked) return -1;
+  if (asked[1] === "first-write") {
+    const write = data.changes.find((change) => change.byModule && change.moment > 0);
+    return write ? write.moment : -1;
+  }
+  const number = Number(asked[1]);
+  return Number.isInteger(number) && number < data.moments.length ? number : -1;
+}
+
 function render(data, root) {
   root = root || document.getElementById("session");
+  if (pictureState.data === null) pictureState.chosen = momentOfLink(data);
   pictureState.data = data;
   if (pictureState.chosen >= data.moments.length) pictureState.chosen = -1;
   root.textContent = "";
