@@ -57,18 +57,29 @@ nlohmann::json ChromeTraceJson(const SessionRecord& record) {
         if (!moment.section.empty()) args["section"] = moment.section;
         if (!moment.keys.empty()) args["keys_held"] = moment.keys;
         const double begin = clock.Micros(moment.begin);
-        timed.emplace_back(moment.begin.order, json{{"name", moment.text}, {"cat", "step"}, {"ph", "X"},
-                                                    {"ts", begin}, {"dur", clock.Micros(moment.end) - begin},
-                                                    {"pid", 1}, {"tid", 1}, {"args", args}});
+        timed.emplace_back(moment.begin.order, json{{"name", moment.text},
+                                                    {"cat", "step"},
+                                                    {"ph", "X"},
+                                                    {"ts", begin},
+                                                    {"dur", clock.Micros(moment.end) - begin},
+                                                    {"pid", 1},
+                                                    {"tid", 1},
+                                                    {"args", args}});
         if (!moment.section.empty()) {
-            timed.emplace_back(moment.begin.order, json{{"name", moment.section}, {"cat", "section"}, {"ph", "i"},
-                                                        {"s", "p"}, {"ts", begin}, {"pid", 1}, {"tid", 1}});
+            timed.emplace_back(moment.begin.order, json{{"name", moment.section},
+                                                        {"cat", "section"},
+                                                        {"ph", "i"},
+                                                        {"s", "p"},
+                                                        {"ts", begin},
+                                                        {"pid", 1},
+                                                        {"tid", 1}});
         }
     }
     for (const RecordedLine& line : record.lines) {
         const double begin = clock.Micros(line.begin);
-        json event = {{"name", line.text}, {"cat", LineKindName(line.kind)}, {"ts", begin}, {"pid", 1}, {"tid", 1},
-                      {"args", {{"moment", line.moment}, {"clock_ms", line.begin.ms}}}};
+        json event = {{"name", line.text}, {"cat", LineKindName(line.kind)},
+                      {"ts", begin},       {"pid", 1},
+                      {"tid", 1},          {"args", {{"moment", line.moment}, {"clock_ms", line.begin.ms}}}};
         if (line.kind == RecordedLine::Kind::HostCall || line.kind == RecordedLine::Kind::Callback) {
             event["ph"] = "X";
             event["dur"] = clock.Micros(line.end) - begin;
@@ -83,9 +94,14 @@ nlohmann::json ChromeTraceJson(const SessionRecord& record) {
                      [](const auto& a, const auto& b) { return a.first < b.first; });
 
     json events = json::array();
-    events.push_back({{"name", "process_name"}, {"ph", "M"}, {"pid", 1},
+    events.push_back({{"name", "process_name"},
+                      {"ph", "M"},
+                      {"pid", 1},
                       {"args", {{"name", "semhost play " + record.file}}}});
-    events.push_back({{"name", "thread_name"}, {"ph", "M"}, {"pid", 1}, {"tid", 1},
+    events.push_back({{"name", "thread_name"},
+                      {"ph", "M"},
+                      {"pid", 1},
+                      {"tid", 1},
                       {"args", {{"name", "session (" + record.script + ")"}}}});
     for (auto& [order, event] : timed) events.push_back(std::move(event));
 

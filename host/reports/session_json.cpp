@@ -26,40 +26,60 @@ nlohmann::json SessionRecordJson(const SessionRecord& record, const std::string&
 
     json pins = json::array();
     for (const RecordedPin& pin : record.pins) {
-        pins.push_back({{"index", pin.index}, {"name", pin.name}, {"kind", PinKindName(pin.kind)},
-                        {"datatype", pin.datatype}, {"output", pin.output}, {"initial", pin.initial},
+        pins.push_back({{"index", pin.index},
+                        {"name", pin.name},
+                        {"kind", PinKindName(pin.kind)},
+                        {"datatype", pin.datatype},
+                        {"output", pin.output},
+                        {"initial", pin.initial},
                         {"initialValue", Number(pin.initial_value)}});
     }
     data["pins"] = pins;
 
     json moments = json::array();
     for (const RecordedMoment& moment : record.moments) {
-        moments.push_back({{"kind", MomentKindName(moment.kind)}, {"text", moment.text}, {"pin", moment.pin},
-                           {"line", moment.script_line}, {"section", moment.section}, {"keys", moment.keys},
-                           {"ms", moment.begin.ms}, {"order", moment.begin.order},
-                           {"endMs", moment.end.ms}, {"endOrder", moment.end.order}});
+        moments.push_back({{"kind", MomentKindName(moment.kind)},
+                           {"text", moment.text},
+                           {"pin", moment.pin},
+                           {"line", moment.script_line},
+                           {"section", moment.section},
+                           {"keys", moment.keys},
+                           {"ms", moment.begin.ms},
+                           {"order", moment.begin.order},
+                           {"endMs", moment.end.ms},
+                           {"endOrder", moment.end.order}});
     }
     data["moments"] = moments;
 
     json lines = json::array();
     for (const RecordedLine& line : record.lines) {
-        lines.push_back({{"moment", line.moment}, {"depth", line.depth}, {"kind", LineKindName(line.kind)},
-                         {"text", line.text}, {"ms", line.begin.ms}, {"order", line.begin.order},
+        lines.push_back({{"moment", line.moment},
+                         {"depth", line.depth},
+                         {"kind", LineKindName(line.kind)},
+                         {"text", line.text},
+                         {"ms", line.begin.ms},
+                         {"order", line.begin.order},
                          {"returned", line.returned}});
     }
     data["lines"] = lines;
 
     json changes = json::array();
     for (const RecordedChange& change : record.changes) {
-        changes.push_back({{"moment", change.moment}, {"line", change.line}, {"ms", change.time.ms},
-                           {"order", change.time.order}, {"pin", change.pin}, {"text", change.text},
-                           {"value", Number(change.value)}, {"byModule", change.by_module}});
+        changes.push_back({{"moment", change.moment},
+                           {"line", change.line},
+                           {"ms", change.time.ms},
+                           {"order", change.time.order},
+                           {"pin", change.pin},
+                           {"text", change.text},
+                           {"value", Number(change.value)},
+                           {"byModule", change.by_module}});
     }
     data["changes"] = changes;
 
     json expects = json::array();
     for (const RecordedExpect& expect : record.expects)
-        expects.push_back({{"moment", expect.moment}, {"pin", expect.pin}, {"text", expect.text}, {"held", expect.held}});
+        expects.push_back(
+            {{"moment", expect.moment}, {"pin", expect.pin}, {"text", expect.text}, {"held", expect.held}});
     data["expects"] = expects;
 
     json holds = json::array();
@@ -70,7 +90,9 @@ nlohmann::json SessionRecordJson(const SessionRecord& record, const std::string&
     if (record.fault.empty()) {
         data["fault"] = nullptr;
     } else {
-        data["fault"] = {{"text", record.fault}, {"moment", record.fault_moment}, {"ms", record.fault_time.ms},
+        data["fault"] = {{"text", record.fault},
+                         {"moment", record.fault_moment},
+                         {"ms", record.fault_time.ms},
                          {"order", record.fault_time.order}};
     }
     return data;

@@ -25,9 +25,9 @@ struct RecordedPin {
     int index = 0;
     std::string name;
     Kind kind = Kind::Whole;
-    std::string datatype;   // "DT_FLOAT", as the pin table says
-    bool output = false;    // the module writes it
-    std::string initial;    // the value the host held at the start, as text
+    std::string datatype;  // "DT_FLOAT", as the pin table says
+    bool output = false;   // the module writes it
+    std::string initial;   // the value the host held at the start, as text
     double initial_value = 0;
 };
 

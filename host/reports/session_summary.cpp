@@ -117,7 +117,8 @@ std::string SummarizeSession(const SessionRecord& record) {
 
     std::vector<std::vector<const RecordedChange*>> writes(gestures.size());
     for (const RecordedChange& change : record.changes)
-        if (change.by_module && gesture_of[change.moment] >= 0) writes[gesture_of[change.moment]].push_back(&change);
+        if (change.by_module && gesture_of[change.moment] >= 0)
+            writes[gesture_of[change.moment]].push_back(&change);
 
     // Gestures of one label together, in the order each label first came;
     // sets that brought no write are only counted.
@@ -134,15 +135,18 @@ std::string SummarizeSession(const SessionRecord& record) {
         }
         if (counts.find(gesture.label) == counts.end()) labels.push_back(gesture.label);
         ++counts[gesture.label];
-        label_writes[gesture.label].insert(label_writes[gesture.label].end(), writes[g].begin(), writes[g].end());
+        label_writes[gesture.label].insert(label_writes[gesture.label].end(), writes[g].begin(),
+                                           writes[g].end());
     }
 
     std::vector<std::string> parts;
     for (const std::string& label : labels) {
-        const std::string said = label == "on open" || label == "on close" ? label : Plural(counts[label], label);
+        const std::string said =
+            label == "on open" || label == "on close" ? label : Plural(counts[label], label);
         parts.push_back(said + ": " + DescribeWrites(label_writes[label], record));
     }
-    if (quiet_sets > 0) parts.push_back(Plural(quiet_sets, labels.empty() ? "set" : "other set") + ": no write");
+    if (quiet_sets > 0)
+        parts.push_back(Plural(quiet_sets, labels.empty() ? "set" : "other set") + ": no write");
 
     int held = 0;
     for (const RecordedExpect& expect : record.expects) held += expect.held ? 1 : 0;

@@ -6,9 +6,13 @@
 #include <cmath>
 #include <cstdio>
 
-Timeline::Timeline(std::ostream& out, const HostSession& session, const HostClock& clock, SessionRecord& record,
-                   Detail detail)
-    : m_out(out), m_session(session), m_clock(clock), m_record(record), m_detail(detail),
+Timeline::Timeline(std::ostream& out, const HostSession& session, const HostClock& clock,
+                   SessionRecord& record, Detail detail)
+    : m_out(out),
+      m_session(session),
+      m_clock(clock),
+      m_record(record),
+      m_detail(detail),
       m_start_ms(clock.Milliseconds()) {
     m_record.clock = clock.mode() == HostClock::Mode::Virtual ? "virtual" : "real";
     m_record.pins.clear();
@@ -19,10 +23,18 @@ Timeline::Timeline(std::ostream& out, const HostSession& session, const HostCloc
         recorded.datatype = DataTypeName(pin.datatype);
         recorded.output = pin.direction == DR_OUT;
         switch (pin.datatype) {
-        case DT_FLOAT: recorded.kind = RecordedPin::Kind::Float; break;
-        case DT_BOOL: recorded.kind = RecordedPin::Kind::OnOff; break;
-        case DT_FSAMPLE: recorded.kind = RecordedPin::Kind::Stream; break;
-        default: recorded.kind = RecordedPin::Kind::Whole; break;
+        case DT_FLOAT:
+            recorded.kind = RecordedPin::Kind::Float;
+            break;
+        case DT_BOOL:
+            recorded.kind = RecordedPin::Kind::OnOff;
+            break;
+        case DT_FSAMPLE:
+            recorded.kind = RecordedPin::Kind::Stream;
+            break;
+        default:
+            recorded.kind = RecordedPin::Kind::Whole;
+            break;
         }
         const std::uint32_t bits = session.PinBits(pin.index);
         recorded.initial = session.FormatPinValue(pin.index, bits);
@@ -125,7 +137,8 @@ void Timeline::KeyHeld(const std::string& key, bool held) {
 
 void Timeline::Expectation(int pin, const std::string& text, bool held) {
     Note(text);
-    m_record.expects.push_back(RecordedExpect{static_cast<int>(m_record.moments.size()) - 1, pin, text, held});
+    m_record.expects.push_back(
+        RecordedExpect{static_cast<int>(m_record.moments.size()) - 1, pin, text, held});
 }
 
 void Timeline::Fault(const std::string& text) {
@@ -156,8 +169,8 @@ void Timeline::OnHostCall(const HostCallEvent& call) {
     // nothing a person needs to follow.
     if (call.what.rfind("AUDIO_GET_PIN_PROPERTIES", 0) == 0) return;
     const std::string target = call.target != nullptr ? call.target->label : "library";
-    m_open.push_back(Line(RecordedLine::Kind::HostCall, call.depth * 2, "host -> " + target + "  " + call.what,
-                          m_detail == Detail::Full));
+    m_open.push_back(Line(RecordedLine::Kind::HostCall, call.depth * 2,
+                          "host -> " + target + "  " + call.what, m_detail == Detail::Full));
 }
 
 void Timeline::OnHostCallEnd(const HostCallEvent& call) {
@@ -228,10 +241,12 @@ void Timeline::OnCallback(const CallbackEvent& callback) {
     CloseFrom(depth);
     const bool gui = callback.side == ObjectKind::Gui;
     // A write of the module's: the brief text keeps it.
-    const bool write = gui && (callback.opcode == GUI_HOST_SET_PIN_VALUE || callback.opcode == GUI_HOST_SET_PIN_TEXT);
+    const bool write =
+        gui && (callback.opcode == GUI_HOST_SET_PIN_VALUE || callback.opcode == GUI_HOST_SET_PIN_TEXT);
     const std::string caller = callback.caller != nullptr ? callback.caller->label : "?";
-    const int line = Line(RecordedLine::Kind::Callback, depth, caller + " -> host  " + DescribeCallback(callback),
-                          m_detail == Detail::Full || write);
+    const int line =
+        Line(RecordedLine::Kind::Callback, depth, caller + " -> host  " + DescribeCallback(callback),
+             m_detail == Detail::Full || write);
     m_open.push_back(line);
     if (gui && callback.opcode == GUI_HOST_SET_PIN_VALUE && callback.has_pin_value)
         RecordChange(callback.index, callback.pin_bits, true, line);

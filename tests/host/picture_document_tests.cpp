@@ -16,7 +16,8 @@ struct Document {
     std::unique_ptr<xmlDoc, void (*)(xmlDocPtr)> doc{nullptr, xmlFreeDoc};
 
     explicit Document(const std::string& path)
-        : doc(htmlReadFile(path.c_str(), "UTF-8", HTML_PARSE_NONET | HTML_PARSE_NOERROR | HTML_PARSE_NOWARNING),
+        : doc(htmlReadFile(path.c_str(), "UTF-8",
+                           HTML_PARSE_NONET | HTML_PARSE_NOERROR | HTML_PARSE_NOWARNING),
               xmlFreeDoc) {}
 
     // The text of each node the XPath expression selects.
@@ -59,7 +60,8 @@ TEST(PlayPicture, IsOneWholePageWithEveryPinAndExpect) {
         EXPECT_EQ(style.find("url("), std::string::npos);
         EXPECT_EQ(style.find("@import"), std::string::npos);
     }
-    const std::vector<std::string> policy = page.Select("//meta[@http-equiv='Content-Security-Policy']/@content");
+    const std::vector<std::string> policy =
+        page.Select("//meta[@http-equiv='Content-Security-Policy']/@content");
     ASSERT_EQ(policy.size(), 1u);
     EXPECT_EQ(policy[0].rfind("default-src 'none';", 0), 0u) << policy[0];
 

@@ -36,7 +36,8 @@ std::vector<std::string> CallLines(const std::string& out) {
         const std::size_t ms = line.find(" ms  ");
         if (ms == std::string::npos || ms > 8) continue;
         const std::string text = line.substr(line.find_first_not_of(' ', ms + 5));
-        if (text.rfind("host -> ", 0) == 0 || text.find(" -> host  ") != std::string::npos) lines.push_back(text);
+        if (text.rfind("host -> ", 0) == 0 || text.find(" -> host  ") != std::string::npos)
+            lines.push_back(text);
     }
     return lines;
 }
@@ -87,7 +88,8 @@ TEST(PlayBrief, KeepsStepsWritesAndExpectsOnly) {
     EXPECT_EQ(out.find("GET_PIN_VALUE"), std::string::npos) << out;
     EXPECT_EQ(out.find("host -> "), std::string::npos) << out;
     EXPECT_NE(out.find("  set \"Level\" = 1.25\n"), std::string::npos) << out;
-    EXPECT_NE(out.find("    gui#1 -> host  GUI_HOST_SET_PIN_VALUE \"Echo\" = 2.5\n"), std::string::npos) << out;
+    EXPECT_NE(out.find("    gui#1 -> host  GUI_HOST_SET_PIN_VALUE \"Echo\" = 2.5\n"), std::string::npos)
+        << out;
     EXPECT_NE(out.find("-- the level doubles into Echo"), std::string::npos) << out;
     EXPECT_NE(out.find("expect \"Clicks\" = 1: ok (1)"), std::string::npos) << out;
     EXPECT_EQ(LineStartingWith(out, "summary: "),
@@ -105,7 +107,8 @@ TEST(PlayOutputs, RefusedBeforeTheSessionRuns) {
         std::vector<std::string> args;
         std::string message;
     } cases[] = {
-        {{"play", module, script, "--html", missing_folder}, "semhost: " + missing_folder + ": cannot write the file\n"},
+        {{"play", module, script, "--html", missing_folder},
+         "semhost: " + missing_folder + ": cannot write the file\n"},
         {{"play", module, script, "--trace", SEMHOST_SCRATCH_DIR},
          "semhost: " + std::string(SEMHOST_SCRATCH_DIR) + ": is a folder; cannot write the file\n"},
         {{"play", module, script, "--html", module},
@@ -130,13 +133,16 @@ TEST(PlayOutputs, RefusedBeforeTheSessionRuns) {
 }
 
 TEST(PlayOutputs, CrashMidSessionStillGetsItsPictureAndTrace) {
-    const std::string script = WriteScratchFile("crash-picture.script", "click\nset Level 1\nexpect Echo 2\n");
+    const std::string script =
+        WriteScratchFile("crash-picture.script", "click\nset Level 1\nexpect Echo 2\n");
     const std::string html = std::string(SEMHOST_SCRATCH_DIR) + "/crash.html";
     const std::string trace = std::string(SEMHOST_SCRATCH_DIR) + "/crash.trace.json";
-    const CommandResult result = RunCommand({"play", FixturePath("crash"), script, "--html", html, "--trace", trace});
+    const CommandResult result =
+        RunCommand({"play", FixturePath("crash"), script, "--html", html, "--trace", trace});
     EXPECT_EQ(result.code, 3);
     const std::string summary = LineStartingWith(result.out, "summary: ");
-    EXPECT_NE(summary.find("0 of 1 expects held, 1 not reached; the module crashed: "), std::string::npos) << summary;
+    EXPECT_NE(summary.find("0 of 1 expects held, 1 not reached; the module crashed: "), std::string::npos)
+        << summary;
     EXPECT_NE(summary.find("(set \"Level\" = 1)"), std::string::npos) << summary;
 
     const std::string page = ReadFile(html);
@@ -159,6 +165,23 @@ TEST(PlayOutputs, CrashMidSessionStillGetsItsPictureAndTrace) {
     EXPECT_TRUE(unreturned);
 }
 
+TEST(PlayOutputs, HangStillGetsItsPictureWithTheHangMarked) {
+    const std::string script = WriteScratchFile("hang-picture.script", "set Level 1\n");
+    const std::string html = std::string(SEMHOST_SCRATCH_DIR) + "/hang.html";
+    std::filesystem::remove(html);
+    const CommandResult result =
+        RunCommand({"play", FixturePath("hang"), script, "--html", html, "--timeout-ms", "300"});
+    EXPECT_EQ(result.code, 3);
+    const std::string page = ReadFile(html);
+    const std::size_t from = page.find('>', page.find("id=\"session-data\"")) + 1;
+    const nlohmann::json data = nlohmann::json::parse(page.substr(from, page.find("</script>", from) - from));
+    // It hung in GUI_OPEN, before the script's first step.
+    ASSERT_TRUE(data.at("fault").is_object());
+    EXPECT_EQ(data["fault"]["moment"], 0);
+    EXPECT_NE(data["fault"]["text"].get<std::string>().find("hung"), std::string::npos) << data["fault"];
+    EXPECT_EQ(data["pins"].size(), 4u);
+}
+
 // A record as the timeline would make it: moments at the given times.
 struct RecordBuilder {
     SessionRecord record;
@@ -169,7 +192,8 @@ struct RecordBuilder {
         record.pins.push_back({1, "Position", RecordedPin::Kind::Float, "DT_FLOAT", true, "0", 0});
         Moment(RecordedMoment::Kind::Start, 0);
     }
-    RecordBuilder& Moment(RecordedMoment::Kind kind, std::uint32_t ms, int pin = -1, const std::string& keys = "") {
+    RecordBuilder& Moment(RecordedMoment::Kind kind, std::uint32_t ms, int pin = -1,
+                          const std::string& keys = "") {
         RecordedMoment moment;
         moment.kind = kind;
         moment.pin = pin;
@@ -204,7 +228,13 @@ TEST(PlaySummary, GroupsClicksByTheirSpacingAndKeys) {
     built.Moment(RecordedMoment::Kind::Wait, 600).Click(1200).Click(1300).Write("0.25");
     built.Click(2000, "Ctrl").Click(2100, "Ctrl").Moment(RecordedMoment::Kind::Idle, 2100).Write("2.5");
     built.Click(3000).Click(3100).Click(3200);  // a triple click
-    built.Click(4000, "Ctrl").Click(4100, "Ctrl").Write("3").Write("3.5").Write("3.75").Write("3.9").Write("4");
+    built.Click(4000, "Ctrl")
+        .Click(4100, "Ctrl")
+        .Write("3")
+        .Write("3.5")
+        .Write("3.75")
+        .Write("3.9")
+        .Write("4");
     built.record.expects_in_script = 4;
     built.Expect(true).Expect(false);
     EXPECT_EQ(SummarizeSession(built.record),
