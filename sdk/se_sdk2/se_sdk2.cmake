@@ -66,7 +66,6 @@ else()
   target_link_libraries(se_sdk2_platform PUBLIC se_sdk2::protocol ${CMAKE_DL_LIBS})
 endif()
 add_library(se_sdk2::platform ALIAS se_sdk2_platform)
-set_target_properties(se_sdk2_bases se_sdk2_platform PROPERTIES POSITION_INDEPENDENT_CODE ON)
 
 add_library(se_sdk2_framework INTERFACE)
 target_link_libraries(se_sdk2_framework INTERFACE se_sdk2::bases se_sdk2::platform)
