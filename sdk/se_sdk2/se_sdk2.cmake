@@ -42,7 +42,9 @@
 # unchanged. The only imports are msvcrt.dll and user32.dll, which every
 # Windows machine has.
 include_guard(GLOBAL)
-cmake_minimum_required(VERSION 3.21)
+if(CMAKE_VERSION VERSION_LESS 3.21)
+  message(FATAL_ERROR "the se_sdk2 framework needs CMake 3.21 or later")
+endif()
 
 set(SE_SDK2_DIR ${CMAKE_CURRENT_LIST_DIR})
 
@@ -70,12 +72,6 @@ add_library(se_sdk2::platform ALIAS se_sdk2_platform)
 add_library(se_sdk2_framework INTERFACE)
 target_link_libraries(se_sdk2_framework INTERFACE se_sdk2::bases se_sdk2::platform)
 add_library(se_sdk2::framework ALIAS se_sdk2_framework)
-
-set(SE_SDK2_MODULE_COMPILE_OPTIONS
-    -mincoming-stack-boundary=2 -msse2 -mfpmath=sse
-    -Os -fno-exceptions -fno-rtti -fno-asynchronous-unwind-tables
-    -ffunction-sections -fdata-sections -mpreferred-stack-boundary=2
-    -fomit-frame-pointer)
 
 function(se_add_module target)
   cmake_parse_arguments(PARSE_ARGV 1 module "NO_FRAMEWORK" "DEF;OUTPUT_NAME;OUTPUT_DIRECTORY" "SOURCES;LIBRARIES")
@@ -115,7 +111,11 @@ function(se_add_module target)
 
   if(WIN32)
     set_target_properties(${target} PROPERTIES SUFFIX ".sem")
-    target_compile_options(${target} PRIVATE ${SE_SDK2_MODULE_COMPILE_OPTIONS})
+    target_compile_options(${target} PRIVATE
+        -mincoming-stack-boundary=2 -msse2 -mfpmath=sse
+        -Os -fno-exceptions -fno-rtti -fno-asynchronous-unwind-tables
+        -ffunction-sections -fdata-sections -mpreferred-stack-boundary=2
+        -fomit-frame-pointer)
     target_link_options(${target} PRIVATE
         -static -nostartfiles -nodefaultlibs -Wl,--entry,_DllMain@12 -Wl,--gc-sections -s)
     if(module_DEF)
