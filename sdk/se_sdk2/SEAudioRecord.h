@@ -60,14 +60,17 @@ enum : std::int32_t {
 constexpr std::int32_t AUDIO_DEFAULT_BLOCK_SIZE = 1024;
 
 // Audio dispatcher opcodes (host to module), with the arguments each uses
-// and its result. Others answer 0.
+// and its result. Others answer 0 and run nothing; of these, 4, 5, 9 and 11
+// are unnamed.
 enum : std::int32_t {
     AUDIO_OPEN = 0,                 // builds the object's pins (asks AUDIO_HOST_GET_PIN_COUNT); 0
     AUDIO_CLOSE = 1,                // the object deletes itself, the record with it; 1
     AUDIO_SET_SAMPLE_RATE = 2,      // opt: the rate; 0
     AUDIO_SET_BLOCK_SIZE = 3,       // value: the block size (see above); 0
     AUDIO_GET_PIN_PROPERTIES = 6,   // index: declaration number, ptr: host's SEPinProperties; 1 when declared
+    AUDIO_FORBIDDEN_A = 7,          // never sent by a host: reported as a broken contract, changes nothing; 0
     AUDIO_NOTIFY = 8,               // index: a count, told to the module when above 0; 0
+    AUDIO_FORBIDDEN_B = 10,         // never sent by a host: reported as a broken contract, changes nothing; 0
     AUDIO_REQUEST = 12,             // value, index, ptr: handed on to the module; 0
     AUDIO_GET_PROCESS_RECORD = 13,  // the address of the shared ProcessRecord, filled for this object
 };

@@ -52,29 +52,65 @@ private:
 
 class SEGUI_base : public SEFreeStoreObject {
 public:
+    // Run by makeModule (MT_GUI), before the host has the record: it must
+    // not call the host (the base makes no host call).
     SEGUI_base(HostCallback callback, std::intptr_t host_value);
+    // Caused by GUI_CLOSE (1), after Close; the object's storage, its record
+    // with it, is freed after the base's part. May call the host: the record
+    // is still the host's until then. Default: nothing, no host call.
     virtual ~SEGUI_base();
 
-    // Host calls, one virtual operation each; the defaults do nothing.
-    // Dispatch takes its arguments as the record's dispatcher does (SE_CALL,
-    // the object in place of the record), so that GuiDispatchEntry passes
-    // the host's call on as a jump, its arguments left where the host put
-    // them.
+    // Host calls, one virtual operation each, as each says below. Every one
+    // may call the host back (CallHost, GetPin's pin operations, the
+    // requests below), which answers before the request returns. A host may
+    // deliver GUI_PIN_CHANGED from inside the module's own pin write (it
+    // tells every GUI object of each change at once), so any operation that
+    // writes a pin must expect PinValueChanged to run, in full, before the
+    // write returns.
+    //
+    // Caused by every dispatcher call (GuiDispatchEntry) with the host's
+    // arguments; its result is the host's answer. Default: opcodes 0 to 12
+    // call their operation below, GUI_IDLE answers 1 when Idle returned true,
+    // GUI_CLOSE answers 1, every other call 0; other opcodes run nothing.
+    // Takes its arguments as the record's dispatcher does (SE_CALL, the
+    // object in place of the record), so that GuiDispatchEntry passes the
+    // host's call on as a jump, its arguments left where the host put them.
     virtual HostResult SE_CALL Dispatch(std::int32_t opcode, std::int32_t index, std::int32_t value, void* ptr,
                                         float opt);
+    // Caused by GUI_OPEN (0); `flag` is true exactly when the host's index is
+    // 1. May come again on the same object. Default: nothing.
     virtual void Open(bool flag);
+    // Caused by GUI_CLOSE (1), just before the object is deleted. Default:
+    // nothing.
     virtual void Close();
+    // Caused by GUI_CONTEXT_INDEX (2), with the host's index and ptr.
+    // Default: nothing.
     virtual void ContextIndexEvent(std::int32_t index, void* ptr);
+    // Caused by GUI_POINT_A, GUI_POINT_B and GUI_POINT_C (3, 4, 5), with the
+    // host's ptr and opt and a copy of the point (x: index, y: value).
+    // Defaults: nothing.
     virtual void PointEventA(void* ptr, float opt, GuiPoint point);
     virtual void PointEventB(void* ptr, float opt, GuiPoint point);
     virtual void PointEventC(void* ptr, float opt, GuiPoint point);
+    // Caused by GUI_CONTEXT_A and GUI_CONTEXT_B (8, 9), with the host's ptr.
+    // Defaults: nothing.
     virtual void ContextEventA(void* ptr);
     virtual void ContextEventB(void* ptr);
+    // Caused by GUI_IDLE (10), whenever the host chooses; the host's answer
+    // is 1 for true, 0 for false. Default: false, no host call.
     virtual bool Idle();
+    // Caused by GUI_INDEX_A and GUI_INDEX_B (11, 12), with the host's index.
+    // Defaults: nothing.
     virtual void IndexEventA(std::int32_t index);
     virtual void IndexEventB(std::int32_t index);
+    // Caused by GUI_CONTEXT_VALUE (6), with the host's value, index and ptr
+    // (value first). Default: nothing.
     virtual void ContextValueEvent(std::int32_t value, std::int32_t index, void* ptr);
-    // `pin` lives on the dispatcher's stack for the duration of the call.
+    // Caused by GUI_PIN_CHANGED (7): the value of pin `pin.GetIndex()`
+    // changed (the host tells every GUI object, also of the module's own
+    // writes, from inside them). `pin` lives on the dispatcher's stack for
+    // the duration of the call; copy it to keep it. Its reads ask the host
+    // for the current value. Default: nothing.
     virtual void PinValueChanged(GuiPinRef& pin);
 
     // Calls the host with this object's record first. An object without a
@@ -103,7 +139,13 @@ public:
     GuiPlugRecord* GetPlugRecord() { return &m_plug; }
 
 protected:
+    // The host's callback, given to the constructor and never changed. Null
+    // breaks the host's contract: every request is then reported and read
+    // as answered 0.
     HostCallback seaudioMaster;
+    // The record the host holds: its address is the object's identity
+    // towards the host (makeModule's answer, the first argument of every
+    // callback). Written by the constructor alone.
     GuiPlugRecord m_plug;
 
 private:

@@ -124,14 +124,14 @@ HostResult SE_CALL SEModule_base::Dispatch(std::int32_t opcode, std::int32_t ind
             platform::ReportAssertion(kPatchStoreExpression, kSourceFile, kLinePatchStore);
         break;
     }
-    case 7:
+    case AUDIO_FORBIDDEN_A:
         platform::ReportAssertion("false", kSourceFile, kLineOpcode7);
         break;
     case AUDIO_NOTIFY:
         OnNotify();
         if (index > 0) OnNotifyCount(index);
         break;
-    case 10:
+    case AUDIO_FORBIDDEN_B:
         platform::ReportAssertion("false", kSourceFile, kLineOpcode10);
         break;
     case AUDIO_REQUEST:

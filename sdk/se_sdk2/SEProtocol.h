@@ -115,7 +115,9 @@ constexpr const char* AudioDispatchOpcodeName(std::int32_t opcode) {
     case AUDIO_SET_SAMPLE_RATE: return "AUDIO_SET_SAMPLE_RATE";
     case AUDIO_SET_BLOCK_SIZE: return "AUDIO_SET_BLOCK_SIZE";
     case AUDIO_GET_PIN_PROPERTIES: return "AUDIO_GET_PIN_PROPERTIES";
+    case AUDIO_FORBIDDEN_A: return "AUDIO_FORBIDDEN_A";
     case AUDIO_NOTIFY: return "AUDIO_NOTIFY";
+    case AUDIO_FORBIDDEN_B: return "AUDIO_FORBIDDEN_B";
     case AUDIO_REQUEST: return "AUDIO_REQUEST";
     case AUDIO_GET_PROCESS_RECORD: return "AUDIO_GET_PROCESS_RECORD";
     default: return nullptr;

@@ -1,4 +1,4 @@
-// Platform layer of the shipped Windows library: the C runtime and user32.
+// Platform layer of a Windows module library: the C runtime and user32.
 #include "SEPlatform.h"
 
 #include <windows.h>

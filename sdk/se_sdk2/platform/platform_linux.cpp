@@ -1,5 +1,5 @@
-// Platform layer of the native Linux library, used by native tests and the
-// native host stand-in.
+// Platform layer of a native Linux module library: the monotonic clock, the
+// C runtime's rand, the loading process's key state and a stopping report.
 #include "SEPlatform.h"
 
 #include <dlfcn.h>
