@@ -78,6 +78,7 @@ TEST_F(RealDllCommand, ClicksExactlyTheIntervalApartResetAndOneMillisecondMoreDo
 TEST_F(RealDllCommand, InfoAndValidatePassOnTheDll) {
     const CommandResult info = RunCommand({"info", RealDllPath()});
     EXPECT_EQ(info.code, 0) << info.err;
+    EXPECT_NE(info.out.find("version       " QUILL_VERSION "\n"), std::string::npos) << info.out;
     EXPECT_NE(info.out.find("name          Quillmark\n"), std::string::npos) << info.out;
     EXPECT_NE(info.out.find("SDK version   2230\n"), std::string::npos) << info.out;
     EXPECT_NE(info.out.find("pins          8\n"), std::string::npos) << info.out;
@@ -88,6 +89,24 @@ TEST_F(RealDllCommand, InfoAndValidatePassOnTheDll) {
     EXPECT_NE(validate.out.find(" passed, 0 failed\n"), std::string::npos) << validate.out;
     EXPECT_EQ(validate.out.find("FAIL"), std::string::npos) << validate.out;
     EXPECT_EQ(validate.err, "");
+}
+
+// A broken version resource does not keep the module from loading: `info`
+// shows the module without a version and warns in one line.
+TEST_F(RealDllCommand, InfoWarnsOfABrokenVersionResourceAndShowsTheModule) {
+    std::ifstream file(RealDllPath(), std::ios::binary);
+    std::string dll((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    const std::size_t key = dll.find(std::string("V\0S\0_\0V\0E\0R\0S\0I\0O\0N\0", 20));
+    ASSERT_NE(key, std::string::npos);
+    dll[key] = 'W';
+    const std::string path = WriteScratchFile("broken_version.sem", dll);
+    const CommandResult info = RunCommand({"info", path});
+    EXPECT_EQ(info.code, 0) << info.err;
+    EXPECT_EQ(info.out.find("\nversion "), std::string::npos) << info.out;
+    EXPECT_NE(info.out.find("pins          8\n"), std::string::npos) << info.out;
+    EXPECT_EQ(info.err, "semhost: " + path +
+                            ": warning: version resource not read: the version resource does not start with "
+                            "VS_VERSION_INFO\n");
 }
 
 TEST_F(RealDllCommand, AFileThatIsNoModuleIsBadInputForEveryCommand) {
