@@ -36,11 +36,15 @@ struct Span {
 // The file bytes of the image's [rva, rva + size), when one section's data
 // in the file holds them all (memory a section has beyond its file data is
 // zeros the loader adds, which no table of the file can lie in).
-bool ImageBytes(const unsigned char* bytes, const PeImage& image, std::uint32_t rva, std::uint32_t size, Span& span) {
+bool ImageBytes(const unsigned char* bytes, std::size_t file_size, const PeImage& image, std::uint32_t rva,
+                std::uint32_t size, Span& span) {
     for (const PeSection& section : image.sections) {
         if (rva < section.virtual_address || rva - section.virtual_address >= section.memory_size) continue;
         const std::uint64_t start = rva - section.virtual_address;
         if (start + size > section.raw_size) return false;
+        // ParsePeImage has checked each section's data against the file;
+        // checked again here, as the bytes must come from the same file.
+        if (section.raw_offset + start + size > file_size) return false;
         span = {bytes + section.raw_offset + start, size};
         return true;
     }
@@ -201,12 +205,11 @@ bool ReadVersionBlocks(const Span& data, PeVersion& result) {
 }  // namespace
 
 PeVersion ReadPeVersion(const unsigned char* bytes, std::size_t size, const PeImage& image) {
-    (void)size;  // ParsePeImage has checked every section's data against it
     PeVersion result;
     const PeDirectory& directory = image.directories[kResourceDirectory];
     if (directory.rva == 0 && directory.size == 0) return result;
     Span tree;
-    if (directory.size < kDirectoryHeaderSize || !ImageBytes(bytes, image, directory.rva, directory.size, tree)) {
+    if (directory.size < kDirectoryHeaderSize || !ImageBytes(bytes, size, image, directory.rva, directory.size, tree)) {
         result.problem = "the resource directory lies outside the file's data";
         return result;
     }
@@ -228,7 +231,7 @@ PeVersion ReadPeVersion(const unsigned char* bytes, std::size_t size, const PeIm
         return result;
     }
     Span data;
-    if (!ImageBytes(bytes, image, U32(tree.data + data_entry), U32(tree.data + data_entry + 4), data)) {
+    if (!ImageBytes(bytes, size, image, U32(tree.data + data_entry), U32(tree.data + data_entry + 4), data)) {
         result.problem = "the version resource's data lies outside the file's data";
         return result;
     }
