@@ -4,9 +4,13 @@
 // unloaded again (DllMain's attach and detach run). A small instruction
 // budget keeps random code from taking long.
 //
+// The version resource is read from every input whose headers pass, as
+// `semhost info` reads it, whether or not the module then loads.
+//
 // Besides the sanitizers, the target checks that a failure is never
 // reported as success and that every problem is one line.
 #include "emulated/emulated_library.h"
+#include "emulated/pe_version.h"
 
 #include <cstdint>
 #include <cstdio>
@@ -21,9 +25,22 @@ namespace {
     std::abort();
 }
 
+void CheckVersionResource(const std::uint8_t* data, std::size_t size) {
+    PeImage image;
+    std::string problem;
+    if (!ParsePeImage(data, size, image, problem)) return;
+    const PeVersion version = ReadPeVersion(data, size, image);
+    if (!version.version.empty() && !version.problem.empty()) LoaderFault("a version and a problem", version.problem);
+    if (version.problem.find('\n') != std::string::npos) LoaderFault("version problem not one line", version.problem);
+    if (version.version.size() > 64) LoaderFault("version longer than 64 characters", version.version);
+    for (const char c : version.version)
+        if (c < 0x20 || c > 0x7E) LoaderFault("version not printable", version.version);
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    CheckVersionResource(data, size);
     LibraryOptions options;
     options.instruction_budget = 20000;
     options.clock_milliseconds = [] { return 0u; };

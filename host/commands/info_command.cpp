@@ -1,5 +1,6 @@
 // `semhost info FILE`: the module as a host sees it.
 #include "commands.h"
+#include "emulated/pe_version.h"
 #include "protocol_names.h"
 
 #include <algorithm>
@@ -15,6 +16,13 @@ int ShowModule(ModuleLibrary& library, const std::string& file, std::ostream& ou
 
     char hex[16];
     out << "file          " << file << '\n';
+    // The version a person sees in the file's properties. A malformed
+    // resource section does not stop the module from loading, so it is
+    // only a warning here.
+    const PeVersion version = ReadPeFileVersion(file);
+    if (!version.version.empty()) out << "version       " << version.version << '\n';
+    if (!version.problem.empty())
+        err << "semhost: " << file << ": warning: version resource not read: " << version.problem << '\n';
     out << "name          " << identity.name << '\n';
     out << "id            " << identity.id << '\n';
     out << "about         " << identity.about << '\n';

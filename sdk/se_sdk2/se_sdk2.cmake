@@ -40,7 +40,10 @@
 # module needs more, so no function realigns it. Floats move through SSE
 # registers, which keep a host's 32-bit patterns (signalling NaNs included)
 # unchanged. The only imports are msvcrt.dll and user32.dll, which every
-# Windows machine has.
+# Windows machine has. The same sources give the same bytes wherever and
+# whenever they are built: the PE header's and the export directory's time
+# stamps are 0 (the PE checksum, computed over the file, then follows its
+# contents alone), and no path of the build machine is compiled in.
 include_guard(GLOBAL)
 if(CMAKE_VERSION VERSION_LESS 3.21)
   message(FATAL_ERROR "the se_sdk2 framework needs CMake 3.21 or later")
@@ -115,9 +118,12 @@ function(se_add_module target)
         -mincoming-stack-boundary=2 -msse2 -mfpmath=sse
         -Os -fno-exceptions -fno-rtti -fno-asynchronous-unwind-tables
         -ffunction-sections -fdata-sections -mpreferred-stack-boundary=2
-        -fomit-frame-pointer)
+        -fomit-frame-pointer
+        -ffile-prefix-map=${CMAKE_SOURCE_DIR}/= -ffile-prefix-map=${CMAKE_BINARY_DIR}/=
+        -ffile-prefix-map=${SE_SDK2_DIR}/=)
     target_link_options(${target} PRIVATE
-        -static -nostartfiles -nodefaultlibs -Wl,--entry,_DllMain@12 -Wl,--gc-sections -s)
+        -static -nostartfiles -nodefaultlibs -Wl,--entry,_DllMain@12 -Wl,--gc-sections -s
+        -Wl,--no-insert-timestamp)
     if(module_DEF)
       target_link_options(${target} PRIVATE ${module_DEF})
       set_property(TARGET ${target} APPEND PROPERTY LINK_DEPENDS ${module_DEF})

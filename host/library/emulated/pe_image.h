@@ -25,6 +25,7 @@ struct PeDirectory {
 enum PeDirectoryIndex : unsigned {
     kExportDirectory = 0,
     kImportDirectory = 1,
+    kResourceDirectory = 2,
     kRelocationDirectory = 5,
     kTlsDirectory = 9,
 };

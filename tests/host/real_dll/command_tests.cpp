@@ -9,6 +9,8 @@
 
 #include <fstream>
 #include <iterator>
+#include <regex>
+#include <sstream>
 
 namespace {
 
@@ -83,6 +85,7 @@ TEST_F(RealDllCommand, ClicksExactlyTheIntervalApartResetAndOneMillisecondMoreDo
 TEST_F(RealDllCommand, InfoAndValidatePassOnTheDll) {
     const CommandResult info = RunCommand({"info", RealDllPath()});
     EXPECT_EQ(info.code, 0) << info.err;
+    EXPECT_NE(info.out.find("version       " QUILL_VERSION "\n"), std::string::npos) << info.out;
     EXPECT_NE(info.out.find("name          Quillmark\n"), std::string::npos) << info.out;
     EXPECT_NE(info.out.find("SDK version   2230\n"), std::string::npos) << info.out;
     EXPECT_NE(info.out.find("pins          8\n"), std::string::npos) << info.out;
@@ -93,6 +96,65 @@ TEST_F(RealDllCommand, InfoAndValidatePassOnTheDll) {
     EXPECT_NE(validate.out.find(" passed, 0 failed\n"), std::string::npos) << validate.out;
     EXPECT_EQ(validate.out.find("FAIL"), std::string::npos) << validate.out;
     EXPECT_EQ(validate.err, "");
+}
+
+// The user's guide that ships with the DLL lists its pins: index, name,
+// direction and type must be what the host sees, with what to connect and
+// the default for each, so that the two cannot drift apart.
+TEST_F(RealDllCommand, TheGuidesPinTableIsWhatInfoShows) {
+    const CommandResult info = RunCommand({"info", RealDllPath()});
+    ASSERT_EQ(info.code, 0) << info.err;
+    // "    3  "Animation Position"  out        DT_FLOAT    IO_UI_COMMUNICATION"
+    const std::regex info_row(R"re(^ +(\d+)  "([^"]+)" +(in|out) +DT_([A-Z]+) .*)re");
+    std::vector<std::string> shown;
+    std::istringstream info_lines(info.out);
+    for (std::string line; std::getline(info_lines, line);) {
+        std::smatch row;
+        if (!std::regex_match(line, row, info_row)) continue;
+        std::string type = row[4];
+        for (char& c : type) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        shown.push_back(row[1].str() + " " + row[2].str() + " " + row[3].str() + " " + type);
+    }
+    ASSERT_EQ(shown.size(), 8u) << info.out;
+
+    // "  3    Animation Position  out        float  none: Quillmark writes it"
+    // then "       Connect: ..." on the next line.
+    std::ifstream guide_file(QUILL_GUIDE_FILE);
+    ASSERT_TRUE(guide_file) << QUILL_GUIDE_FILE;
+    const std::regex guide_row(R"(^  (\d+) +(\S+(?: \S+)*)  +(in|out) +(bool|float) +(\S.*)$)");
+    std::vector<std::string> listed;
+    std::string previous_row;
+    for (std::string line; std::getline(guide_file, line);) {
+        std::smatch row;
+        if (std::regex_match(line, row, guide_row)) {
+            listed.push_back(row[1].str() + " " + row[2].str() + " " + row[3].str() + " " + row[4].str());
+            previous_row = line;
+            continue;
+        }
+        if (!previous_row.empty()) {
+            EXPECT_EQ(line.rfind("       Connect: ", 0), 0u) << "no Connect line after: " << previous_row;
+            previous_row.clear();
+        }
+    }
+    EXPECT_EQ(listed, shown);
+}
+
+// A broken version resource does not keep the module from loading: `info`
+// shows the module without a version and warns in one line.
+TEST_F(RealDllCommand, InfoWarnsOfABrokenVersionResourceAndShowsTheModule) {
+    std::ifstream file(RealDllPath(), std::ios::binary);
+    std::string dll((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    const std::size_t key = dll.find(std::string("V\0S\0_\0V\0E\0R\0S\0I\0O\0N\0", 20));
+    ASSERT_NE(key, std::string::npos);
+    dll[key] = 'W';
+    const std::string path = WriteScratchFile("broken_version.sem", dll);
+    const CommandResult info = RunCommand({"info", path});
+    EXPECT_EQ(info.code, 0) << info.err;
+    EXPECT_EQ(info.out.find("\nversion "), std::string::npos) << info.out;
+    EXPECT_NE(info.out.find("pins          8\n"), std::string::npos) << info.out;
+    EXPECT_EQ(info.err, "semhost: " + path +
+                            ": warning: version resource not read: the version resource does not start with "
+                            "VS_VERSION_INFO\n");
 }
 
 TEST_F(RealDllCommand, AFileThatIsNoModuleIsBadInputForEveryCommand) {
