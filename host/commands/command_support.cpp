@@ -10,7 +10,7 @@ int g_time_limit_ms = LibraryOptions{}.time_limit_ms;
 
 void SetModuleTimeLimit(int milliseconds) { g_time_limit_ms = milliseconds; }
 
-std::unique_ptr<ModuleLibrary> OpenModuleFile(const std::string& file, const HostClock& clock,
+std::unique_ptr<ModuleLibrary> OpenModuleFile(const std::string& file, HostClock& clock,
                                               std::ostream& err, LibraryOptions options, int* failure) {
     if (failure != nullptr) *failure = EXIT_BAD_INPUT;
     options.time_limit_ms = g_time_limit_ms;
@@ -24,7 +24,8 @@ std::unique_ptr<ModuleLibrary> OpenModuleFile(const std::string& file, const Hos
         if (failure != nullptr && status == ModuleLibrary::Status::Faulted) *failure = EXIT_CRASHED;
         return nullptr;
     }
-    if (clock.mode() == HostClock::Mode::Virtual && std::string(library->back_end()).rfind("native", 0) == 0) {
+    clock.Settle(library->has_virtual_clock());
+    if (clock.mode() == HostClock::Mode::Virtual && !library->has_virtual_clock()) {
         err << "semhost: " << file
             << ": --clock virtual needs a module that runs in the emulator; a native library reads the "
                "system's clock\n";

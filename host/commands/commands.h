@@ -8,6 +8,7 @@
 #include "validator.h"
 
 #include <memory>
+#include <optional>
 #include <ostream>
 #include <string>
 
@@ -23,17 +24,19 @@ int RunInfo(const std::string& file, std::ostream& out, std::ostream& err);
 int RunValidate(const std::string& file, const ValidateOptions& options, std::ostream& out,
                 std::ostream& err);
 // An empty script path plays the built-in demo. A virtual clock moves only
-// with the script's waits (emulated modules only).
-int RunPlay(const std::string& file, const std::string& script_path, HostClock::Mode clock, std::ostream& out,
+// with the script's waits (emulated modules only); no mode: the module's
+// default (virtual where its clock can be).
+int RunPlay(const std::string& file, const std::string& script_path, std::optional<HostClock::Mode> clock, std::ostream& out,
             std::ostream& err);
 
 // Loads the library with the back end its content asks for. An emulated
-// module reads `clock` and the key state that scripts drive; `options`
+// module reads `clock` and the key state that scripts drive; a clock left
+// to the module is settled (virtual where the module's can be); `options`
 // gives the rest (its time limit is the command line's). On failure prints
 // "semhost: FILE: problem" and returns null, with `failure` (when given)
 // the exit code: EXIT_CRASHED when the module crashed or hung while
 // loading, else EXIT_BAD_INPUT.
-std::unique_ptr<ModuleLibrary> OpenModuleFile(const std::string& file, const HostClock& clock,
+std::unique_ptr<ModuleLibrary> OpenModuleFile(const std::string& file, HostClock& clock,
                                               std::ostream& err, LibraryOptions options = {},
                                               int* failure = nullptr);
 

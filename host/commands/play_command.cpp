@@ -115,11 +115,11 @@ int PlaySession(ModuleLibrary& library, const std::string& file, Script& script,
 
 }  // namespace
 
-int RunPlay(const std::string& file, const std::string& script_path, HostClock::Mode clock_mode, std::ostream& out,
+int RunPlay(const std::string& file, const std::string& script_path, std::optional<HostClock::Mode> clock_mode, std::ostream& out,
             std::ostream& err) {
     Script script;
     if (!ReadScript(script_path, script, err)) return EXIT_BAD_INPUT;
-    HostClock clock(clock_mode);
+    HostClock clock = clock_mode ? HostClock(*clock_mode) : HostClock::ModuleDefault();
     int failure = EXIT_BAD_INPUT;
     const std::unique_ptr<ModuleLibrary> library = OpenModuleFile(file, clock, err, {}, &failure);
     if (library == nullptr) return failure;

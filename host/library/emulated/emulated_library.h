@@ -56,6 +56,10 @@ public:
     ~EmulatedLibrary() override;
 
     const char* back_end() const override { return "emulated i386"; }
+    bool watches_registers() const override { return true; }
+    bool watches_heap() const override { return true; }
+    bool has_virtual_clock() const override { return true; }
+    bool sets_stack_alignment() const override { return true; }
     ModuleAddress CallbackAddress() override;
     bool RunOutermost(const std::function<void()>& body, const std::string& description,
                       std::string& fault) override;
