@@ -42,7 +42,9 @@ private:
 
     // Runs one check and keeps (and prints) its result. False when the
     // module faulted, after which nothing more can be asked of it.
-    bool RunCheck(const CheckDefinition& check);
+    // `shown`: its result is kept and printed; otherwise it runs only for
+    // the calls it makes.
+    bool RunCheck(const CheckDefinition& check, bool shown = true);
     void Keep(CheckResult result);
     void StartSession(std::unique_ptr<ModuleLibrary> library);
     void EndSession();
@@ -83,7 +85,7 @@ void Validator::Keep(CheckResult result) {
     m_results.push_back(std::move(result));
 }
 
-bool Validator::RunCheck(const CheckDefinition& check) {
+bool Validator::RunCheck(const CheckDefinition& check, bool shown) {
     m_where = check.id;
     m_breach.clear();
     CheckOutcome outcome = check.run(*this);
@@ -96,7 +98,7 @@ bool Validator::RunCheck(const CheckDefinition& check) {
             m_convention_fault = outcome.reason + " [in " + check.id + "]";
     }
     m_ran_on_copy.insert(check.id);
-    Keep({check.id, outcome.status, outcome.reason, {}, {}});
+    if (shown) Keep({check.id, outcome.status, outcome.reason, {}, {}});
     return !faulted;
 }
 
@@ -152,19 +154,29 @@ bool Validator::MeetModule() {
 
 std::vector<CheckResult> Validator::Run() {
     const std::vector<CheckDefinition>& table = CheckTable();
+    // The checks that judge every call judge the calls of the others: when
+    // one of them is chosen, the others run too (unless skipped), unshown.
+    bool judges_calls = false;
+    for (const CheckDefinition& check : table)
+        judges_calls = judges_calls || (check.kind == CheckKind::Summary && m_options->Selected(check.id));
+    const auto runs = [&](const CheckDefinition& check) {
+        return m_options->Selected(check.id) ||
+               (check.kind == CheckKind::Module && judges_calls && m_options->skip.count(check.id) == 0);
+    };
     std::size_t last_module_check = 0;
     for (std::size_t i = 0; i < table.size(); ++i)
-        if (table[i].kind == CheckKind::Module && m_options->Selected(table[i].id)) last_module_check = i;
+        if (table[i].kind == CheckKind::Module && runs(table[i])) last_module_check = i;
     for (std::size_t i = 0; i < table.size(); ++i) {
         const CheckDefinition& check = table[i];
-        if (!m_options->Selected(check.id) || check.kind == CheckKind::Passes) continue;
+        if (!runs(check) || check.kind == CheckKind::Passes) continue;
+        const bool shown = m_options->Selected(check.id);
         if (!m_missing[check.id].empty()) {
-            Keep({check.id, CheckStatus::Skipped, "not run: " + m_missing[check.id], {}, {}});
+            if (shown) Keep({check.id, CheckStatus::Skipped, "not run: " + m_missing[check.id], {}, {}});
             continue;
         }
         if (m_not_repeated.count(check.id) != 0) {
             // Failed at an earlier alignment: its verdict cannot change.
-            m_results.push_back({check.id, CheckStatus::Passed, "not repeated: it failed at an earlier alignment", {}, {}});
+            if (shown) m_results.push_back({check.id, CheckStatus::Passed, "not repeated: it failed at an earlier alignment", {}, {}});
             continue;
         }
         if (check.kind == CheckKind::Summary) {
@@ -175,7 +187,7 @@ std::vector<CheckResult> Validator::Run() {
             continue;
         }
         if (m_session == nullptr) {
-            Keep({check.id, CheckStatus::Failed, "not run: " + m_lost, {}, {}});
+            if (shown) Keep({check.id, CheckStatus::Failed, "not run: " + m_lost, {}, {}});
             continue;
         }
         // A check that drives objects needs the pins, and the identity
@@ -183,11 +195,11 @@ std::vector<CheckResult> Validator::Run() {
         if (check.needs_pins && !m_met && !(m_ran_on_copy.count("identity") && m_ran_on_copy.count("pin-declarations"))) {
             m_where = "meeting the module";
             if (!MeetModule() && !ReplaceFaultedModule()) {
-                Keep({check.id, CheckStatus::Failed, "not run: " + m_lost, {}, {}});
+                if (shown) Keep({check.id, CheckStatus::Failed, "not run: " + m_lost, {}, {}});
                 continue;
             }
         }
-        if (RunCheck(check)) continue;
+        if (RunCheck(check, shown)) continue;
         if (i < last_module_check)
             ReplaceFaultedModule();
         else
