@@ -52,6 +52,24 @@ TEST(Validate, SoundModulePassesEveryCheckTheBackEndCanMake) {
     EXPECT_NE(result.out.find(", " + std::to_string(skipped) + " skipped\n"), std::string::npos) << result.out;
 }
 
+#if defined(__x86_64__) && defined(__linux__)
+// In the module's own process each call goes through a trampoline that
+// compares the registers a callee must keep.
+TEST(Validate, ARegisterTheModuleMustKeepIsCheckedOnEveryCall) {
+    const CommandResult sound = Validate("good");
+    EXPECT_EQ(CheckStatuses(sound.out).at("calling-convention"), "passed") << sound.out;
+    const CommandResult clobbered = Validate("clobbers_register");
+    EXPECT_EQ(clobbered.code, 1) << clobbered.out << clobbered.err;
+    const std::string reason = CheckReason(clobbered.out, "calling-convention");
+    EXPECT_NE(reason.find("changed RBX (0x5EB0C0DE5EB0C0DE -> 0x1BAD) during GUI_IDLE on gui#"), std::string::npos)
+        << clobbered.out;
+    EXPECT_NE(reason.find("[in gui-life-cycle]"), std::string::npos) << reason;
+    // The call it came in failed its own check too, as any fault does.
+    EXPECT_EQ(CheckReason(clobbered.out, "gui-life-cycle").rfind("the module broke the calling convention: ", 0), 0u)
+        << clobbered.out;
+}
+#endif
+
 TEST(Validate, SameSeedReplaysTheSameSession) {
     const CommandResult first = Validate("good", "987654321");
     const CommandResult again = Validate("good", "987654321");
