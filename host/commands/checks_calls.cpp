@@ -68,10 +68,11 @@ CheckOutcome StackAlignment(CheckContext& context) {
     const std::vector<std::vector<CheckResult>>& passes = context.passes();
     const std::vector<unsigned>& alignments = context.alignments();
     for (std::size_t pass = 1; pass < passes.size(); ++pass) {
-        for (std::size_t check = 0; check < passes[pass].size() && check < passes[0].size(); ++check) {
-            const CheckResult& first = passes[0][check];
-            const CheckResult& here = passes[pass][check];
-            if (first.status != CheckStatus::Passed || here.status != CheckStatus::Failed) continue;
+        for (const CheckResult& here : passes[pass]) {
+            if (here.status != CheckStatus::Failed) continue;
+            const auto first = std::find_if(passes[0].begin(), passes[0].end(),
+                                            [&](const CheckResult& result) { return result.id == here.id; });
+            if (first == passes[0].end() || first->status != CheckStatus::Passed) continue;
             return CheckOutcome::Fail(here.id + " passed at (ESP+4) mod 16 = " + std::to_string(alignments[0]) +
                                       " but failed at " + std::to_string(alignments[pass]) + ": " + here.reason);
         }

@@ -31,6 +31,9 @@ public:
     ~Validator() override { EndSession(); }
 
     std::vector<CheckResult> Run();
+    // The results of the checks that ran unshown, for the checks that
+    // compare the passes.
+    const std::vector<CheckResult>& unshown() const { return m_unshown; }
 
 private:
     void OnViolation(Violation kind, const std::string& reason) override {
@@ -69,6 +72,7 @@ private:
     bool m_met = false;              // this copy's identity is watched and its pins read
     std::set<std::string> m_ran_on_copy;
     std::vector<CheckResult> m_results;
+    std::vector<CheckResult> m_unshown;
 };
 
 void PrintResult(const ValidationReport& report, const CheckResult& result, std::ostream& out) {
@@ -98,7 +102,10 @@ bool Validator::RunCheck(const CheckDefinition& check, bool shown) {
             m_convention_fault = outcome.reason + " [in " + check.id + "]";
     }
     m_ran_on_copy.insert(check.id);
-    if (shown) Keep({check.id, outcome.status, outcome.reason, {}, {}});
+    if (shown)
+        Keep({check.id, outcome.status, outcome.reason, {}, {}});
+    else
+        m_unshown.push_back({check.id, outcome.status, outcome.reason, {}, {}});
     return !faulted;
 }
 
@@ -158,7 +165,7 @@ std::vector<CheckResult> Validator::Run() {
     // one of them is chosen, the others run too (unless skipped), unshown.
     bool judges_calls = false;
     for (const CheckDefinition& check : table)
-        judges_calls = judges_calls || (check.kind == CheckKind::Summary && m_options->Selected(check.id));
+        judges_calls = judges_calls || (check.kind != CheckKind::Module && m_options->Selected(check.id));
     const auto runs = [&](const CheckDefinition& check) {
         return m_options->Selected(check.id) ||
                (check.kind == CheckKind::Module && judges_calls && m_options->skip.count(check.id) == 0);
@@ -264,6 +271,7 @@ void ValidateModule(std::unique_ptr<ModuleLibrary> library, const ModuleOpener& 
         out << "each check runs on the emulated module at the four stack alignments a caller may give ((ESP+4) mod "
                "16 = 4, 8, 12 and 0 at entry)\n";
         std::vector<std::vector<CheckResult>> passes;
+        std::vector<std::vector<CheckResult>> every_result;  // shown or not, for the checks that compare passes
         std::set<std::string> failed_before;
         for (const unsigned alignment : alignments) {
             LibraryOptions library_options;
@@ -278,18 +286,21 @@ void ValidateModule(std::unique_ptr<ModuleLibrary> library, const ModuleOpener& 
                         result = {result.id, CheckStatus::Failed,
                                   "not run: the module could not be loaded again: " + problem, {}, {}};
                 passes.push_back(lost);
+                every_result.push_back(lost);
                 continue;
             }
             Validator validator(std::move(copy), open, library_options, clock, options, report, nullptr,
                                 failed_before);
             passes.push_back(validator.Run());
+            every_result.push_back(passes.back());
+            every_result.back().insert(every_result.back().end(), validator.unshown().begin(), validator.unshown().end());
             for (const CheckResult& result : passes.back())
                 if (result.failed()) failed_before.insert(result.id);
         }
         report.checks = MergePasses(passes, alignments);
         for (const CheckDefinition& check : CheckTable()) {
             if (check.kind != CheckKind::Passes || !options.Selected(check.id)) continue;
-            PassesContext context(options, clock, alignments, passes);
+            PassesContext context(options, clock, alignments, every_result);
             const CheckOutcome outcome = check.run(context);
             report.checks.push_back({check.id, outcome.status, outcome.reason, alignments, {}});
         }
