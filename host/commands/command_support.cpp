@@ -14,7 +14,7 @@ int g_time_limit_ms = LibraryOptions{}.time_limit_ms;
 
 void SetModuleTimeLimit(int milliseconds) { g_time_limit_ms = milliseconds; }
 
-std::unique_ptr<ModuleLibrary> OpenModuleFile(const std::string& file, const HostClock& clock,
+std::unique_ptr<ModuleLibrary> OpenModuleFile(const std::string& file, HostClock& clock,
                                               std::ostream& err, LibraryOptions options, int* failure) {
     if (failure != nullptr) *failure = EXIT_BAD_INPUT;
     options.time_limit_ms = g_time_limit_ms;
@@ -28,6 +28,7 @@ std::unique_ptr<ModuleLibrary> OpenModuleFile(const std::string& file, const Hos
         if (failure != nullptr && status == ModuleLibrary::Status::Faulted) *failure = EXIT_CRASHED;
         return nullptr;
     }
+    clock.Settle(library->has_virtual_clock());
     if (clock.mode() == HostClock::Mode::Virtual && !library->has_virtual_clock()) {
         err << "semhost: " << file
             << ": --clock virtual needs a module that runs in the emulator; a native library reads the "

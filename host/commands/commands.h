@@ -8,6 +8,7 @@
 #include "validator.h"
 
 #include <memory>
+#include <optional>
 #include <ostream>
 #include <string>
 
@@ -27,7 +28,8 @@ int RunValidate(const std::string& file, const ValidateOptions& options, std::os
                 std::ostream& err);
 // What `play` writes besides its text.
 struct PlayOptions {
-    HostClock::Mode clock = HostClock::Mode::Real;
+    // No mode: the module's default (virtual where its clock can be).
+    std::optional<HostClock::Mode> clock;
     bool brief = false;       // the steps, the module's writes and the expects only
     std::string html_path;    // the session's picture, when not empty
     std::string trace_path;   // the session as a trace, when not empty
@@ -45,12 +47,13 @@ int RunPlay(const std::string& file, const std::string& script_path, const PlayO
 bool CheckOutputFile(const std::string& path, const std::vector<std::string>& inputs, std::ostream& err);
 
 // Loads the library with the back end its content asks for. An emulated
-// module reads `clock` and the key state that scripts drive; `options`
+// module reads `clock` and the key state that scripts drive; a clock left
+// to the module is settled (virtual where the module's can be); `options`
 // gives the rest (its time limit is the command line's). On failure prints
 // "semhost: FILE: problem" and returns null, with `failure` (when given)
 // the exit code: EXIT_CRASHED when the module crashed or hung while
 // loading, else EXIT_BAD_INPUT.
-std::unique_ptr<ModuleLibrary> OpenModuleFile(const std::string& file, const HostClock& clock,
+std::unique_ptr<ModuleLibrary> OpenModuleFile(const std::string& file, HostClock& clock,
                                               std::ostream& err, LibraryOptions options = {},
                                               int* failure = nullptr);
 

@@ -55,7 +55,7 @@ int ShowModule(ModuleLibrary& library, const std::string& file, std::ostream& ou
 }  // namespace
 
 int RunInfo(const std::string& file, std::ostream& out, std::ostream& err) {
-    const HostClock clock;
+    HostClock clock;
     int failure = EXIT_BAD_INPUT;
     const std::unique_ptr<ModuleLibrary> library = OpenModuleFile(file, clock, err, {}, &failure);
     if (library == nullptr) return failure;

@@ -184,7 +184,7 @@ int RunPlay(const std::string& file, const std::string& script_path, const PlayO
         CatchInterrupts() { host_platform::CatchInterrupts(); }
         ~CatchInterrupts() { host_platform::ReleaseInterrupts(); }
     } catch_interrupts;
-    HostClock clock(options.clock);
+    HostClock clock = options.clock ? HostClock(*options.clock) : HostClock::ModuleDefault();
     int failure = EXIT_BAD_INPUT;
     const std::unique_ptr<ModuleLibrary> library = OpenModuleFile(file, clock, err, {}, &failure);
     if (library == nullptr) return failure;

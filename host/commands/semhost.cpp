@@ -1,5 +1,6 @@
 #include "semhost.h"
 
+#include "check_table.h"
 #include "commands.h"
 #include "host_platform.h"
 
@@ -7,26 +8,38 @@
 #include <chrono>
 #include <cstdint>
 #include <cstdlib>
+#include <optional>
+#include <set>
 
 namespace {
 
 const char kUsage[] =
     "usage: semhost info FILE\n"
-    "       semhost validate FILE [--cycles N] [--seed S] [--junit OUT.xml]\n"
+    "       semhost validate FILE [--cycles N] [--seed S] [--clock real|virtual]\n"
+    "                             [--only ID,...] [--skip ID,...] [--junit OUT.xml] [--json OUT.json]\n"
+    "       semhost list-checks [--json]\n"
     "       semhost play FILE [SCRIPT] [--clock real|virtual] [--brief] [--html OUT.html]\n"
     "                    [--trace OUT.json]\n"
     "\n"
-    "  info      the module's identity and its pin table as the host sees them\n"
-    "  validate  checks the module against the host protocol, one line per check\n"
-    "  play      plays SCRIPT (or a generic session: each pin changed once) and\n"
-    "            prints a timeline; with --clock virtual the module's clock moves\n"
-    "            only by the script's waits, exactly (modules run in the emulator only);\n"
-    "            --brief prints only the steps, the module's writes and the expects;\n"
-    "            --html writes the session's picture, a page that opens from disk;\n"
-    "            --trace writes it in the Trace Event format (Perfetto, chrome://tracing)\n"
+    "  info         the module's identity and its pin table as the host sees them\n"
+    "  validate     checks the module against the host protocol, one line per check:\n"
+    "               PASS, FAIL (with the command line that replays it) or SKIP (a check\n"
+    "               the back end cannot make); N from 1 to 1000 (default 3); S from 0\n"
+    "               to 18446744073709551615 (no negative seeds: leave --seed out and a\n"
+    "               fresh one is drawn and printed)\n"
+    "  list-checks  the ids of validate's checks and what each checks\n"
+    "  play         plays SCRIPT (or a generic session: each pin changed once) and\n"
+    "               prints a timeline; --brief prints only the steps, the module's\n"
+    "               writes and the expects; --html writes the session's picture, a page\n"
+    "               that opens from disk; --trace writes it in the Trace Event format\n"
+    "               (Perfetto, chrome://tracing)\n"
     "\n"
+    "--clock virtual: the module's clock moves only as the host lets it, exactly; the\n"
+    "default for modules that run in the emulator. --clock real: the system's time;\n"
+    "the default, and the only clock, for native modules.\n"
     "every command takes --timeout-ms N: how long a native module's call, load or\n"
-    "unload may take before it counts as hung (default 20000)\n"
+    "unload may take before it counts as hung (default 20000). Every option may also\n"
+    "be written --option=value.\n"
     "\n"
     "exit codes: 0 fine, 1 a check or an expect failed, 2 bad input, 3 the module crashed or hung\n";
 
@@ -50,6 +63,29 @@ bool ParseSeed(const std::string& text, std::uint64_t& seed) {
     return errno == 0;
 }
 
+bool ParseClock(const std::string& text, HostClock::Mode& mode) {
+    if (text != "real" && text != "virtual") return false;
+    mode = text == "virtual" ? HostClock::Mode::Virtual : HostClock::Mode::Real;
+    return true;
+}
+
+// "a,b,c" into the set; false, with the first unknown id, for an id that
+// is no check's.
+bool ParseCheckIds(const std::string& text, std::set<std::string>& ids, std::string& unknown) {
+    std::size_t start = 0;
+    for (;;) {
+        const std::size_t comma = text.find(',', start);
+        const std::string id = text.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
+        if (FindCheck(id) == nullptr) {
+            unknown = id;
+            return false;
+        }
+        ids.insert(id);
+        if (comma == std::string::npos) return true;
+        start = comma + 1;
+    }
+}
+
 std::uint64_t DrawSeed() {
     const auto now = std::chrono::system_clock::now().time_since_epoch().count();
     return static_cast<std::uint64_t>(now) % 1000000000ull;
@@ -68,11 +104,21 @@ int Validate(const std::vector<std::string>& args, std::ostream& out, std::ostre
             options.cycles = static_cast<int>(cycles);
         } else if (arg == "--seed") {
             if (!has_value || !ParseSeed(args[++i], options.seed))
-                return UsageError("--seed needs a whole number", err);
+                return UsageError("--seed needs a whole number from 0 to 18446744073709551615", err);
             options.seed_given = true;
-        } else if (arg == "--junit") {
-            if (!has_value) return UsageError("--junit needs a file name", err);
-            options.junit_path = args[++i];
+        } else if (arg == "--clock") {
+            if (!has_value || !ParseClock(args[++i], options.clock))
+                return UsageError("--clock needs real or virtual", err);
+            options.clock_given = true;
+        } else if (arg == "--only" || arg == "--skip") {
+            std::string unknown;
+            if (!has_value) return UsageError(arg + " needs check ids (semhost list-checks names them)", err);
+            if (!ParseCheckIds(args[++i], arg == "--only" ? options.only : options.skip, unknown))
+                return UsageError(arg + ": no check has the id \"" + unknown + "\" (semhost list-checks names them)",
+                                  err);
+        } else if (arg == "--junit" || arg == "--json") {
+            if (!has_value || args[i + 1].empty()) return UsageError(arg + " needs a file name", err);
+            (arg == "--junit" ? options.junit_path : options.json_path) = args[++i];
         } else if (arg.rfind("--", 0) == 0 || !file.empty()) {
             return UsageError("unexpected argument \"" + arg + "\"", err);
         } else {
@@ -84,14 +130,36 @@ int Validate(const std::vector<std::string>& args, std::ostream& out, std::ostre
     return RunValidate(file, options, out, err);
 }
 
+int ListChecksCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+    bool json = false;
+    for (std::size_t i = 1; i < args.size(); ++i) {
+        if (args[i] != "--json") return UsageError("unexpected argument \"" + args[i] + "\"", err);
+        json = true;
+    }
+    ListChecks(json, out);
+    return EXIT_OK;
+}
+
+int Info(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+    std::string file;
+    for (std::size_t i = 1; i < args.size(); ++i) {
+        if (args[i].rfind("--", 0) == 0 || !file.empty())
+            return UsageError("unexpected argument \"" + args[i] + "\"", err);
+        file = args[i];
+    }
+    if (file.empty()) return UsageError("info needs a FILE", err);
+    return RunInfo(file, out, err);
+}
+
 int Play(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
     std::vector<std::string> files;
     PlayOptions options;
     for (std::size_t i = 1; i < args.size(); ++i) {
         if (args[i] == "--clock") {
-            const std::string mode = i + 1 < args.size() ? args[++i] : std::string();
-            if (mode != "real" && mode != "virtual") return UsageError("--clock needs real or virtual", err);
-            options.clock = mode == "virtual" ? HostClock::Mode::Virtual : HostClock::Mode::Real;
+            HostClock::Mode mode = HostClock::Mode::Real;
+            if (i + 1 >= args.size() || !ParseClock(args[++i], mode))
+                return UsageError("--clock needs real or virtual", err);
+            options.clock = mode;
         } else if (args[i] == "--brief") {
             options.brief = true;
         } else if (args[i] == "--html" || args[i] == "--trace") {
@@ -106,6 +174,22 @@ int Play(const std::vector<std::string>& args, std::ostream& out, std::ostream& 
     }
     if (files.empty() || files.size() > 2) return UsageError("play needs a FILE and at most one SCRIPT", err);
     return RunPlay(files[0], files.size() == 2 ? files[1] : std::string(), options, out, err);
+}
+
+// "--name=value" as the two arguments "--name" "value", as every option
+// may be written.
+std::vector<std::string> SplitOptionValues(const std::vector<std::string>& given) {
+    std::vector<std::string> args;
+    for (const std::string& arg : given) {
+        const std::size_t equals = arg.find('=');
+        if (arg.rfind("--", 0) == 0 && equals != std::string::npos && equals > 2) {
+            args.push_back(arg.substr(0, equals));
+            args.push_back(arg.substr(equals + 1));
+        } else {
+            args.push_back(arg);
+        }
+    }
+    return args;
 }
 
 // Takes --timeout-ms N out of a command's arguments, as every command
@@ -130,7 +214,7 @@ bool TakeTimeLimit(std::vector<std::string>& args, int& milliseconds, std::strin
 int RunSemhost(const std::vector<std::string>& given, std::ostream& out, std::ostream& err) {
     host_platform::Prepare();
     if (given.empty()) return UsageError("no command", err);
-    std::vector<std::string> args = given;
+    std::vector<std::string> args = SplitOptionValues(given);
     int time_limit_ms = LibraryOptions{}.time_limit_ms;
     std::string problem;
     if (!TakeTimeLimit(args, time_limit_ms, problem)) return UsageError(problem, err);
@@ -140,10 +224,8 @@ int RunSemhost(const std::vector<std::string>& given, std::ostream& out, std::os
         out << kUsage;
         return EXIT_OK;
     }
-    if (command == "info") {
-        if (args.size() != 2) return UsageError("info needs exactly one FILE", err);
-        return RunInfo(args[1], out, err);
-    }
+    if (command == "info") return Info(args, out, err);
+    if (command == "list-checks") return ListChecksCommand(args, out, err);
     if (command == "validate") return Validate(args, out, err);
     if (command == "play") return Play(args, out, err);
     return UsageError("unknown command \"" + command + "\"", err);

@@ -1,11 +1,35 @@
-// `semhost validate FILE`: every check, one line each, then the count.
+// `semhost validate FILE`: the selected checks, one line each, then the
+// count; the same results in a JUnit and a JSON file when asked for.
 #include "commands.h"
 
+#include <filesystem>
 #include <sstream>
+#include <system_error>
+
+namespace {
+
+// Whether writing `output` would overwrite `input`: the same file by its
+// identity (device and inode, or what Windows gives for it), however the
+// two paths spell it (links, "./", case).
+bool SameFile(const std::string& output, const std::string& input) {
+    std::error_code error;
+    return std::filesystem::equivalent(output, input, error) && !error;
+}
+
+}  // namespace
 
 int RunValidate(const std::string& file, const ValidateOptions& options, std::ostream& out,
                 std::ostream& err) {
-    HostClock clock;
+    for (const std::string* report : {&options.junit_path, &options.json_path}) {
+        if (report->empty() || !SameFile(*report, file)) continue;
+        err << "semhost: " << *report << ": is the module under test; the report would overwrite it\n";
+        return EXIT_BAD_INPUT;
+    }
+    if (!options.junit_path.empty() && options.junit_path == options.json_path) {
+        err << "semhost: " << options.json_path << ": named for both the JUnit and the JSON report\n";
+        return EXIT_BAD_INPUT;
+    }
+    HostClock clock = options.clock_given ? HostClock(options.clock) : HostClock::ModuleDefault();
     int failure = EXIT_BAD_INPUT;
     std::unique_ptr<ModuleLibrary> library = OpenModuleFile(file, clock, err, {}, &failure);
     if (library == nullptr) return failure;
@@ -18,24 +42,35 @@ int RunValidate(const std::string& file, const ValidateOptions& options, std::os
         while (!problem.empty() && problem.back() == '\n') problem.pop_back();
         return copy;
     };
-    out << "semhost validate " << file << ": " << options.cycles << " cycles, seed " << options.seed << '\n';
-    const std::vector<CheckResult> results = ValidateModule(std::move(library), open, clock, options, out);
-    bool failed = false;
-    for (const CheckResult& result : results) failed = failed || !result.passed;
+    ValidationReport report;
+    report.module = file;
+    report.seed = options.seed;
+    report.cycles = options.cycles;
+    report.clock = clock.mode() == HostClock::Mode::Virtual ? "virtual" : "real";
+    out << "semhost validate " << file << ": " << library->back_end() << ", "
+        << Counted(options.cycles, "cycle", "cycles") << ", seed " << options.seed << ", " << report.clock
+        << " clock\n";
+    ValidateModule(std::move(library), open, clock, options, report, out);
+    const bool failed = report.Count(CheckStatus::Failed) > 0;
     if (failed) {
         // As every failure: one line on standard error, here naming the
         // checks whose FAIL lines are on standard output.
-        std::string names;
-        int count = 0;
-        for (const CheckResult& result : results)
-            if (!result.passed) names += (count++ == 0 ? "" : ", ") + result.name;
-        err << "semhost: " << file << ": " << count << (count == 1 ? " check" : " checks") << " failed ("
-            << names << ")\n";
+        std::string ids;
+        for (const CheckResult& check : report.checks)
+            if (check.failed()) ids += (ids.empty() ? "" : ", ") + check.id;
+        const int count = report.Count(CheckStatus::Failed);
+        err << "semhost: " << file << ": " << Counted(count, "check", "checks") << " failed (" << ids << ")\n";
     }
-    if (!options.junit_path.empty() && !WriteJUnitReport(options.junit_path, "semhost validate " + file, results)) {
+    bool written = true;
+    if (!options.junit_path.empty() && !WriteJUnitReport(options.junit_path, report)) {
         err << "semhost: " << options.junit_path << ": cannot write the report\n";
-        // A failed check still says so: the report's trouble must not hide it.
-        return failed ? EXIT_FAILED : EXIT_BAD_INPUT;
+        written = false;
     }
-    return failed ? EXIT_FAILED : EXIT_OK;
+    if (!options.json_path.empty() && !WriteJsonReport(options.json_path, report)) {
+        err << "semhost: " << options.json_path << ": cannot write the report\n";
+        written = false;
+    }
+    // A failed check still says so: a report's trouble must not hide it.
+    if (failed) return EXIT_FAILED;
+    return written ? EXIT_OK : EXIT_BAD_INPUT;
 }

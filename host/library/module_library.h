@@ -52,6 +52,9 @@ enum class CallShape {
 constexpr std::uint64_t CallWordOfFloat(float value) { return std::bit_cast<std::uint32_t>(value); }
 constexpr float FloatOfCallWord(std::uint64_t word) { return std::bit_cast<float>(static_cast<std::uint32_t>(word)); }
 
+// How the fault of a call that broke the calling convention starts.
+inline constexpr char kConventionFault[] = "broke the calling convention: ";
+
 struct LibraryOptions {
     // Emulated: the milliseconds the module's `clock` reads. Empty: real
     // time since the load.
@@ -102,15 +105,17 @@ public:
     // "native (own process)" or "emulated i386": how reports name the back
     // end.
     virtual const char* back_end() const = 0;
-    // What the back end sees of the module beyond its calls' results, for
-    // the checks that need it. Registers: the callee-saved registers, the
-    // stack pointer and the direction flag are compared around every call.
-    // Heap: the module's heap blocks are counted (HeldBlocks). Virtual
-    // clock: the module's clock is LibraryOptions::clock_milliseconds, so a
-    // host's virtual clock reaches it.
+    // What the back end can watch, for the checks that need it. Registers:
+    // after each call, the registers a callee must keep and the stack
+    // pointer compared with what they were (a change is a fault, whose text
+    // starts with kConventionFault). Heap: the module's heap blocks counted
+    // (HeldBlocks) and each free checked. Virtual clock: the module reads
+    // LibraryOptions::clock_milliseconds, not the system's clock. Stack
+    // alignment: calls enter at LibraryOptions::stack_alignment.
     virtual bool watches_registers() const { return false; }
     virtual bool watches_heap() const { return false; }
     virtual bool has_virtual_clock() const { return false; }
+    virtual bool sets_stack_alignment() const { return false; }
     // Problems found at load that do not stop it (an import the emulator
     // does not stand in for), one line each.
     const std::vector<std::string>& warnings() const { return m_warnings; }

@@ -61,23 +61,36 @@ std::string Escape(const std::string& text) {
 
 }  // namespace
 
-bool WriteJUnitReport(const std::string& path, const std::string& suite,
-                      const std::vector<CheckResult>& results) {
+bool WriteJUnitReport(const std::string& path, const ValidationReport& report) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     if (!out) return false;
-    int failures = 0;
-    for (const CheckResult& result : results)
-        if (!result.passed) ++failures;
     out << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
-    out << "<testsuite name=\"" << Escape(suite) << "\" tests=\"" << results.size() << "\" failures=\""
-        << failures << "\" errors=\"0\">\n";
-    for (const CheckResult& result : results) {
-        out << "  <testcase classname=\"semhost.validate\" name=\"" << Escape(result.name) << "\"";
-        if (result.passed) {
+    out << "<testsuite name=\"" << Escape("semhost validate " + report.module) << "\" tests=\""
+        << report.checks.size() << "\" failures=\"" << report.Count(CheckStatus::Failed) << "\" errors=\"0\" skipped=\""
+        << report.Count(CheckStatus::Skipped) << "\">\n";
+    // What a failure seen in CI is replayed from.
+    out << "  <properties>\n";
+    const std::pair<const char*, std::string> properties[] = {{"seed", std::to_string(report.seed)},
+                                                              {"cycles", std::to_string(report.cycles)},
+                                                              {"clock", report.clock},
+                                                              {"back_end", report.back_end}};
+    for (const auto& [name, value] : properties)
+        out << "    <property name=\"" << name << "\" value=\"" << Escape(value) << "\"/>\n";
+    out << "  </properties>\n";
+    for (const CheckResult& check : report.checks) {
+        out << "  <testcase classname=\"semhost.validate\" name=\"" << Escape(check.id) << "\"";
+        switch (check.status) {
+        case CheckStatus::Passed:
             out << "/>\n";
-            continue;
+            break;
+        case CheckStatus::Skipped:
+            out << ">\n    <skipped message=\"" << Escape(check.reason) << "\"/>\n  </testcase>\n";
+            break;
+        case CheckStatus::Failed:
+            out << ">\n    <failure message=\"" << Escape(check.reason) << "\">replay: "
+                << Escape(report.ReplayCommand(check)) << "</failure>\n  </testcase>\n";
+            break;
         }
-        out << ">\n    <failure message=\"" << Escape(result.detail) << "\"/>\n  </testcase>\n";
     }
     out << "</testsuite>\n";
     out.flush();

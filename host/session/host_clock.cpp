@@ -28,3 +28,15 @@ void HostClock::Wait(std::uint32_t milliseconds) {
     }
     host_platform::SleepUnlessInterrupted(milliseconds);
 }
+
+HostClock HostClock::ModuleDefault() {
+    HostClock clock(Mode::Virtual);
+    clock.m_chosen = false;
+    return clock;
+}
+
+void HostClock::Settle(bool module_clock_can_be_virtual) {
+    if (m_chosen || module_clock_can_be_virtual || m_mode == Mode::Real) return;
+    m_mode = Mode::Real;
+    m_start_ms = MonotonicMilliseconds() - m_virtual_ms;
+}

@@ -3,6 +3,7 @@
 #include "session_text.h"
 
 #include <algorithm>
+#include <optional>
 
 
 std::size_t GuardOverrun(const unsigned char (&guard)[kRecordGuardBytes]) {
@@ -233,11 +234,19 @@ int HostSession::Process(HostedObject& audio, int blocks) {
         // the sample clock at its own time stamp.
         const std::uint64_t block_end = audio.block_start + static_cast<std::uint64_t>(m_block_size);
         int delivered = 0;
+        // The event is the host's, lent for each call in turn: one record
+        // for the block's deliveries, written whole before each.
+        std::optional<HostBlock> record;
+        std::vector<unsigned char> bytes(at.size);
+        const auto put = [&](std::size_t offset, std::uint64_t value, unsigned size) {
+            for (unsigned i = 0; i < size; ++i) bytes[offset + i] = static_cast<unsigned char>(value >> (8 * i));
+        };
         while (!audio.pending_events.empty() && audio.pending_events.front().due < block_end && !faulted()) {
-            if (++delivered > kMaxEventsPerRun) {
+            if (++delivered > MaxEventsPerRun()) {
                 Report(Violation::RunawayEvents,
-                       audio.label + " queued more than " + std::to_string(kMaxEventsPerRun) +
-                           " events due within one block (each delivery queues another?); the " +
+                       audio.label + " queued more than " + std::to_string(MaxEventsPerRun()) +
+                           " events due within one block of " + std::to_string(m_block_size) +
+                           " samples (each delivery queues another?); the " +
                            std::to_string(audio.pending_events.size()) + " left are dropped");
                 audio.pending_events.clear();
                 break;
@@ -246,15 +255,16 @@ int HostSession::Process(HostedObject& audio, int blocks) {
             const QueuedEvent event = audio.pending_events.back();
             audio.pending_events.pop_back();
             m_sample_clock = event.due;
-            // The event is the host's, lent for the one call.
-            HostBlock record(m_library, at.size);
-            m_memory.WriteU32(record.address() + at.time_stamp, event.time_stamp);
-            m_memory.WriteU32(record.address() + at.event_type, static_cast<std::uint32_t>(event.event_type));
-            m_memory.WriteU32(record.address() + at.param_a, static_cast<std::uint32_t>(event.param_a));
-            m_memory.WriteU32(record.address() + at.param_b, static_cast<std::uint32_t>(event.param_b));
-            m_memory.WriteAddress(record.address() + at.param_ptr, event.param_ptr);
+            if (!record) record.emplace(m_library, at.size);
+            std::fill(bytes.begin(), bytes.end(), 0);
+            put(at.time_stamp, event.time_stamp, 4);
+            put(at.event_type, static_cast<std::uint32_t>(event.event_type), 4);
+            put(at.param_a, static_cast<std::uint32_t>(event.param_a), 4);
+            put(at.param_b, static_cast<std::uint32_t>(event.param_b), 4);
+            put(at.param_ptr, event.param_ptr, m_memory.pointer_size());
+            m_library.Write(record->address(), bytes.data(), bytes.size());
             const ModuleAddress handler = audio.fields.event_handler;
-            const std::vector<std::uint64_t> event_arguments = {object, record.address()};
+            const std::vector<std::uint64_t> event_arguments = {object, record->address()};
             CallModule(&audio,
                        "event type " + std::to_string(event.event_type) + " at " + std::to_string(event.time_stamp),
                        [&] { m_library.Call(handler, CallShape::Event, event_arguments, ignored); });

@@ -13,6 +13,7 @@
 #include "module_library.h"
 #include "module_memory.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -148,7 +149,13 @@ public:
     static constexpr int kMaxPins = 1024;
     static constexpr int kMaxBlockSize = 4096;  // samples; also the length of a pin buffer
     static constexpr int kMaxNesting = 16;      // pin changes delivered inside pin changes
-    static constexpr int kMaxEventsPerRun = 65536;       // deliveries within one processing run
+    // Deliveries within one processing run: 16 per sample of the block, and
+    // 4096 however short the block (65536 at the longest). More is a module
+    // whose every event queues another: each delivery is a call, and in a
+    // process of its own a round trip, so the bound is what a livelock costs.
+    static constexpr int kMaxEventsPerSample = 16;
+    static constexpr int kMinEventsPerRun = 4096;
+    int MaxEventsPerRun() const { return std::max(kMinEventsPerRun, kMaxEventsPerSample * m_block_size); }
     static constexpr std::size_t kMaxQueuedEvents = 1 << 20;  // events waiting, per object
 
     // The library must outlive the session; the session answers its

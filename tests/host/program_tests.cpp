@@ -142,7 +142,7 @@ TEST(Program, AModulesOwnOutputNeverBecomesSemhosts) {
     ASSERT_TRUE(validate.started());
     EXPECT_EQ(validate.Finish(), 1) << validate.out() << validate.err();
     EXPECT_EQ(validate.err(), "semhost: " + FixturePath("double_free") +
-                                  ": 2 checks failed (GUI life cycle, random session)\n");
+                                  ": 2 checks failed (gui-life-cycle, random-session)\n");
     EXPECT_EQ(validate.out().find("double free detected"), std::string::npos) << validate.out();
     EXPECT_EQ(validate.out().find("free():"), std::string::npos) << validate.out();
 }

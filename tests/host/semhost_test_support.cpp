@@ -34,3 +34,33 @@ std::string LineStartingWith(const std::string& output, const std::string& prefi
         if (line.rfind(prefix, 0) == 0) return line;
     return "";
 }
+
+std::map<std::string, std::string> CheckStatuses(const std::string& output) {
+    static const std::map<std::string, std::string> kTags = {
+        {"PASS  ", "passed"}, {"FAIL  ", "failed"}, {"SKIP  ", "skipped"}};
+    std::map<std::string, std::string> statuses;
+    std::istringstream lines(output);
+    std::string line;
+    while (std::getline(lines, line)) {
+        const auto tag = kTags.find(line.substr(0, 6));
+        const std::size_t colon = line.find(": ");
+        if (tag == kTags.end() || colon == std::string::npos) continue;
+        statuses[line.substr(6, colon - 6)] = tag->second;
+    }
+    return statuses;
+}
+
+std::set<std::string> FailedChecks(const std::string& output) {
+    std::set<std::string> failed;
+    for (const auto& [id, status] : CheckStatuses(output))
+        if (status == "failed") failed.insert(id);
+    return failed;
+}
+
+std::string CheckReason(const std::string& output, const std::string& id) {
+    for (const char* tag : {"PASS  ", "FAIL  ", "SKIP  "}) {
+        const std::string line = LineStartingWith(output, tag + id + ": ");
+        if (!line.empty()) return line.substr(6 + id.size() + 2);
+    }
+    return "";
+}

@@ -1,6 +1,8 @@
 // Runs semhost commands in-process and finds the test fixtures.
 #pragma once
 
+#include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -23,3 +25,11 @@ std::string ScriptPath(const std::string& name);
 
 // The output line that starts with `prefix`, or "" when there is none.
 std::string LineStartingWith(const std::string& output, const std::string& prefix);
+
+// validate's verdict on each check, by id: "passed", "failed" or "skipped".
+std::map<std::string, std::string> CheckStatuses(const std::string& output);
+// The ids of the checks validate failed.
+std::set<std::string> FailedChecks(const std::string& output);
+// The reason on a check's line ("PASS  id: reason"), or "" when the check
+// has no line.
+std::string CheckReason(const std::string& output, const std::string& id);

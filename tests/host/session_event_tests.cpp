@@ -149,7 +149,11 @@ TEST(SessionEvents, AnEventThatQueuesItsSuccessorAtOnceEndsWithAReport) {
     HostedObject* object = session.Create(ObjectKind::Audio, problem);
     ASSERT_NE(object, nullptr) << problem;
     session.Process(*object, 1);
-    EXPECT_EQ(deliveries, HostSession::kMaxEventsPerRun);
+    // The bound follows the block: 16 events a sample, 4096 at least.
+    EXPECT_EQ(deliveries, 4096);
+    EXPECT_EQ(session.MaxEventsPerRun(), 4096);
+    session.Dispatch(*object, AUDIO_SET_BLOCK_SIZE, 0, 1024);
+    EXPECT_EQ(session.MaxEventsPerRun(), 16384);
     ASSERT_EQ(log.seen.size(), 1u);
     EXPECT_EQ(log.seen[0].first, Violation::RunawayEvents);
     EXPECT_NE(log.seen[0].second.find("events due within one block"), std::string::npos) << log.seen[0].second;

@@ -34,7 +34,7 @@ expect_refusal() {
 }
 
 expect_refusal "$fixtures/fixture_runtime_import.sem" "fails the library-file checks:" "  imports libgcc_s_dw2-1.dll"
-expect_refusal "$fixtures/fixture_leak.sem" "fails semhost validate:" "  FAIL  heap after close:"
+expect_refusal "$fixtures/fixture_leak.sem" "fails semhost validate:" "  FAIL  heap-after-close:"
 expect_refusal "$win32/Quillmark.sem" \
     "fails the version check: its version resource says '$version', the project's version is 0.0.1" "" 0.0.1
 

@@ -604,7 +604,7 @@ bool EmulatedLibrary::RunHostFunction(std::uint32_t address, std::uint32_t& next
 
 bool EmulatedLibrary::CheckConvention(std::uint32_t function, std::uint32_t entry_esp, std::uint32_t callee_pops) {
     auto broke = [&](const std::string& how) {
-        Fault("broke the calling convention: " + DescribeAddress(function) + " " + how);
+        Fault(kConventionFault + DescribeAddress(function) + " " + how);
         return false;
     };
     const std::int64_t popped =

@@ -108,11 +108,14 @@ void ReturnPages(void* block) {
 // A call's message holds the function, then the words of its arguments.
 static_assert(sizeof(Message::words) / sizeof(Message::words[0]) == 1 + kMaxCallWords);
 
-std::uint64_t Invoke(const Message& call) {
+// Makes the call, checking the registers the module must keep; `broken`
+// says what it changed, or is empty.
+std::uint64_t Invoke(const Message& call, std::string& broken) {
     std::uint64_t words[kMaxCallWords];
     std::memcpy(words, call.words + 1, sizeof words);
     ++g_depth;
-    const std::uint64_t result = CallNativeFunction(call.words[0], static_cast<CallShape>(call.shape), words);
+    const std::uint64_t result =
+        CallNativeFunctionChecked(call.words[0], static_cast<CallShape>(call.shape), words, broken);
     --g_depth;
     return result;
 }
@@ -127,11 +130,14 @@ std::uint64_t Serve(bool awaiting_callback) {
         Receive(request, payload);
         Message answer;
         switch (request.kind) {
-        case Kind::Call:
+        case Kind::Call: {
+            std::string broken;
             answer.kind = Kind::Returned;
-            answer.words[0] = Invoke(request);
-            Send(answer);
+            answer.words[0] = Invoke(request, broken);
+            answer.length = static_cast<std::uint32_t>(broken.size());
+            Send(answer, broken.data());
             break;
+        }
         case Kind::CallbackResult:
             if (!awaiting_callback) Leave(125);
             return request.words[0];

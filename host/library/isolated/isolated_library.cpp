@@ -1,6 +1,7 @@
 #include "isolated_library.h"
 
 #include "host_platform.h"
+#include "native/native_call.h"
 
 #include <chrono>
 #include <cstdio>
@@ -114,6 +115,8 @@ bool IsolatedNativeLibrary::Unload(std::string& fault) {
     return false;
 }
 
+bool IsolatedNativeLibrary::watches_registers() const { return CanCheckNativeCalls(); }
+
 long long IsolatedNativeLibrary::Deadline() const { return NowMs() + m_time_limit_ms; }
 
 std::string IsolatedNativeLibrary::HungText() const { return "hung: did not return within " + Seconds(m_time_limit_ms); }
@@ -226,6 +229,10 @@ bool IsolatedNativeLibrary::Call(ModuleAddress function, CallShape shape, const 
         case Kind::Returned:
             result = message.words[0];
             returned = true;
+            // The child's registers are its own again; the module's state
+            // is not to be trusted, as after any fault.
+            if (!payload.empty())
+                Fault(kConventionFault + DescribeAddress(function) + " " + std::string(payload.begin(), payload.end()));
             break;
         case Kind::Callback: {
             const std::int64_t value =

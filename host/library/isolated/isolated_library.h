@@ -29,6 +29,8 @@ public:
 
     // A fault here leaves semhost sound: validate goes on with a fresh copy.
     const char* back_end() const override { return "native (own process)"; }
+    // Each call goes through a trampoline in the child (x86-64, i386).
+    bool watches_registers() const override;
     ModuleAddress CallbackAddress() override { return m_callback; }
     bool RunOutermost(const std::function<void()>& body, const std::string& description,
                       std::string& fault) override;

@@ -26,7 +26,7 @@ enum class Kind : std::uint32_t {
     Started,     // the process runs and loads the library now
     Loaded,      // words: getModuleProperties, makeModule, the callback the module receives
     LoadFailed,  // shape: the ModuleLibrary::Status, then `length` bytes of text
-    Returned,    // words[0]: the call's result
+    Returned,    // words[0]: the call's result; `length` bytes saying how it broke the calling convention, if it did
     Callback,    // words: record, opcode, index, value, ptr, opt's bits
     Allocated,   // words[0]: address
     Data,        // words[0]: 1 when read, then `length` bytes

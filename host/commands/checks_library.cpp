@@ -1,0 +1,40 @@
+// Checks of the library as a whole: its exports and imports, its heap once
+// every object has closed, and its unload.
+#include "check_table.h"
+
+namespace checks {
+
+CheckOutcome Exports(CheckContext& context) {
+    // A load warning (an import semhost does not provide) is a call that
+    // would fail in a real host too.
+    return CheckOutcome::Of(context.library().warnings(), "getModuleProperties and makeModule are exported");
+}
+
+CheckOutcome HeapAfterClose(CheckContext& context) {
+    // The checks before end with every object closed: what the module
+    // still holds of its heap then is lost for good.
+    CloseAllObjects(context.session());
+    if (context.faulted()) return CheckOutcome::Fail("");
+    ModuleLibrary& library = context.library();
+    const std::vector<HeldBlock> held = library.HeldBlocks();
+    if (held.empty()) return CheckOutcome::Pass("every block of the module's heap freed once the last object closed");
+    std::size_t bytes = 0;
+    for (const HeldBlock& block : held) bytes += block.size;
+    std::string reason = Counted(static_cast<long long>(held.size()), "block", "blocks") + " (" +
+                         std::to_string(bytes) + " bytes) leaked: still held after the last object closed:";
+    for (std::size_t i = 0; i < held.size() && i < 3; ++i)
+        reason += (i == 0 ? " " : ", ") + std::to_string(held[i].size) + " bytes at " +
+                  library.DescribeAddress(held[i].address);
+    if (held.size() > 3) reason += ", ...";
+    return CheckOutcome::Fail(reason);
+}
+
+CheckOutcome Unload(CheckContext& context) {
+    CloseAllObjects(context.session());
+    if (context.faulted()) return CheckOutcome::Fail("");
+    std::string fault;
+    if (!context.library().Unload(fault)) return CheckOutcome::Fail("the module " + fault + " while unloading");
+    return CheckOutcome::Pass("the library unloaded: its detach and destructors returned");
+}
+
+}  // namespace checks

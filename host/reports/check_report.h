@@ -1,0 +1,48 @@
+// The results of `semhost validate`, as every report form gives them: the
+// text on standard output, the JUnit file and the JSON file.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+enum class CheckStatus { Passed, Failed, Skipped };
+
+// "passed", "failed", "skipped".
+const char* CheckStatusName(CheckStatus status);
+
+struct CheckResult {
+    std::string id;  // the check's stable id ("calling-convention")
+    CheckStatus status = CheckStatus::Passed;
+    // What was seen when it passed, why it failed, or why it was not run.
+    std::string reason;
+    // The stack alignments ((ESP+4) mod 16 at entry) it ran at; empty where
+    // the back end calls at its platform's own alignment only.
+    std::vector<unsigned> alignments;
+    // The alignment it failed at, where it ran at several.
+    std::optional<unsigned> failed_alignment;
+
+    bool failed() const { return status == CheckStatus::Failed; }
+};
+
+struct ValidationReport {
+    std::string module;    // the file as the command line named it
+    std::string back_end;  // "native (own process)", "emulated i386"
+    std::uint64_t seed = 0;
+    int cycles = 3;
+    std::string clock;  // "real" or "virtual"
+    std::vector<CheckResult> checks;
+
+    int Count(CheckStatus status) const;
+    // The one command line that runs this check again as it ran here:
+    // the same file, seed, cycles and clock, and this check alone.
+    std::string ReplayCommand(const CheckResult& check) const;
+};
+
+// "1 cycle", "3 cycles": a count and its noun, singular for one.
+std::string Counted(long long count, const std::string& singular, const std::string& plural);
+
+// Returns false when the file cannot be written.
+bool WriteJUnitReport(const std::string& path, const ValidationReport& report);
+bool WriteJsonReport(const std::string& path, const ValidationReport& report);
