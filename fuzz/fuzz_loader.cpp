@@ -9,8 +9,8 @@
 //
 // Besides the sanitizers, the target checks that a failure is never
 // reported as success and that every problem is one line.
-#include "emulated/emulated_library.h"
-#include "emulated/pe_version.h"
+#include "library/emulated/emulated_library.h"
+#include "library/emulated/pe_version.h"
 
 #include <cstdint>
 #include <cstdio>

@@ -1,6 +1,6 @@
-#include "host_platform.h"
-#include "isolated/child_entry.h"
-#include "semhost.h"
+#include "platform/host_platform.h"
+#include "library/isolated/child_entry.h"
+#include "commands/semhost.h"
 
 #include <iostream>
 

@@ -12,7 +12,7 @@
 // the two counts is what the framework costs in the file users run.
 #pragma once
 
-#include "module_library.h"
+#include "library/module_library.h"
 
 #include <cstdint>
 #include <memory>

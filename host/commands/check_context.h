@@ -3,10 +3,10 @@
 // far has shown (for the checks that judge all calls at the end).
 #pragma once
 
-#include "check_report.h"
-#include "host_clock.h"
-#include "host_session.h"
-#include "validator.h"
+#include "reports/check_report.h"
+#include "session/host_clock.h"
+#include "session/host_session.h"
+#include "commands/validator.h"
 
 #include <cstdint>
 #include <map>

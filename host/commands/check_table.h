@@ -5,7 +5,7 @@
 // subject (checks_*.cpp).
 #pragma once
 
-#include "check_context.h"
+#include "commands/check_context.h"
 
 #include <string>
 #include <vector>

@@ -1,8 +1,8 @@
 // Checks of the module's identity: getModuleProperties(0) and the indices
 // and types both exports must refuse.
-#include "check_table.h"
+#include "commands/check_table.h"
 
-#include "session_text.h"
+#include "session/session_text.h"
 
 #include <limits>
 

@@ -3,11 +3,11 @@
 // first failure of a cycle (or event): a module that broke the host
 // contract once would only break it again, at the cost of a round trip per
 // call.
-#include "check_table.h"
+#include "commands/check_table.h"
 
 #include "SEPlatform.h"
 
-#include "host_platform.h"
+#include "platform/host_platform.h"
 
 #include <cmath>
 

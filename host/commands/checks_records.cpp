@@ -1,11 +1,11 @@
 // Checks of what makeModule gives: the audio and GUI records, and the pin
 // declarations an audio object makes.
-#include "check_table.h"
+#include "commands/check_table.h"
 
 #include "SEProtocol.h"
 
-#include "protocol_names.h"
-#include "session_text.h"
+#include "protocol/protocol_names.h"
+#include "session/session_text.h"
 
 #include <map>
 

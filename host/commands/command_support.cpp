@@ -1,6 +1,6 @@
-#include "commands.h"
+#include "commands/commands.h"
 
-#include "host_platform.h"
+#include "platform/host_platform.h"
 
 #include <filesystem>
 #include <fstream>

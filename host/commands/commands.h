@@ -2,10 +2,10 @@
 // meeting the module as a host does when it first loads a library.
 #pragma once
 
-#include "host_clock.h"
-#include "host_session.h"
-#include "module_library.h"
-#include "validator.h"
+#include "session/host_clock.h"
+#include "session/host_session.h"
+#include "library/module_library.h"
+#include "commands/validator.h"
 
 #include <memory>
 #include <optional>

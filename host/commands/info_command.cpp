@@ -1,7 +1,7 @@
 // `semhost info FILE`: the module as a host sees it.
-#include "commands.h"
-#include "emulated/pe_version.h"
-#include "protocol_names.h"
+#include "commands/commands.h"
+#include "library/emulated/pe_version.h"
+#include "protocol/protocol_names.h"
 
 #include <algorithm>
 #include <cstdio>

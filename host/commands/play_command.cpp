@@ -1,13 +1,13 @@
 // `semhost play FILE [SCRIPT]`: a session as a host plays it, printed as a
 // timeline and a summary, and drawn as a picture or a trace when asked.
-#include "chrome_trace.h"
-#include "commands.h"
-#include "host_platform.h"
-#include "player.h"
-#include "script.h"
-#include "session_picture.h"
-#include "session_summary.h"
-#include "timeline.h"
+#include "reports/chrome_trace.h"
+#include "commands/commands.h"
+#include "platform/host_platform.h"
+#include "commands/player.h"
+#include "commands/script.h"
+#include "reports/session_picture.h"
+#include "reports/session_summary.h"
+#include "reports/timeline.h"
 
 #include <csignal>
 #include <filesystem>

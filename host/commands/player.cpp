@@ -1,6 +1,6 @@
-#include "player.h"
+#include "commands/player.h"
 
-#include "host_platform.h"
+#include "platform/host_platform.h"
 
 #include <cmath>
 #include <cstdlib>

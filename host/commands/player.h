@@ -3,10 +3,10 @@
 // script's expectations against the values the host holds.
 #pragma once
 
-#include "host_clock.h"
-#include "host_session.h"
-#include "script.h"
-#include "timeline.h"
+#include "session/host_clock.h"
+#include "session/host_session.h"
+#include "commands/script.h"
+#include "reports/timeline.h"
 
 #include <ostream>
 

@@ -1,4 +1,4 @@
-#include "script.h"
+#include "commands/script.h"
 
 #include "SEPlatform.h"
 

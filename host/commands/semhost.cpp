@@ -1,8 +1,8 @@
-#include "semhost.h"
+#include "commands/semhost.h"
 
-#include "check_table.h"
-#include "commands.h"
-#include "host_platform.h"
+#include "commands/check_table.h"
+#include "commands/commands.h"
+#include "platform/host_platform.h"
 
 #include <cerrno>
 #include <chrono>

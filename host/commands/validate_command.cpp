@@ -1,6 +1,6 @@
 // `semhost validate FILE`: the selected checks, one line each, then the
 // count; the same results in a JUnit and a JSON file when asked for.
-#include "commands.h"
+#include "commands/commands.h"
 
 #include <filesystem>
 #include <sstream>

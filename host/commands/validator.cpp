@@ -1,8 +1,8 @@
-#include "validator.h"
+#include "commands/validator.h"
 
-#include "check_table.h"
-#include "host_platform.h"
-#include "host_session.h"
+#include "commands/check_table.h"
+#include "platform/host_platform.h"
+#include "session/host_session.h"
 
 #include <nlohmann/json.hpp>
 

@@ -3,9 +3,9 @@
 // checks are listed in check_table.h.
 #pragma once
 
-#include "check_report.h"
-#include "host_clock.h"
-#include "module_library.h"
+#include "reports/check_report.h"
+#include "session/host_clock.h"
+#include "library/module_library.h"
 
 #include <cstdint>
 #include <functional>

@@ -13,8 +13,8 @@
 // callback handler (a host function that calls into the module again).
 #pragma once
 
-#include "module_address.h"
-#include "record_layout.h"
+#include "library/module_address.h"
+#include "library/record_layout.h"
 
 #include <bit>
 #include <cstddef>

@@ -2,12 +2,12 @@
 // emulator (on any machine but Windows, where semhost.exe runs it natively),
 // an ELF shared object natively, in a child process of its own; any other
 // file is refused, saying what it is not.
-#include "module_library.h"
+#include "library/module_library.h"
 
-#include "isolated/isolated_library.h"
+#include "library/isolated/isolated_library.h"
 #ifndef _WIN32
-#include "emulated/emulated_library.h"
-#include "native/elf_extent.h"
+#include "library/emulated/emulated_library.h"
+#include "library/native/elf_extent.h"
 #endif
 
 #include <filesystem>

@@ -1,6 +1,6 @@
 // Linux: dlopen, a key state that the native library looks up in this
 // process, checked copies of memory, and the names of fault signals.
-#include "host_platform.h"
+#include "platform/host_platform.h"
 
 #include "SEPlatform.h"
 

@@ -1,7 +1,7 @@
 // Windows (and Wine): LoadLibrary, SendInput, checked copies of memory, and
 // the names of exceptions. A module's faults end its own process
 // (library/isolated/child_entry_windows.cpp).
-#include "host_platform.h"
+#include "platform/host_platform.h"
 
 #include <windows.h>
 

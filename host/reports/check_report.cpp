@@ -1,4 +1,4 @@
-#include "check_report.h"
+#include "reports/check_report.h"
 
 const char* CheckStatusName(CheckStatus status) {
     switch (status) {

@@ -1,4 +1,4 @@
-#include "chrome_trace.h"
+#include "reports/chrome_trace.h"
 
 #include <algorithm>
 #include <fstream>

@@ -9,7 +9,7 @@
 // they happened: slices keep their nesting and their order.
 #pragma once
 
-#include "session_record.h"
+#include "reports/session_record.h"
 
 #include <nlohmann/json.hpp>
 #include <string>

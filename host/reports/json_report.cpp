@@ -1,6 +1,6 @@
 // The validation report as JSON; its schema is in the README's validate
 // section.
-#include "check_report.h"
+#include "reports/check_report.h"
 
 #include <nlohmann/json.hpp>
 

@@ -1,4 +1,4 @@
-#include "junit_report.h"
+#include "reports/junit_report.h"
 
 #include <cstdint>
 #include <cstdio>

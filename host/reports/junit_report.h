@@ -3,4 +3,4 @@
 // skipped checks with their reason, and the seed as a property.
 #pragma once
 
-#include "check_report.h"
+#include "reports/check_report.h"

@@ -1,4 +1,4 @@
-#include "session_json.h"
+#include "reports/session_json.h"
 
 #include <cmath>
 

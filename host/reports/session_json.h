@@ -3,7 +3,7 @@
 // send again as the session goes on.
 #pragma once
 
-#include "session_record.h"
+#include "reports/session_record.h"
 
 #include <nlohmann/json.hpp>
 #include <string>

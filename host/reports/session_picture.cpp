@@ -1,6 +1,6 @@
-#include "session_picture.h"
+#include "reports/session_picture.h"
 
-#include "session_json.h"
+#include "reports/session_json.h"
 
 #include <fstream>
 

@@ -5,7 +5,7 @@
 // its drawing code and the session's data are all in the file.
 #pragma once
 
-#include "session_record.h"
+#include "reports/session_record.h"
 
 #include <string>
 

@@ -1,4 +1,4 @@
-#include "session_record.h"
+#include "reports/session_record.h"
 
 const char* PinKindName(RecordedPin::Kind kind) {
     switch (kind) {

@@ -1,4 +1,4 @@
-#include "session_summary.h"
+#include "reports/session_summary.h"
 
 #include <algorithm>
 #include <map>

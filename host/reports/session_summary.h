@@ -5,7 +5,7 @@
 //   2 sets of "Reset": 2 writes to "Position" (0.25, 0.25); 8 of 8 expects held
 #pragma once
 
-#include "session_record.h"
+#include "reports/session_record.h"
 
 #include <string>
 

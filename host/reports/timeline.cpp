@@ -1,6 +1,6 @@
-#include "timeline.h"
+#include "reports/timeline.h"
 
-#include "protocol_names.h"
+#include "protocol/protocol_names.h"
 
 #include <algorithm>
 #include <cmath>

@@ -7,9 +7,9 @@
 // pin changes and expectations the text shows.
 #pragma once
 
-#include "host_clock.h"
-#include "host_session.h"
-#include "session_record.h"
+#include "session/host_clock.h"
+#include "session/host_session.h"
+#include "reports/session_record.h"
 
 #include <ostream>
 #include <string>

@@ -1,6 +1,6 @@
-#include "host_clock.h"
+#include "session/host_clock.h"
 
-#include "host_platform.h"
+#include "platform/host_platform.h"
 
 #include <chrono>
 

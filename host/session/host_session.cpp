@@ -1,6 +1,6 @@
-#include "host_session.h"
+#include "session/host_session.h"
 
-#include "session_text.h"
+#include "session/session_text.h"
 
 #include <algorithm>
 #include <optional>

@@ -9,9 +9,9 @@
 
 #include "SEHostTypes.h"
 #include "SEProtocol.h"
-#include "module_address.h"
-#include "module_library.h"
-#include "module_memory.h"
+#include "library/module_address.h"
+#include "library/module_library.h"
+#include "session/module_memory.h"
 
 #include <algorithm>
 #include <cstdint>

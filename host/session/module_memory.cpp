@@ -1,4 +1,4 @@
-#include "module_memory.h"
+#include "session/module_memory.h"
 
 #include <algorithm>
 #include <vector>

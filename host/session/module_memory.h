@@ -4,7 +4,7 @@
 // none of them can fault.
 #pragma once
 
-#include "module_library.h"
+#include "library/module_library.h"
 
 #include <cstdint>
 #include <string>

@@ -1,8 +1,8 @@
 // The checks the host makes on the module's records and identity texts:
 // once when makeModule hands a record over, and after every call.
-#include "host_session.h"
+#include "session/host_session.h"
 
-#include "session_text.h"
+#include "session/session_text.h"
 
 using session_text::Hex32;
 

@@ -1,10 +1,10 @@
 // The host's callback: what the module asks of the host, answered as a
 // careful host answers, with each request checked against the contract.
-#include "host_session.h"
+#include "session/host_session.h"
 
 #include "SEProtocol.h"
-#include "protocol_names.h"
-#include "session_text.h"
+#include "protocol/protocol_names.h"
+#include "session/session_text.h"
 
 #include <algorithm>
 #include <bit>

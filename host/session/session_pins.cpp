@@ -1,8 +1,8 @@
 // The pins: the table read from the module, the values and texts the host
 // holds, and pin changes delivered to every GUI object.
-#include "host_session.h"
+#include "session/host_session.h"
 
-#include "session_text.h"
+#include "session/session_text.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,7 +1,7 @@
-#include "session_text.h"
+#include "session/session_text.h"
 
-#include "host_session.h"
-#include "protocol_names.h"
+#include "session/host_session.h"
+#include "protocol/protocol_names.h"
 
 #include <cstdio>
 #include <cstring>

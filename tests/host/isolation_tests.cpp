@@ -1,7 +1,7 @@
 // Native modules run in a process of their own: whatever they do there
 // (end the process, break the heap, never return, call back from a thread
 // of their own), semhost reports it, and goes on sound.
-#include "module_library.h"
+#include "library/module_library.h"
 #include "semhost_test_support.h"
 
 #include <gtest/gtest.h>

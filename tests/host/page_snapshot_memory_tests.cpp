@@ -1,7 +1,7 @@
 // Reads of an isolated module's memory are served from page copies while
 // the child is stopped: never stale after the child ran or the host wrote,
 // and never more readable than the child's own pages.
-#include "isolated/page_snapshot_memory.h"
+#include "library/isolated/page_snapshot_memory.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 // The script language: what parses to what, and every syntax error named
 // with its line.
-#include "script.h"
+#include "commands/script.h"
 
 #include <gtest/gtest.h>
 

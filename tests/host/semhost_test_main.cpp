@@ -1,7 +1,7 @@
 // The main of semhost's test programs. On Windows a native module runs in
 // a second start of the program that loads it: that copy serves the
 // module instead of running the tests.
-#include "isolated/child_entry.h"
+#include "library/isolated/child_entry.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 #include "semhost_test_support.h"
 
-#include "semhost.h"
+#include "commands/semhost.h"
 
 #include <fstream>
 #include <sstream>

@@ -2,7 +2,7 @@
 // events come in time order (those due together in the order queued), and
 // a module that queues without end is stopped with a report, not followed
 // for ever.
-#include "host_session.h"
+#include "session/host_session.h"
 
 #include <gtest/gtest.h>
 

@@ -2,7 +2,7 @@
 // brief text, the trace and the refusal of files it must not write; and
 // the summary's wording on records made by hand, without a module's timing.
 #include "semhost_test_support.h"
-#include "session_summary.h"
+#include "reports/session_summary.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>

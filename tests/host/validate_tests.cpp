@@ -2,9 +2,9 @@
 // back end can make, and each deliberately broken one fails the check that
 // names its fault, with the exit code that says so. The tests name checks
 // by id and status, so that a check added to the table breaks none of them.
-#include "check_report.h"
-#include "check_table.h"
-#include "junit_report.h"
+#include "reports/check_report.h"
+#include "commands/check_table.h"
+#include "reports/junit_report.h"
 #include "semhost_test_support.h"
 
 #include <gtest/gtest.h>

@@ -1,4 +1,4 @@
-#include "address_range_allocator.h"
+#include "library/emulated/address_range_allocator.h"
 
 #include <iterator>
 

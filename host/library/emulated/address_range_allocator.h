@@ -3,7 +3,7 @@
 // fills, a megabyte at a time.
 #pragma once
 
-#include "emulated_cpu.h"
+#include "library/emulated/emulated_cpu.h"
 
 #include <cstdint>
 #include <map>

@@ -1,6 +1,6 @@
-#include "base_relocation.h"
+#include "library/emulated/base_relocation.h"
 
-#include "hex_text.h"
+#include "library/emulated/hex_text.h"
 
 namespace {
 

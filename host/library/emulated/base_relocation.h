@@ -1,8 +1,8 @@
 // Moves a mapped image from its preferred base to the one it is loaded at.
 #pragma once
 
-#include "mapped_image.h"
-#include "pe_image.h"
+#include "library/emulated/mapped_image.h"
+#include "library/emulated/pe_image.h"
 
 #include <cstdint>
 #include <string>

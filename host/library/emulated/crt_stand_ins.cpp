@@ -1,7 +1,7 @@
 // The C runtime's functions (msvcrt.dll, and their ucrt homes): cdecl, so
 // the caller pops the arguments.
-#include "hex_text.h"
-#include "system_stand_ins.h"
+#include "library/emulated/hex_text.h"
+#include "library/emulated/system_stand_ins.h"
 
 #include <algorithm>
 #include <ctime>

@@ -1,4 +1,4 @@
-#include "emulated_cpu.h"
+#include "library/emulated/emulated_cpu.h"
 
 #include <setjmp.h>
 #include <signal.h>

@@ -18,7 +18,7 @@
 // the unload count as one call each): past it the call counts as hung.
 #pragma once
 
-#include "module_library.h"
+#include "library/module_library.h"
 
 #include <chrono>
 #include <cstddef>

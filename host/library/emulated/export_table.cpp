@@ -1,4 +1,4 @@
-#include "export_table.h"
+#include "library/emulated/export_table.h"
 
 namespace {
 

@@ -1,8 +1,8 @@
 // Finds a function an image exports, by name.
 #pragma once
 
-#include "mapped_image.h"
-#include "pe_image.h"
+#include "library/emulated/mapped_image.h"
+#include "library/emulated/pe_image.h"
 
 #include <cstdint>
 #include <string>

@@ -1,7 +1,7 @@
-#include "fault_text.h"
+#include "library/emulated/fault_text.h"
 
-#include "address_space.h"
-#include "hex_text.h"
+#include "library/emulated/address_space.h"
+#include "library/emulated/hex_text.h"
 
 std::string ImageAddresses::Describe(std::uint64_t address) const {
     if (address <= 0xFFFFFFFFu && Contains(static_cast<std::uint32_t>(address)))

@@ -2,8 +2,8 @@
 // image where they lie inside it.
 #pragma once
 
-#include "emulated_cpu.h"
-#include "pe_image.h"
+#include "library/emulated/emulated_cpu.h"
+#include "library/emulated/pe_image.h"
 
 #include <cstdint>
 #include <string>

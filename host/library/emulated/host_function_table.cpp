@@ -1,6 +1,6 @@
-#include "host_function_table.h"
+#include "library/emulated/host_function_table.h"
 
-#include "address_space.h"
+#include "library/emulated/address_space.h"
 
 HostFunctionTable::HostFunctionTable() {
     m_entries.push_back({Kind::ReturnSentinel, nullptr, {}});

@@ -4,7 +4,7 @@
 // what the slot stands for.
 #pragma once
 
-#include "system_stand_ins.h"
+#include "library/emulated/system_stand_ins.h"
 
 #include <cstdint>
 #include <map>

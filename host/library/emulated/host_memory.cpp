@@ -1,6 +1,6 @@
-#include "host_memory.h"
+#include "library/emulated/host_memory.h"
 
-#include "address_space.h"
+#include "library/emulated/address_space.h"
 
 HostMemory::HostMemory(EmulatedCpu& cpu)
     : m_cpu(cpu), m_ranges(cpu, address_space::kHostMemoryBase, address_space::kHostMemoryLimit) {}

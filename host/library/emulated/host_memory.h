@@ -3,8 +3,8 @@
 // by the module.
 #pragma once
 
-#include "address_range_allocator.h"
-#include "emulated_cpu.h"
+#include "library/emulated/address_range_allocator.h"
+#include "library/emulated/emulated_cpu.h"
 
 #include <cstdint>
 #include <map>

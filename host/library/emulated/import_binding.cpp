@@ -1,6 +1,6 @@
-#include "import_binding.h"
+#include "library/emulated/import_binding.h"
 
-#include "system_libraries.h"
+#include "library/emulated/system_libraries.h"
 
 #include <set>
 

@@ -2,9 +2,9 @@
 // them to the system's libraries.
 #pragma once
 
-#include "host_function_table.h"
-#include "import_table.h"
-#include "mapped_image.h"
+#include "library/emulated/host_function_table.h"
+#include "library/emulated/import_table.h"
+#include "library/emulated/mapped_image.h"
 
 #include <string>
 #include <vector>

@@ -1,4 +1,4 @@
-#include "import_table.h"
+#include "library/emulated/import_table.h"
 
 #include <algorithm>
 #include <cctype>

@@ -1,8 +1,8 @@
 // The functions an image imports, read from its import directory.
 #pragma once
 
-#include "mapped_image.h"
-#include "pe_image.h"
+#include "library/emulated/mapped_image.h"
+#include "library/emulated/pe_image.h"
 
 #include <cstdint>
 #include <string>

@@ -1,4 +1,4 @@
-#include "mapped_image.h"
+#include "library/emulated/mapped_image.h"
 
 #include <algorithm>
 #include <cstring>

@@ -4,7 +4,7 @@
 // read and write is checked against the image's size.
 #pragma once
 
-#include "pe_image.h"
+#include "library/emulated/pe_image.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -1,6 +1,6 @@
-#include "module_heap.h"
+#include "library/emulated/module_heap.h"
 
-#include "address_space.h"
+#include "library/emulated/address_space.h"
 
 #include <algorithm>
 #include <vector>

@@ -4,9 +4,9 @@
 // nor left with its old contents.
 #pragma once
 
-#include "address_range_allocator.h"
-#include "emulated_cpu.h"
-#include "module_library.h"
+#include "library/emulated/address_range_allocator.h"
+#include "library/emulated/emulated_cpu.h"
+#include "library/module_library.h"
 
 #include <cstdint>
 #include <deque>

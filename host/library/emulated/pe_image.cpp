@@ -1,7 +1,7 @@
-#include "pe_image.h"
+#include "library/emulated/pe_image.h"
 
-#include "address_space.h"
-#include "hex_text.h"
+#include "library/emulated/address_space.h"
+#include "library/emulated/hex_text.h"
 
 #include <algorithm>
 

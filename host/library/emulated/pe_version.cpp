@@ -1,4 +1,4 @@
-#include "pe_version.h"
+#include "library/emulated/pe_version.h"
 
 #include <cstdint>
 #include <filesystem>

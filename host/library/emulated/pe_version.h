@@ -7,7 +7,7 @@
 // loader, reads the version with the same code.
 #pragma once
 
-#include "pe_image.h"
+#include "library/emulated/pe_image.h"
 
 #include <cstddef>
 #include <string>

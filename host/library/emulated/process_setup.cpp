@@ -1,7 +1,7 @@
-#include "process_setup.h"
+#include "library/emulated/process_setup.h"
 
-#include "address_space.h"
-#include "thread_block.h"
+#include "library/emulated/address_space.h"
+#include "library/emulated/thread_block.h"
 
 #include <vector>
 

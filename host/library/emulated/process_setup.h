@@ -3,9 +3,9 @@
 // base, and the page of semhost's functions.
 #pragma once
 
-#include "emulated_cpu.h"
-#include "mapped_image.h"
-#include "pe_image.h"
+#include "library/emulated/emulated_cpu.h"
+#include "library/emulated/mapped_image.h"
+#include "library/emulated/pe_image.h"
 
 #include <cstdint>
 

@@ -1,4 +1,4 @@
-#include "system_libraries.h"
+#include "library/emulated/system_libraries.h"
 
 #include <algorithm>
 #include <cctype>

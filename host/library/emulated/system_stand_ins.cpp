@@ -1,4 +1,4 @@
-#include "system_stand_ins.h"
+#include "library/emulated/system_stand_ins.h"
 
 #include <algorithm>
 #include <cctype>

@@ -4,8 +4,8 @@
 // module's arguments when the module calls it.
 #pragma once
 
-#include "module_heap.h"
-#include "module_library.h"
+#include "library/emulated/module_heap.h"
+#include "library/module_library.h"
 
 #include <array>
 #include <cstddef>

@@ -1,4 +1,4 @@
-#include "thread_local_storage.h"
+#include "library/emulated/thread_local_storage.h"
 
 namespace {
 

@@ -3,8 +3,8 @@
 // the block's index, and the callbacks it runs around DllMain.
 #pragma once
 
-#include "mapped_image.h"
-#include "pe_image.h"
+#include "library/emulated/mapped_image.h"
+#include "library/emulated/pe_image.h"
 
 #include <cstdint>
 #include <string>

@@ -1,9 +1,9 @@
 // The Win32 functions of kernel32 and user32 a module of this kind and the
 // usual start-up files call: stdcall, so each pops its own arguments.
-#include "address_space.h"
-#include "emulated_cpu.h"
-#include "system_stand_ins.h"
-#include "thread_block.h"
+#include "library/emulated/address_space.h"
+#include "library/emulated/emulated_cpu.h"
+#include "library/emulated/system_stand_ins.h"
+#include "library/emulated/thread_block.h"
 
 #include <algorithm>
 #include <cctype>

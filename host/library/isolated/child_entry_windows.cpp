@@ -4,11 +4,11 @@
 // fault of the module ends this process after a last message that names
 // it: the unhandled-exception filter and the runtime's abort signal report,
 // they never jump back into the host's code.
-#include "child_entry.h"
+#include "library/isolated/child_entry.h"
 
-#include "isolated_child.h"
+#include "library/isolated/isolated_child.h"
 
-#include "host_platform.h"
+#include "platform/host_platform.h"
 
 #include <windows.h>
 

@@ -4,7 +4,7 @@
 // IsolatedNativeLibrary holds everything else, the same on every platform.
 #pragma once
 
-#include "remote_memory.h"
+#include "library/isolated/remote_memory.h"
 
 #include <cstddef>
 #include <memory>

@@ -2,13 +2,13 @@
 // end is watched through a process file descriptor, polled together with
 // the socket, so that an end is seen at once, also when a process of the
 // module's own still holds the socket open.
-#include "child_process.h"
+#include "library/isolated/child_process.h"
 
-#include "child_entry.h"
-#include "isolated_child.h"
-#include "process_vm_memory.h"
+#include "library/isolated/child_entry.h"
+#include "library/isolated/isolated_child.h"
+#include "library/isolated/process_vm_memory.h"
 
-#include "host_platform.h"
+#include "platform/host_platform.h"
 
 #include <fcntl.h>
 #include <poll.h>

@@ -4,12 +4,12 @@
 // inherits, semhost's ends are overlapped, so that each wait is bounded by
 // the deadline and by the child's end, both at once. A job object ends the
 // children with semhost, whatever ends semhost.
-#include "child_process.h"
+#include "library/isolated/child_process.h"
 
-#include "child_entry.h"
-#include "process_handle_memory.h"
+#include "library/isolated/child_entry.h"
+#include "library/isolated/process_handle_memory.h"
 
-#include "host_platform.h"
+#include "platform/host_platform.h"
 
 #include <windows.h>
 

@@ -3,14 +3,14 @@
 // to make. Only the thread that serves semhost runs host code here; the
 // code keeps to the C heap, the channel and the loader, all sound in a
 // fork's only thread too.
-#include "isolated_child.h"
+#include "library/isolated/isolated_child.h"
 
-#include "isolated_protocol.h"
-#include "native/native_call.h"
+#include "library/isolated/isolated_protocol.h"
+#include "library/native/native_call.h"
 
 #include "SEHostTypes.h"
-#include "host_platform.h"
-#include "module_library.h"
+#include "platform/host_platform.h"
+#include "library/module_library.h"
 
 #if defined(_WIN32)
 #define WIN32_LEAN_AND_MEAN

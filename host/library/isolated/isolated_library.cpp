@@ -1,7 +1,7 @@
-#include "isolated_library.h"
+#include "library/isolated/isolated_library.h"
 
-#include "host_platform.h"
-#include "native/native_call.h"
+#include "platform/host_platform.h"
+#include "library/native/native_call.h"
 
 #include <chrono>
 #include <cstdio>

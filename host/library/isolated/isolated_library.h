@@ -7,10 +7,10 @@
 // outside (or, where the system refuses that, by the child itself).
 #pragma once
 
-#include "child_process.h"
-#include "isolated_protocol.h"
-#include "module_library.h"
-#include "page_snapshot_memory.h"
+#include "library/isolated/child_process.h"
+#include "library/isolated/isolated_protocol.h"
+#include "library/module_library.h"
+#include "library/isolated/page_snapshot_memory.h"
 
 #include <memory>
 #include <set>

@@ -6,7 +6,7 @@
 // may make further calls before it answers.
 #pragma once
 
-#include "host_platform.h"
+#include "platform/host_platform.h"
 
 #include <cstddef>
 #include <cstdint>

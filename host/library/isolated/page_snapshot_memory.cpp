@@ -1,4 +1,4 @@
-#include "page_snapshot_memory.h"
+#include "library/isolated/page_snapshot_memory.h"
 
 #include <algorithm>
 #include <cstring>

@@ -6,7 +6,7 @@
 // stop of the child.
 #pragma once
 
-#include "remote_memory.h"
+#include "library/isolated/remote_memory.h"
 
 #include <array>
 #include <cstdint>

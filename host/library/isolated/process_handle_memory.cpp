@@ -1,4 +1,4 @@
-#include "process_handle_memory.h"
+#include "library/isolated/process_handle_memory.h"
 
 #include <windows.h>
 

@@ -4,7 +4,7 @@
 // pages (as a debugger needs), which the module's code must never see.
 #pragma once
 
-#include "remote_memory.h"
+#include "library/isolated/remote_memory.h"
 
 class ProcessHandleMemory : public RemoteMemory {
 public:

@@ -1,4 +1,4 @@
-#include "process_vm_memory.h"
+#include "library/isolated/process_vm_memory.h"
 
 #include <sys/uio.h>
 

@@ -2,7 +2,7 @@
 // an unmapped or protected page as an error where a plain copy would fault.
 #pragma once
 
-#include "remote_memory.h"
+#include "library/isolated/remote_memory.h"
 
 #include <sys/types.h>
 

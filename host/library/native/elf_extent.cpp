@@ -1,4 +1,4 @@
-#include "elf_extent.h"
+#include "library/native/elf_extent.h"
 
 #include <elf.h>
 

@@ -1,4 +1,4 @@
-#include "native_call.h"
+#include "library/native/native_call.h"
 
 #include "SEHostTypes.h"
 

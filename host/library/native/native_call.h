@@ -2,7 +2,7 @@
 // the 64-bit words of the seam become the C arguments of that shape.
 #pragma once
 
-#include "module_library.h"
+#include "library/module_library.h"
 
 #include <cstdint>
 #include <string>

@@ -2,7 +2,7 @@
 # session_picture.js as SessionPictureScript(), session_picture.css as
 # SessionPictureStyle().
 set(text "// Made by embed_assets.cmake from the files beside it; do not edit.\n")
-string(APPEND text "#include \"session_picture.h\"\n\n")
+string(APPEND text "#include \"reports/session_picture.h\"\n\n")
 foreach(asset ${ASSETS})
   file(READ ${asset} content)
   if(content MATCHES "\\)asset\"")

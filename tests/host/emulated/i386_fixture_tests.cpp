@@ -4,7 +4,7 @@
 // out with their own text; the ones only the session can tell (a write past
 // a record, a foreign record, a silent swap) load and run cleanly here, and
 // the test checks that the fixture really does what it should be caught for.
-#include "emulated/emulated_library.h"
+#include "library/emulated/emulated_library.h"
 
 #include <gtest/gtest.h>
 

@@ -3,7 +3,7 @@
 // before the emulated back end loads the result.
 #pragma once
 
-#include "emulated/emulated_library.h"
+#include "library/emulated/emulated_library.h"
 
 #include <cstdint>
 #include <memory>

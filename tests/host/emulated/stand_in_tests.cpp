@@ -1,10 +1,10 @@
 // The Win32 stand-ins the usual start-up code calls, each run on a host of
 // the test's own (its memory a map of bytes), and the declarations they
 // pop their arguments by.
-#include "emulated/address_space.h"
-#include "emulated/emulated_cpu.h"
-#include "emulated/system_stand_ins.h"
-#include "emulated/thread_block.h"
+#include "library/emulated/address_space.h"
+#include "library/emulated/emulated_cpu.h"
+#include "library/emulated/system_stand_ins.h"
+#include "library/emulated/thread_block.h"
 
 #include <gtest/gtest.h>
 

@@ -2,7 +2,7 @@
 // resource section is broken: the version, or one line saying what is
 // wrong, never a read outside the file; and the module loads either way,
 // as the Windows loader does not read resources.
-#include "emulated/pe_version.h"
+#include "library/emulated/pe_version.h"
 #include "pe_test_image.h"
 
 #include <gtest/gtest.h>

@@ -10,7 +10,7 @@
 // framework calls that Quillmark never makes.
 #include "ModulePins.h"
 #include "SEHostTypes.h"
-#include "host_session.h"
+#include "session/host_session.h"
 #include "real_dll.h"
 
 #include <gtest/gtest.h>

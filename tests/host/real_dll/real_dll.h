@@ -4,7 +4,7 @@
 // and key state are the test's to set.
 #pragma once
 
-#include "module_library.h"
+#include "library/module_library.h"
 
 #include <cstdint>
 #include <functional>

@@ -1,4 +1,4 @@
-#include "protocol_names.h"
+#include "protocol/protocol_names.h"
 
 #include "SEProtocol.h"
 
