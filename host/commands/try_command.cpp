@@ -202,6 +202,8 @@ void Serve(httplib::Server& server, Hub& hub, const std::string& token, int port
     server.new_task_queue = [] { return new httplib::ThreadPool(kServerThreads); };
     server.set_payload_max_length(kMaxBody);
     server.set_keep_alive_max_count(1000);
+    // Ctrl-C waits for idle connections to time out; keep that short.
+    server.set_keep_alive_timeout(1);
     server.set_read_timeout(5, 0);
     server.set_write_timeout(5, 0);
     // Only a page this server gave out, on this address, gets anything: the
@@ -256,9 +258,10 @@ void Serve(httplib::Server& server, Hub& hub, const std::string& token, int port
     });
     server.Post("/action", [&hub](const httplib::Request& request, httplib::Response& response) {
         const nlohmann::json action = nlohmann::json::parse(request.body, nullptr, false);
-        if (action.is_discarded() || !action.is_object()) return Answer(response, 400, "an action is a JSON object");
-        if (!action.contains("page") || !action["page"].is_string() ||
-            !hub.Drives(action["page"].get<std::string>()))
+        if (action.is_discarded() || !action.is_object() || !action.contains("op") || !action["op"].is_string() ||
+            !action.contains("page") || !action["page"].is_string())
+            return Answer(response, 400, "an action is a JSON object with an op and the page's id");
+        if (!hub.Drives(action["page"].get<std::string>()))
             return Answer(response, 409, "another page drives the module; this one only watches");
         if (!hub.TakeActionAllowance()) return Answer(response, 429, "too many actions; slow down");
         std::future<std::string> answer = hub.Submit(action);
