@@ -8,6 +8,9 @@
 #include "try_session.h"
 
 #include <httplib.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
 #include <nlohmann/json.hpp>
 
 #include <atomic>
@@ -17,6 +20,7 @@
 #include <cstdio>
 #include <deque>
 #include <future>
+#include <map>
 #include <mutex>
 #include <random>
 #include <thread>
@@ -33,6 +37,11 @@ constexpr double kActionsPerSecond = 1000.0;
 // Event streams open at once; each holds one of the server's threads.
 constexpr int kMaxStreams = 8;
 constexpr int kServerThreads = kMaxStreams + 8;
+// Actions that may wait for one that came late, and how long they wait.
+constexpr std::int64_t kMaxHeld = 256;
+constexpr auto kGapWait = std::chrono::milliseconds(1000);
+// Page loads whose action numbers are kept.
+constexpr std::size_t kMaxLoads = 16;
 // Messages kept for streams that fall behind; past it they start afresh.
 constexpr std::size_t kMaxBacklog = 4096;
 
@@ -67,19 +76,44 @@ bool SameToken(const std::string& given, const std::string& token) {
 struct Job {
     nlohmann::json action;
     std::promise<std::string> answer;
+    std::chrono::steady_clock::time_point since;
 };
 
 // What the server's threads and the session's thread share.
 class Hub {
 public:
     // --- actions, from the server to the session ---
-    std::future<std::string> Submit(nlohmann::json action) {
+    // The page numbers its actions from 1 on each load ("load" names it) and
+    // sends them without waiting for each other, so they may arrive out of
+    // order: they are handed on in their order. Returns false for a number
+    // already handed on or too far ahead.
+    bool Submit(nlohmann::json action, const std::string& load, std::int64_t sequence,
+                std::future<std::string>& answer) {
         std::lock_guard<std::mutex> lock(m_mutex);
-        m_jobs.push_back(std::make_unique<Job>());
-        m_jobs.back()->action = std::move(action);
-        std::future<std::string> answer = m_jobs.back()->answer.get_future();
-        m_wake.notify_all();
-        return answer;
+        if (!m_loads.count(load)) {
+            // Loads of pages long gone are forgotten, the oldest first.
+            if (m_load_order.size() >= kMaxLoads) {
+                m_loads.erase(m_load_order.front());
+                m_load_order.pop_front();
+            }
+            m_load_order.push_back(load);
+        }
+        LoadQueue& queue = m_loads[load];
+        if (sequence < queue.expected || sequence >= queue.expected + kMaxHeld || queue.held.count(sequence))
+            return false;
+        auto job = std::make_unique<Job>();
+        job->action = std::move(action);
+        job->since = std::chrono::steady_clock::now();
+        answer = job->answer.get_future();
+        queue.held.emplace(sequence, std::move(job));
+        HandOnLocked(queue, false);
+        return true;
+    }
+    // An action whose predecessor never came (its request failed) waits
+    // this long; then the gap is skipped.
+    void SkipGaps() {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        for (auto& [load, queue] : m_loads) HandOnLocked(queue, true);
     }
     // The next action, or null after `timeout` or once stopped.
     std::unique_ptr<Job> NextJob(std::chrono::steady_clock::time_point until) {
@@ -99,6 +133,26 @@ public:
         if (m_allowance < 1.0) return false;
         m_allowance -= 1.0;
         return true;
+    }
+
+    struct LoadQueue {
+        std::int64_t expected = 1;
+        std::map<std::int64_t, std::unique_ptr<Job>> held;  // actions that came before their predecessors
+    };
+
+    void HandOnLocked(LoadQueue& queue, bool skip_stale) {
+        const auto now = std::chrono::steady_clock::now();
+        while (!queue.held.empty()) {
+            auto first = queue.held.begin();
+            if (first->first != queue.expected) {
+                if (!skip_stale || now - first->second->since < kGapWait) break;
+                queue.expected = first->first;
+            }
+            m_jobs.push_back(std::move(first->second));
+            queue.held.erase(first);
+            ++queue.expected;
+        }
+        m_wake.notify_all();
     }
 
     // --- messages, from the session to every page ---
@@ -173,6 +227,8 @@ private:
     std::mutex m_mutex;
     std::condition_variable m_wake;
     std::deque<std::unique_ptr<Job>> m_jobs;
+    std::map<std::string, LoadQueue> m_loads;
+    std::deque<std::string> m_load_order;
     std::deque<std::pair<std::uint64_t, std::string>> m_log;
     std::uint64_t m_next_sequence = 0;
     std::uint64_t m_state_sequence = 0;
@@ -263,8 +319,13 @@ void Serve(httplib::Server& server, Hub& hub, const std::string& token, int port
             return Answer(response, 400, "an action is a JSON object with an op and the page's id");
         if (!hub.Drives(action["page"].get<std::string>()))
             return Answer(response, 409, "another page drives the module; this one only watches");
+        if (!action.contains("load") || !action["load"].is_string() || !action.contains("seq") ||
+            !action["seq"].is_number_integer())
+            return Answer(response, 400, "an action needs the page load's name and its number");
         if (!hub.TakeActionAllowance()) return Answer(response, 429, "too many actions; slow down");
-        std::future<std::string> answer = hub.Submit(action);
+        std::future<std::string> answer;
+        if (!hub.Submit(action, action["load"].get<std::string>(), action["seq"].get<std::int64_t>(), answer))
+            return Answer(response, 400, "an action out of its order");
         // A module that hangs holds its answer up to its time limit; the
         // page learns of it from the stream either way.
         if (answer.wait_for(std::chrono::seconds(2)) != std::future_status::ready)
@@ -292,6 +353,14 @@ int RunTry(const std::string& file, const std::string& panel_path, int port, std
 
     Hub hub;
     httplib::Server server;
+    // Small answers and event messages leave at once, not after the
+    // browser's delayed ACK: the connections the listening socket accepts
+    // take its TCP_NODELAY.
+    server.set_socket_options([](socket_t socket) {
+        const int yes = 1;
+        setsockopt(socket, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+        setsockopt(socket, IPPROTO_TCP, TCP_NODELAY, &yes, sizeof yes);
+    });
     const int bound = port == 0 ? server.bind_to_any_port("127.0.0.1") : (server.bind_to_port("127.0.0.1", port) ? port : -1);
     if (bound <= 0) {
         err << "semhost: cannot listen on 127.0.0.1:" << port << '\n';
@@ -324,6 +393,7 @@ int RunTry(const std::string& file, const std::string& panel_path, int port, std
         if (job) {
             job->answer.set_value(session.Act(job->action, WallMilliseconds()));
         } else if (std::chrono::steady_clock::now() >= next_idle) {
+            hub.SkipGaps();
             if (hub.PageOpen()) session.Idle(WallMilliseconds());
             next_idle = std::chrono::steady_clock::now() + kIdlePeriod;
         }

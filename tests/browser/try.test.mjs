@@ -217,11 +217,13 @@ describe('the server', () => {
     const page = await openPage(browser, server);
     for (const action of [{ op: 'set', pin: 99, value: 1 }, { op: 'set', pin: 1, value: 'abc' },
                           { op: 'set', pin: 0, value: 1.5 }, { op: 'set', pin: 1, value: 1, t: 'now' },
-                          { op: 'set', pin: 1, value: 1, keys: { ctrl: 'yes' } }, { op: 'jump' }]) {
+                          { op: 'set', pin: 1, value: 1, keys: { ctrl: 'yes' } }, { op: 'jump' },
+                          { op: 'set', pin: 1, value: 1, seq: 1 }]) {
       const status = await page.evaluate(async (action) => {
         const page = sessionStorage.getItem('semhost-try-page');
-        const response = await fetch('/action' + location.search,
-                                     { method: 'POST', body: JSON.stringify({ ...action, page }) });
+        window.testSeq = (window.testSeq || 0) + 1;
+        const response = await fetch('/action' + location.search, { method: 'POST',
+          body: JSON.stringify({ load: 'test', seq: window.testSeq, ...action, page }) });
         return response.status;
       }, action);
       assert.equal(status, 400, JSON.stringify(action));
