@@ -202,7 +202,8 @@ function drawPin(pin) {
   for (const input of pin.inputs) {
     if (input === document.activeElement && input.type !== "checkbox") continue;
     if (input.type === "checkbox") input.checked = pin.value !== 0;
-    else if (typeof pin.value === "number") input.value = pin.value;
+    // The pin's own text is the shortest that reads back as its value.
+    else if (typeof pin.value === "number") input.value = input.type === "range" ? pin.value : Number(pin.text);
   }
 }
 

@@ -12,7 +12,7 @@ import path from 'node:path';
 import puppeteer from 'puppeteer-core';
 
 const here = path.dirname(new URL(import.meta.url).pathname);
-const root = path.resolve(here, '../..');
+export const root = path.resolve(here, '../..');
 
 export const paths = {
   semhost: process.env.SEMHOST || path.join(root, 'build/native/semhost'),
@@ -30,9 +30,9 @@ export async function stopAll() {
 }
 
 // Starts `semhost try ARGS...` and resolves once it prints its address.
-export function startTry(args) {
+export function startTry(args, { cwd } = {}) {
   return new Promise((resolve, reject) => {
-    const child = spawn(paths.semhost, ['try', ...args], { stdio: ['ignore', 'pipe', 'pipe'] });
+    const child = spawn(paths.semhost, ['try', ...args], { cwd, stdio: ['ignore', 'pipe', 'pipe'] });
     running.add(child);
     child.on('exit', () => running.delete(child));
     let output = '';
