@@ -22,15 +22,28 @@ enum ExitCode {
 int RunInfo(const std::string& file, std::ostream& out, std::ostream& err);
 int RunValidate(const std::string& file, const ValidateOptions& options, std::ostream& out,
                 std::ostream& err);
+// What `play` writes besides its text.
+struct PlayOptions {
+    HostClock::Mode clock = HostClock::Mode::Real;
+    bool brief = false;       // the steps, the module's writes and the expects only
+    std::string html_path;    // the session's picture, when not empty
+    std::string trace_path;   // the session as a trace, when not empty
+};
+
 // An empty script path plays the built-in demo. A virtual clock moves only
 // with the script's waits (emulated modules only).
-int RunPlay(const std::string& file, const std::string& script_path, HostClock::Mode clock, std::ostream& out,
+int RunPlay(const std::string& file, const std::string& script_path, const PlayOptions& options, std::ostream& out,
             std::ostream& err);
 
 // Serves a page on 127.0.0.1 where a person drives the module with the
 // mouse and keyboard, until SIGINT or SIGTERM; PANEL (may be empty) adds
 // knobs. Port 0 takes any free port. Not in the Windows build.
 int RunTry(const std::string& file, const std::string& panel_path, int port, std::ostream& out, std::ostream& err);
+
+// Refuses, before a command runs, an output file it could not write or that
+// is one of its `inputs` (the module, the script): one line on `err` and
+// false. A file that did not exist is not left behind.
+bool CheckOutputFile(const std::string& path, const std::vector<std::string>& inputs, std::ostream& err);
 
 // Loads the library with the back end its content asks for. An emulated
 // module reads `clock` and the key state that scripts drive; `options`

@@ -1,8 +1,11 @@
 // `semhost play FILE [SCRIPT]`: a session as a host plays it, printed as a
-// timeline.
+// timeline and a summary, and drawn as a picture or a trace when asked.
+#include "chrome_trace.h"
 #include "commands.h"
 #include "player.h"
 #include "script.h"
+#include "session_picture.h"
+#include "session_summary.h"
 #include "timeline.h"
 
 #include <filesystem>
@@ -44,8 +47,8 @@ bool ReadScript(const std::string& script_path, Script& script, std::ostream& er
     return true;
 }
 
-int PlaySession(ModuleLibrary& library, const std::string& file, Script& script, HostClock& clock, std::ostream& out,
-                std::ostream& err) {
+int PlaySession(ModuleLibrary& library, const std::string& file, Script& script, HostClock& clock,
+                const PlayOptions& options, SessionRecord& record, std::ostream& out, std::ostream& err) {
     HostSession session(library);
     ModuleIdentity identity;
     const int probed = ProbeModule(session, file, identity, err);
@@ -63,13 +66,23 @@ int PlaySession(ModuleLibrary& library, const std::string& file, Script& script,
     out << "module \"" << identity.name << "\": " << identity.about << ", " << session.pins().size()
         << " pins\n\n";
     session.RestartLabels();
-    Timeline timeline(out, session, clock);
+    record.module_name = identity.name;
+    record.module_about = identity.about;
+    for (const ScriptCommand& command : script.commands)
+        if (command.kind == ScriptCommand::Kind::Expect) ++record.expects_in_script;
+    Timeline timeline(out, session, clock, record, options.brief ? Timeline::Detail::Brief : Timeline::Detail::Full);
     session.AddObserver(&timeline);
-    // The session outlives the timeline and may still close objects.
+    // The session outlives the timeline and may still close objects. The
+    // record ends here however the session did, with the module's crash.
     struct Detach {
         HostSession& session;
         Timeline& timeline;
-        ~Detach() { session.RemoveObserver(&timeline); }
+        ~Detach() {
+            if (session.faulted())
+                timeline.Fault(session.fault().empty() ? std::string("the module crashed") : session.fault());
+            timeline.Finish();
+            session.RemoveObserver(&timeline);
+        }
     } detach{session, timeline};
 
     const int opened = OpenHostObjects(session, file, err);
@@ -84,10 +97,12 @@ int PlaySession(ModuleLibrary& library, const std::string& file, Script& script,
 
     timeline.Heading(result == EXIT_OK ? "end of the session"
                                        : "end of the session after the failed expectation");
+    timeline.BeginMoment(RecordedMoment::Kind::End, "the host closes the module");
     for (HostedObject* object : session.Objects(ObjectKind::Gui)) session.Close(*object);
     for (HostedObject* object : session.Objects(ObjectKind::Audio)) session.Close(*object);
     if (session.faulted()) return ReportFault(session, file, err);
 
+    if (options.brief) return result;
     out << "\npin values at the end:\n";
     for (const PinDeclaration& pin : session.pins())
         out << "  \"" << pin.name << "\" = " << session.FormatPinValue(pin.index, session.PinBits(pin.index))
@@ -97,13 +112,50 @@ int PlaySession(ModuleLibrary& library, const std::string& file, Script& script,
 
 }  // namespace
 
-int RunPlay(const std::string& file, const std::string& script_path, HostClock::Mode clock_mode, std::ostream& out,
+int RunPlay(const std::string& file, const std::string& script_path, const PlayOptions& options, std::ostream& out,
             std::ostream& err) {
+    // Files to write are refused before anything runs, so that a session
+    // is never played for nothing.
+    const std::vector<std::string> outputs = {options.html_path, options.trace_path};
+    for (const std::string& output : outputs) {
+        if (output.empty()) continue;
+        std::vector<std::string> inputs = {file, script_path};
+        if (&output == &outputs[1]) inputs.push_back(options.html_path);
+        if (!CheckOutputFile(output, inputs, err)) return EXIT_BAD_INPUT;
+    }
     Script script;
     if (!ReadScript(script_path, script, err)) return EXIT_BAD_INPUT;
-    HostClock clock(clock_mode);
+    HostClock clock(options.clock);
     int failure = EXIT_BAD_INPUT;
     const std::unique_ptr<ModuleLibrary> library = OpenModuleFile(file, clock, err, {}, &failure);
     if (library == nullptr) return failure;
-    return UnloadModule(*library, file, PlaySession(*library, file, script, clock, out, err), err);
+    SessionRecord record;
+    record.file = file;
+    record.script = script.name;
+    int result = PlaySession(*library, file, script, clock, options, record, out, err);
+    std::string unload_fault;
+    if (!library->Unload(unload_fault)) {
+        err << "semhost: " << file << ": the module " << unload_fault << " while unloading\n";
+        result = EXIT_CRASHED;
+        if (record.fault.empty() && !record.moments.empty()) {
+            record.fault = "the module " + unload_fault + " while unloading";
+            record.fault_moment = static_cast<int>(record.moments.size()) - 1;
+            record.fault_time = record.finish;
+        }
+    }
+    // Nothing to tell when the session never started (the module failed
+    // while the host first met it).
+    if (record.moments.empty()) return result;
+
+    const std::string summary = SummarizeSession(record);
+    out << "\nsummary: " << summary << '\n';
+    if (!options.html_path.empty() && !WriteSessionPicture(options.html_path, record, summary)) {
+        err << "semhost: " << options.html_path << ": cannot write the picture\n";
+        if (result == EXIT_OK) result = EXIT_BAD_INPUT;
+    }
+    if (!options.trace_path.empty() && !WriteChromeTrace(options.trace_path, record)) {
+        err << "semhost: " << options.trace_path << ": cannot write the trace\n";
+        if (result == EXIT_OK) result = EXIT_BAD_INPUT;
+    }
+    return result;
 }

@@ -34,6 +34,7 @@ std::uint32_t Player::ValueBits(int pin, const std::string& text) const {
 
 void Player::SetPin(int pin, std::uint32_t bits) {
     m_timeline.Note("set \"" + m_session.pins()[pin].name + "\" = " + m_session.FormatPinValue(pin, bits));
+    m_timeline.PinSet(pin, bits);
     m_session.SetPin(pin, bits);
 }
 
@@ -76,13 +77,10 @@ bool Player::Expect(const Script& script, const ScriptCommand& command) {
             expected = std::to_string(low);
         }
     }
-    if (met) {
-        m_timeline.Note("expect \"" + name + "\" " + (command.is_range ? "in " : "= ") + expected + ": ok (" +
-                        actual + ")");
-        return true;
-    }
-    m_timeline.Note("expect \"" + name + "\" " + (command.is_range ? "in " : "= ") + expected + ": FAILED (" +
-                    actual + ")");
+    const std::string said = "expect \"" + name + "\" " + (command.is_range ? "in " : "= ") + expected;
+    m_timeline.BeginMoment(RecordedMoment::Kind::Expect, said, pin, command.line);
+    m_timeline.Expectation(pin, said + (met ? ": ok (" : ": FAILED (") + actual + ")", met);
+    if (met) return true;
     m_err << "semhost: " << script.name << ":" << command.line << ": expected \"" << name << "\" "
           << (command.is_range ? "in " : "= ") << expected << ", actual " << actual << '\n';
     return false;
@@ -95,26 +93,38 @@ int Player::Run(const Script& script) {
             m_timeline.Heading(command.text);
             break;
         case ScriptCommand::Kind::Set:
+            m_timeline.BeginMoment(RecordedMoment::Kind::Set,
+                                   "set \"" + m_session.pins()[command.pin].name + "\" = " +
+                                       m_session.FormatPinValue(command.pin, ValueBits(command.pin, command.value_text)),
+                                   command.pin, command.line);
             SetPin(command.pin, ValueBits(command.pin, command.value_text));
             break;
         case ScriptCommand::Kind::Click:
+            m_timeline.BeginMoment(RecordedMoment::Kind::Click, "click \"" + m_session.pins()[command.pin].name + "\"",
+                                   command.pin, command.line);
             SetPin(command.pin, ValueBits(command.pin, "1"));
             if (!m_session.faulted()) SetPin(command.pin, ValueBits(command.pin, "0"));
             break;
         case ScriptCommand::Kind::Press:
         case ScriptCommand::Kind::Release: {
             const bool press = command.kind == ScriptCommand::Kind::Press;
+            const std::string step = std::string(press ? "press " : "release ") + KeyLabel(command.key_name);
+            m_timeline.BeginMoment(press ? RecordedMoment::Kind::Press : RecordedMoment::Kind::Release, step, -1,
+                                   command.line);
             const bool taken = host_platform::SetKeyHeld(command.key, press);
-            m_timeline.Note(std::string(press ? "press " : "release ") + KeyLabel(command.key_name) +
-                            (taken ? "" : " (the system did not take the key)"));
+            m_timeline.Note(step + (taken ? "" : " (the system did not take the key)"));
+            m_timeline.KeyHeld(KeyLabel(command.key_name), press);
             break;
         }
         case ScriptCommand::Kind::Wait:
+            m_timeline.BeginMoment(RecordedMoment::Kind::Wait, "wait " + std::to_string(command.milliseconds) + " ms",
+                                   -1, command.line);
             m_timeline.Note("wait " + std::to_string(command.milliseconds) + " ms");
             m_clock.Wait(static_cast<std::uint32_t>(command.milliseconds));
             IdleAll();
             break;
         case ScriptCommand::Kind::Idle:
+            m_timeline.BeginMoment(RecordedMoment::Kind::Idle, "idle", -1, command.line);
             IdleAll();
             break;
         case ScriptCommand::Kind::Expect:

@@ -13,14 +13,18 @@ namespace {
 const char kUsage[] =
     "usage: semhost info FILE\n"
     "       semhost validate FILE [--cycles N] [--seed S] [--junit OUT.xml]\n"
-    "       semhost play FILE [SCRIPT] [--clock real|virtual]\n"
+    "       semhost play FILE [SCRIPT] [--clock real|virtual] [--brief] [--html OUT.html]\n"
+    "                    [--trace OUT.json]\n"
     "       semhost try FILE [PANEL] [--port N]\n"
     "\n"
     "  info      the module's identity and its pin table as the host sees them\n"
     "  validate  checks the module against the host protocol, one line per check\n"
     "  play      plays SCRIPT (or the built-in demo) and prints a timeline; with\n"
     "            --clock virtual the module's clock moves only by the script's\n"
-    "            waits, exactly (modules run in the emulator only)\n"
+    "            waits, exactly (modules run in the emulator only); --brief prints\n"
+    "            only the steps, the module's writes and the expects; --html writes\n"
+    "            the session's picture, a page that opens from disk; --trace writes\n"
+    "            it in the Trace Event format (Perfetto, chrome://tracing)\n"
     "\n"
     "every command takes --timeout-ms N: how long a native module's call, load or\n"
     "unload may take before it counts as hung (default 20000)\n"
@@ -83,12 +87,18 @@ int Validate(const std::vector<std::string>& args, std::ostream& out, std::ostre
 
 int Play(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
     std::vector<std::string> files;
-    HostClock::Mode clock = HostClock::Mode::Real;
+    PlayOptions options;
     for (std::size_t i = 1; i < args.size(); ++i) {
         if (args[i] == "--clock") {
             const std::string mode = i + 1 < args.size() ? args[++i] : std::string();
             if (mode != "real" && mode != "virtual") return UsageError("--clock needs real or virtual", err);
-            clock = mode == "virtual" ? HostClock::Mode::Virtual : HostClock::Mode::Real;
+            options.clock = mode == "virtual" ? HostClock::Mode::Virtual : HostClock::Mode::Real;
+        } else if (args[i] == "--brief") {
+            options.brief = true;
+        } else if (args[i] == "--html" || args[i] == "--trace") {
+            if (i + 1 >= args.size() || args[i + 1].empty()) return UsageError(args[i] + " needs a file name", err);
+            (args[i] == "--html" ? options.html_path : options.trace_path) = args[i + 1];
+            ++i;
         } else if (args[i].rfind("--", 0) == 0) {
             return UsageError("unexpected argument \"" + args[i] + "\"", err);
         } else {
@@ -96,7 +106,7 @@ int Play(const std::vector<std::string>& args, std::ostream& out, std::ostream& 
         }
     }
     if (files.empty() || files.size() > 2) return UsageError("play needs a FILE and at most one SCRIPT", err);
-    return RunPlay(files[0], files.size() == 2 ? files[1] : std::string(), clock, out, err);
+    return RunPlay(files[0], files.size() == 2 ? files[1] : std::string(), options, out, err);
 }
 
 int Try(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {

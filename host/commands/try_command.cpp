@@ -29,6 +29,8 @@ namespace {
 
 // While a page is open the GUI objects are idled this often.
 constexpr auto kIdlePeriod = std::chrono::milliseconds(50);
+// The session's picture is sent again at most this often.
+constexpr double kPicturePeriodMs = 300.0;
 // The largest request body taken; an action is a few dozen bytes.
 constexpr std::size_t kMaxBody = 16 * 1024;
 // Actions: a burst this large, then this many per second.
@@ -398,6 +400,10 @@ int RunTry(const std::string& file, const std::string& panel_path, int port, std
             next_idle = std::chrono::steady_clock::now() + kIdlePeriod;
         }
         for (const nlohmann::json& message : session.TakeMessages()) hub.Publish(message);
+        // The picture of pins over time grows as the session goes, redrawn
+        // a few times a second at most.
+        const nlohmann::json picture = session.TakePicture(WallMilliseconds(), kPicturePeriodMs);
+        if (!picture.is_null()) hub.Publish(picture);
     }
 
     out << "semhost try: stopping\n";

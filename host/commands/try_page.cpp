@@ -1,17 +1,23 @@
 #include "try_page.h"
 
+#include "session_picture.h"
+
 // The page draws everything from the session's messages: "state" (the
 // whole session, after each load), then "update" (changed pins, new
 // timeline lines, a fault). Actions go out one at a time, in the order the
 // person made them, each with the time the browser saw its event and the
 // modifier keys held then.
-const char* TryPageHtml() {
-    return R"page(<!DOCTYPE html>
+namespace {
+
+const char kHead[] = R"page(<!DOCTYPE html>
 <html lang="en">
 <head>
 <meta charset="utf-8">
 <title>semhost try</title>
 <style>
+)page";
+
+const char kPage[] = R"page(
   body { font: 14px system-ui, sans-serif; margin: 0; background: #f4f4f1; color: #222; }
   header { background: #2d3640; color: #fff; padding: 10px 18px; display: flex; gap: 18px; align-items: baseline; }
   header h1 { font-size: 18px; margin: 0; }
@@ -38,7 +44,8 @@ const char* TryPageHtml() {
   td.dir { color: #888; font-size: 12px; }
   input[type=number] { width: 7em; }
   input[type=range] { width: 140px; vertical-align: middle; }
-  #timeline { grid-column: 1 / -1; }
+  #timeline, #picture { grid-column: 1 / -1; }
+  #session { overflow-x: auto; }
   #lines { font: 12px/1.35 ui-monospace, monospace; max-height: 320px; overflow: auto; margin: 0; white-space: pre; }
   #lines .fault { color: #a11; font-weight: 600; }
   .hint { color: #777; font-size: 12px; margin-top: 6px; }
@@ -57,9 +64,12 @@ const char* TryPageHtml() {
   <section><h2>Pins</h2><table><thead><tr><th>pin</th><th></th><th>set</th><th>value</th></tr></thead>
     <tbody id="pins"></tbody></table></section>
   <section id="timeline"><h2>Timeline</h2><pre id="lines"></pre></section>
+  <section id="picture"><h2>Pins over time</h2><div id="session"></div></section>
 </main>
 <script>
-"use strict";
+)page";
+
+const char kScript[] = R"page(
 const query = new URLSearchParams(location.search);
 const token = query.get("token") || "";
 // The same tab keeps its id across reloads, so that it keeps driving.
@@ -224,7 +234,7 @@ function showFault(text) {
   document.getElementById("fault-text").textContent = text || "";
 }
 
-function render(state) {
+function drawState(state) {
   document.getElementById("title").textContent = state.module.name || state.file;
   document.getElementById("about").textContent = state.module.about || "";
   document.getElementById("where").textContent = state.file + ", copy " + state.copy + ", " + state.clock + " clock";
@@ -280,12 +290,20 @@ const events = new EventSource("/events?token=" + encodeURIComponent(token) + "&
 events.onmessage = event => {
   const message = JSON.parse(event.data);
   if (message.type === "role") setRole(message.role);
-  else if (message.type === "state") render(message);
+  else if (message.type === "state") drawState(message);
   else if (message.type === "update") update(message);
+  else if (message.type === "picture") render(message.data, document.getElementById("session"));
 };
 events.onerror = () => { if (events.readyState === EventSource.CLOSED) setRole("viewer"); };
 </script>
 </body>
 </html>
 )page";
+
+}  // namespace
+
+const std::string& TryPageHtml() {
+    // The picture's style first, so that the page's own rules win.
+    static const std::string page = std::string(kHead) + SessionPictureStyle() + kPage + SessionPictureScript() + kScript;
+    return page;
 }

@@ -2,6 +2,8 @@
 
 #include "emulated/emulated_library.h"
 #include "host_platform.h"
+#include "session_json.h"
+#include "session_summary.h"
 
 #include <cmath>
 #include <cstdlib>
@@ -120,6 +122,10 @@ int TrySession::Load(double now_ms, std::ostream& err) {
     m_idle_repeats = 0;
     m_timeline_text.str(std::string());
     m_epoch_ms = now_ms;
+    m_record = SessionRecord{};
+    m_record.file = m_file;
+    m_record.script = "by hand (semhost try)";
+    m_picture_changed = true;
 
     // An emulated module reads the session's own clock, which follows the
     // browser's event times exactly; a native module reads the system's.
@@ -146,7 +152,9 @@ int TrySession::Load(double now_ms, std::ostream& err) {
     }
     if (code == EXIT_OK) {
         m_session->RestartLabels();
-        m_timeline = std::make_unique<Timeline>(m_timeline_text, *m_session, *m_clock);
+        m_record.module_name = m_identity.name;
+        m_record.module_about = m_identity.about;
+        m_timeline = std::make_unique<Timeline>(m_timeline_text, *m_session, *m_clock, m_record);
         m_session->AddObserver(m_timeline.get());
         code = OpenHostObjects(*m_session, m_file, problems);
     }
@@ -186,6 +194,7 @@ int TrySession::Finish(std::ostream& err) {
     int code = EXIT_OK;
     if (m_session && !m_session->faulted() && m_fault.empty()) {
         m_timeline->Heading("end of the session");
+        m_timeline->BeginMoment(RecordedMoment::Kind::End, "the host closes the module");
         for (HostedObject* object : m_session->Objects(ObjectKind::Gui)) m_session->Close(*object);
         for (HostedObject* object : m_session->Objects(ObjectKind::Audio)) m_session->Close(*object);
         m_log << m_timeline_text.str();
@@ -219,8 +228,10 @@ void TrySession::HoldKeys(const nlohmann::json& keys) {
         if (held == m_keys_held[i]) continue;
         m_keys_held[i] = held;
         const bool taken = host_platform::SetKeyHeld(kModifiers[i].virtual_key, held);
-        m_timeline->Note(std::string(held ? "press " : "release ") + kModifiers[i].label +
-                         (taken ? "" : " (the system did not take the key)"));
+        const std::string step = std::string(held ? "press " : "release ") + kModifiers[i].label;
+        m_timeline->BeginMoment(held ? RecordedMoment::Kind::Press : RecordedMoment::Kind::Release, step);
+        m_timeline->Note(step + (taken ? "" : " (the system did not take the key)"));
+        m_timeline->KeyHeld(kModifiers[i].label, held);
     }
 }
 
@@ -272,7 +283,10 @@ std::string TrySession::SetFromPage(const nlohmann::json& action) {
         HoldKeys(keys);
     }
     const int index = static_cast<int>(pin);
-    m_timeline->Note("set \"" + declaration.name + "\" = " + m_session->FormatPinValue(index, bits));
+    const std::string step = "set \"" + declaration.name + "\" = " + m_session->FormatPinValue(index, bits);
+    m_timeline->BeginMoment(RecordedMoment::Kind::Set, step, index);
+    m_timeline->Note(step);
+    m_timeline->PinSet(index, bits);
     m_session->SetPin(index, bits);
     return "";
 }
@@ -280,11 +294,22 @@ std::string TrySession::SetFromPage(const nlohmann::json& action) {
 void TrySession::Idle(double now_ms) {
     if (!m_session || faulted()) return;
     MoveClockTo(now_ms - kIdleLagMs);
+    const std::size_t moments = m_record.moments.size();
+    const std::size_t lines = m_record.lines.size();
+    const std::size_t changes = m_record.changes.size();
+    m_timeline->BeginMoment(RecordedMoment::Kind::Idle, "idle");
     for (HostedObject* gui : m_session->Objects(ObjectKind::Gui)) {
         m_session->Dispatch(*gui, GUI_IDLE);
         if (m_session->faulted()) break;
     }
+    const long repeats = m_idle_repeats;
     Collect(nlohmann::json(), true);
+    // A round like the last is left out of the record too, or a page left
+    // open would grow it 20 times a second.
+    if (m_idle_repeats > repeats && m_record.changes.size() == changes && !m_session->faulted()) {
+        m_record.moments.resize(moments);
+        m_record.lines.resize(lines);
+    }
 }
 
 nlohmann::json TrySession::PinJson(int pin) const {
@@ -330,13 +355,16 @@ void TrySession::Collect(const nlohmann::json& id, bool idle_round) {
     }
     if (m_session->faulted() && m_fault.empty()) {
         m_fault = "semhost: " + m_file + ": " + m_session->fault();
-        lines.push_back(m_fault);
+        m_timeline->Fault(m_session->fault().empty() ? std::string("the module crashed") : m_session->fault());
+        for (const std::string& line : SplitLines(m_timeline_text.str())) lines.push_back(line);
+        m_timeline_text.str(std::string());
     }
     for (const std::string& line : lines) m_log << line << '\n';
     m_log.flush();
     m_history.insert(m_history.end(), lines.begin(), lines.end());
     if (m_history.size() > kHistoryLines)
         m_history.erase(m_history.begin(), m_history.end() - static_cast<std::ptrdiff_t>(kHistoryLines));
+    if (!lines.empty()) m_picture_changed = true;
     if (!pins.empty()) update["pins"] = pins;
     if (!lines.empty()) update["lines"] = lines;
     if (!id.is_null()) update["id"] = id;
@@ -379,6 +407,16 @@ nlohmann::json TrySession::State() const {
     state["lines"] = m_history;
     if (!m_fault.empty()) state["fault"] = m_fault;
     return state;
+}
+
+nlohmann::json TrySession::TakePicture(double now_ms, double period_ms) {
+    if (!m_picture_changed || now_ms - m_picture_ms < period_ms || m_record.moments.empty()) return nullptr;
+    m_picture_changed = false;
+    m_picture_ms = now_ms;
+    SessionRecord record = m_record;
+    // The picture shows the session up to now: calls still under way end here.
+    if (!record.moments.empty()) record.finish = record.moments.back().end;
+    return {{"type", "picture"}, {"data", SessionRecordJson(record, SummarizeSession(record))}};
 }
 
 std::vector<nlohmann::json> TrySession::TakeMessages() {

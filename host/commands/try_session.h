@@ -11,6 +11,7 @@
 #include "host_session.h"
 #include "module_library.h"
 #include "panel.h"
+#include "session_record.h"
 #include "timeline.h"
 
 #include <nlohmann/json.hpp>
@@ -65,6 +66,11 @@ public:
     std::vector<nlohmann::json> TakeMessages();
     // The mapped session time of the newest event, in milliseconds.
     std::uint32_t session_ms() const;
+    // The session's record as the picture of pins over time draws it
+    // ({"type":"picture","data":...}), when it changed and `period_ms` has
+    // passed since the last; else null.
+    nlohmann::json TakePicture(double now_ms, double period_ms);
+    const SessionRecord& record() const { return m_record; }
 
 private:
     void Unload(std::ostream& err);
@@ -82,6 +88,9 @@ private:
     std::unique_ptr<ModuleLibrary> m_library;
     std::unique_ptr<HostSession> m_session;
     std::ostringstream m_timeline_text;
+    SessionRecord m_record;
+    bool m_picture_changed = false;
+    double m_picture_ms = 0.0;  // when the last picture was taken
     std::unique_ptr<Timeline> m_timeline;
     ModuleIdentity m_identity;
     double m_epoch_ms = 0.0;  // the wall clock at which the session clock read 0

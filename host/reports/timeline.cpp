@@ -2,25 +2,159 @@
 
 #include "protocol_names.h"
 
+#include <algorithm>
+#include <cmath>
 #include <cstdio>
 
-Timeline::Timeline(std::ostream& out, const HostSession& session, const HostClock& clock)
-    : m_out(out), m_session(session), m_clock(clock), m_start_ms(clock.Milliseconds()) {}
+Timeline::Timeline(std::ostream& out, const HostSession& session, const HostClock& clock,
+                   SessionRecord& record, Detail detail)
+    : m_out(out),
+      m_session(session),
+      m_clock(clock),
+      m_record(record),
+      m_detail(detail),
+      m_start_ms(clock.Milliseconds()) {
+    m_record.clock = clock.mode() == HostClock::Mode::Virtual ? "virtual" : "real";
+    m_record.pins.clear();
+    for (const PinDeclaration& pin : session.pins()) {
+        RecordedPin recorded;
+        recorded.index = pin.index;
+        recorded.name = pin.name;
+        recorded.datatype = DataTypeName(pin.datatype);
+        recorded.output = pin.direction == DR_OUT;
+        switch (pin.datatype) {
+        case DT_FLOAT:
+            recorded.kind = RecordedPin::Kind::Float;
+            break;
+        case DT_BOOL:
+            recorded.kind = RecordedPin::Kind::OnOff;
+            break;
+        case DT_FSAMPLE:
+            recorded.kind = RecordedPin::Kind::Stream;
+            break;
+        default:
+            recorded.kind = RecordedPin::Kind::Whole;
+            break;
+        }
+        const std::uint32_t bits = session.PinBits(pin.index);
+        recorded.initial = session.FormatPinValue(pin.index, bits);
+        recorded.initial_value =
+            pin.TakesFloat() ? PinBitsAsFloat(bits) : static_cast<double>(static_cast<std::int32_t>(bits));
+        m_record.pins.push_back(recorded);
+    }
+    RecordedMoment start;
+    start.kind = RecordedMoment::Kind::Start;
+    start.text = "the host opens the module";
+    start.begin = Now();
+    m_record.moments.push_back(start);
+}
 
 long Timeline::ElapsedMs() const { return static_cast<long>(m_clock.Milliseconds() - m_start_ms); }
 
-void Timeline::Line(int depth, const std::string& text) {
-    char stamp[32];
-    std::snprintf(stamp, sizeof stamp, "%7ld ms  ", ElapsedMs());
-    m_out << stamp << std::string(static_cast<std::size_t>(depth) * 2, ' ') << text << '\n';
+RecordTime Timeline::Now() { return RecordTime{static_cast<std::uint32_t>(ElapsedMs()), m_order++}; }
+
+int Timeline::Line(RecordedLine::Kind kind, int depth, const std::string& text, bool shown) {
+    RecordedLine line;
+    line.kind = kind;
+    line.moment = static_cast<int>(m_record.moments.size()) - 1;
+    line.depth = depth;
+    line.text = text;
+    line.begin = Now();
+    line.end = line.begin;
+    line.parent = m_open.empty() ? -1 : m_open.back();
+    m_record.lines.push_back(line);
+    if (shown) {
+        char stamp[32];
+        std::snprintf(stamp, sizeof stamp, "%7ld ms  ", static_cast<long>(line.begin.ms));
+        m_out << stamp << std::string(static_cast<std::size_t>(std::max(depth, 0)) * 2, ' ') << text << '\n';
+        m_out.flush();
+    }
+    return static_cast<int>(m_record.lines.size()) - 1;
+}
+
+void Timeline::CloseFrom(int depth) {
+    while (!m_open.empty() && m_record.lines[m_open.back()].depth >= depth) {
+        m_record.lines[m_open.back()].end = Now();
+        m_open.pop_back();
+    }
+}
+
+void Timeline::BeginMoment(RecordedMoment::Kind kind, const std::string& text, int pin, int script_line) {
+    CloseFrom(0);
+    const RecordTime now = Now();
+    m_record.moments.back().end = now;
+    RecordedMoment moment;
+    moment.kind = kind;
+    moment.text = text;
+    moment.pin = pin;
+    moment.script_line = script_line;
+    moment.section = m_section;
+    m_section.clear();
+    for (const std::string& key : m_keys_held) moment.keys += (moment.keys.empty() ? "" : "+") + key;
+    moment.begin = now;
+    moment.end = now;
+    m_record.moments.push_back(moment);
+}
+
+void Timeline::Note(const std::string& text) { Line(RecordedLine::Kind::Note, 0, text, true); }
+
+void Timeline::Heading(const std::string& text) {
+    m_section += (m_section.empty() ? "" : "\n") + text;
+    m_out << "           -- " << text << '\n';
     m_out.flush();
 }
 
-void Timeline::Note(const std::string& text) { Line(0, text); }
+void Timeline::RecordChange(int pin, std::uint32_t bits, bool by_module, int line) {
+    if (pin < 0 || pin >= static_cast<int>(m_record.pins.size())) return;
+    RecordedChange change;
+    change.moment = static_cast<int>(m_record.moments.size()) - 1;
+    change.line = line;
+    change.time = line >= 0 ? m_record.lines[line].begin : Now();
+    change.pin = pin;
+    change.text = m_session.FormatPinValue(pin, bits);
+    change.value = m_session.pins()[pin].TakesFloat() ? PinBitsAsFloat(bits)
+                                                      : static_cast<double>(static_cast<std::int32_t>(bits));
+    change.by_module = by_module;
+    m_record.changes.push_back(change);
+}
 
-void Timeline::Heading(const std::string& text) {
-    m_out << "           -- " << text << '\n';
-    m_out.flush();
+void Timeline::PinSet(int pin, std::uint32_t bits) {
+    RecordChange(pin, bits, false, m_record.lines.empty() ? -1 : static_cast<int>(m_record.lines.size()) - 1);
+}
+
+void Timeline::KeyHeld(const std::string& key, bool held) {
+    const int moment = static_cast<int>(m_record.moments.size()) - 1;
+    const auto found = std::find(m_keys_held.begin(), m_keys_held.end(), key);
+    if (held && found == m_keys_held.end()) {
+        m_keys_held.push_back(key);
+        m_record.holds.push_back(RecordedHold{key, moment, -1});
+    } else if (!held && found != m_keys_held.end()) {
+        m_keys_held.erase(found);
+        for (RecordedHold& hold : m_record.holds)
+            if (hold.key == key && hold.to < 0) hold.to = moment;
+    }
+}
+
+void Timeline::Expectation(int pin, const std::string& text, bool held) {
+    Note(text);
+    m_record.expects.push_back(
+        RecordedExpect{static_cast<int>(m_record.moments.size()) - 1, pin, text, held});
+}
+
+void Timeline::Fault(const std::string& text) {
+    if (!m_record.fault.empty()) return;
+    for (int open : m_open)
+        if (m_record.lines[open].kind == RecordedLine::Kind::HostCall) m_record.lines[open].returned = false;
+    CloseFrom(0);
+    m_record.fault = text;
+    m_record.fault_moment = static_cast<int>(m_record.moments.size()) - 1;
+    m_record.fault_time = m_record.lines[Line(RecordedLine::Kind::Violation, 0, "!! " + text, true)].begin;
+}
+
+void Timeline::Finish() {
+    CloseFrom(0);
+    m_record.finish = Now();
+    m_record.moments.back().end = m_record.finish;
 }
 
 std::string Timeline::PinName(std::int32_t pin) const {
@@ -30,11 +164,26 @@ std::string Timeline::PinName(std::int32_t pin) const {
 }
 
 void Timeline::OnHostCall(const HostCallEvent& call) {
+    CloseFrom(call.depth * 2);
     // The pin table is read in one go at the start; its dozen calls say
     // nothing a person needs to follow.
     if (call.what.rfind("AUDIO_GET_PIN_PROPERTIES", 0) == 0) return;
     const std::string target = call.target != nullptr ? call.target->label : "library";
-    Line(call.depth * 2, "host -> " + target + "  " + call.what);
+    m_open.push_back(Line(RecordedLine::Kind::HostCall, call.depth * 2,
+                          "host -> " + target + "  " + call.what, m_detail == Detail::Full));
+}
+
+void Timeline::OnHostCallEnd(const HostCallEvent& call) {
+    // Ends the call and all still open inside it; a call that was not
+    // recorded (the pin table's) has nothing to end.
+    for (std::size_t i = m_open.size(); i-- > 0;) {
+        const RecordedLine& line = m_record.lines[m_open[i]];
+        if (line.kind == RecordedLine::Kind::HostCall && line.depth == call.depth * 2) {
+            CloseFrom(call.depth * 2);
+            return;
+        }
+        if (line.depth < call.depth * 2) return;
+    }
 }
 
 std::string Timeline::DescribeCallback(const CallbackEvent& callback) const {
@@ -88,10 +237,21 @@ std::string Timeline::DescribeCallback(const CallbackEvent& callback) const {
 }
 
 void Timeline::OnCallback(const CallbackEvent& callback) {
+    const int depth = callback.depth * 2 - 1;
+    CloseFrom(depth);
+    const bool gui = callback.side == ObjectKind::Gui;
+    // A write of the module's: the brief text keeps it.
+    const bool write =
+        gui && (callback.opcode == GUI_HOST_SET_PIN_VALUE || callback.opcode == GUI_HOST_SET_PIN_TEXT);
     const std::string caller = callback.caller != nullptr ? callback.caller->label : "?";
-    Line(callback.depth * 2 - 1, caller + " -> host  " + DescribeCallback(callback));
+    const int line =
+        Line(RecordedLine::Kind::Callback, depth, caller + " -> host  " + DescribeCallback(callback),
+             m_detail == Detail::Full || write);
+    m_open.push_back(line);
+    if (gui && callback.opcode == GUI_HOST_SET_PIN_VALUE && callback.has_pin_value)
+        RecordChange(callback.index, callback.pin_bits, true, line);
 }
 
 void Timeline::OnViolation(Violation, const std::string& reason) {
-    Line(0, "!! the host noticed: " + reason);
+    Line(RecordedLine::Kind::Violation, 0, "!! the host noticed: " + reason, true);
 }

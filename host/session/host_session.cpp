@@ -83,6 +83,7 @@ bool HostSession::CallModule(const HostedObject* target, const std::string& what
     }
     m_running.pop_back();
     m_active.pop_back();
+    for (SessionObserver* observer : m_observers) observer->OnHostCallEnd(event);
     CheckRecords(description);
     CheckIdentity(description);
     return true;

@@ -125,6 +125,8 @@ class SessionObserver {
 public:
     virtual ~SessionObserver() = default;
     virtual void OnHostCall(const HostCallEvent&) {}
+    // The call returned to the host (not sent when the module crashed or hung in it).
+    virtual void OnHostCallEnd(const HostCallEvent&) {}
     virtual void OnCallback(const CallbackEvent&) {}
     virtual void OnViolation(Violation, const std::string& /*reason*/) {}
 };

@@ -50,6 +50,11 @@ describe('the knob', () => {
     await click(session.page, knob, t + 0.1);
     await waitForPin(session.page, POSITION, '0.25');
     assert.equal(await session.page.$eval('#knob-3 .knob-value', node => node.textContent), '0.25');
+    // The picture of pins over time grew with the session: a lane per pin,
+    // and the module's write of "Animation Position" marked in its lane.
+    await session.page.waitForFunction(() =>
+      document.querySelectorAll('#session .lane').length === 8 &&
+      document.querySelector('#session .lane[data-pin="3"] .write') !== null);
     const status = await finish(session);
     // The module measured the gap the browser's time stamps made.
     const presses = [...status.output.matchAll(/\n +(\d+) ms {2}set "Mouse Down" = 1/g)].map(m => Number(m[1]));

@@ -211,6 +211,17 @@ TEST_F(TrySessionTest, IdleRoundsLikeTheLastAreCountedNotShown) {
     ASSERT_EQ(messages.size(), 1u);
     EXPECT_EQ(messages[0]["lines"][0], "           (3 more idle rounds like the last one)");
     EXPECT_EQ(messages[0]["lines"][1], "    300 ms  set \"Reset Value\" = 0.5");
+    // The record behind the picture keeps the first idle round and the set,
+    // not the rounds like it.
+    const SessionRecord& record = session.record();
+    ASSERT_GE(record.moments.size(), 3u);
+    EXPECT_EQ(record.moments[record.moments.size() - 2].text, "idle");
+    EXPECT_EQ(record.moments.back().text, "set \"Reset Value\" = 0.5");
+    const nlohmann::json picture = session.TakePicture(kEpoch + 400, 250);
+    ASSERT_FALSE(picture.is_null());
+    EXPECT_EQ(picture["data"]["moments"].size(), record.moments.size());
+    // Taken again at once, nothing new: no picture.
+    EXPECT_TRUE(session.TakePicture(kEpoch + 401, 0).is_null());
     session.Finish(err);
 }
 
@@ -225,7 +236,14 @@ TEST_F(TrySessionTest, ACrashIsToldAndAFreshCopyLoads) {
     ASSERT_EQ(messages.size(), 1u);
     const std::string fault = messages[0]["fault"];
     EXPECT_EQ(fault.rfind("semhost: " + kCrashFixture + ": the module crashed: SIGSEGV", 0), 0u) << fault;
-    EXPECT_EQ(messages[0]["lines"].back(), fault);
+    // The timeline says it as `play`'s does, and the picture marks it.
+    const std::string last = messages[0]["lines"].back();
+    EXPECT_EQ(last.substr(last.find("!! ")), "!! " + fault.substr(fault.find("the module crashed")));
+    EXPECT_EQ(session.record().fault, fault.substr(fault.find("the module crashed")));
+    const nlohmann::json picture = session.TakePicture(kEpoch + 1000, 0);
+    ASSERT_FALSE(picture.is_null());
+    EXPECT_EQ(picture["type"], "picture");
+    EXPECT_TRUE(picture["data"].contains("fault"));
     EXPECT_EQ(session.Act({{"op", "set"}, {"pin", 1}, {"value", 0.5}}, kEpoch),
               "the module is not running; load a fresh copy");
     EXPECT_EQ(session.State()["fault"], fault);
