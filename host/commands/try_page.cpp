@@ -18,15 +18,15 @@ const char kHead[] = R"page(<!DOCTYPE html>
 )page";
 
 const char kPage[] = R"page(
-  body { font: 14px system-ui, sans-serif; margin: 0; background: #f4f4f1; color: #222; }
-  header { background: #2d3640; color: #fff; padding: 10px 18px; display: flex; gap: 18px; align-items: baseline; }
-  header h1 { font-size: 18px; margin: 0; }
-  header .about { opacity: .75; }
-  header .role { margin-left: auto; font-size: 12px; padding: 2px 8px; border-radius: 9px; background: #4a7; }
-  header .role.viewer { background: #c84; }
+  body { font: 14px system-ui, sans-serif; margin: 0; padding: 0; background: #f4f4f1; color: #222; }
+  body > header { background: #2d3640; color: #fff; padding: 10px 18px; display: flex; gap: 18px; align-items: baseline; }
+  body > header h1 { font-size: 18px; margin: 0; color: #fff; }
+  body > header .about { opacity: .75; color: #fff; }
+  body > header .role { margin-left: auto; font-size: 12px; padding: 2px 8px; border-radius: 9px; background: #4a7; }
+  body > header .role.viewer { background: #c84; }
   main { padding: 14px 18px; display: grid; grid-template-columns: minmax(260px, auto) 1fr; gap: 18px; }
   section { background: #fff; border: 1px solid #ddd; border-radius: 6px; padding: 12px; }
-  h2 { font-size: 13px; text-transform: uppercase; letter-spacing: .05em; color: #666; margin: 0 0 8px; }
+  section > h2 { font-size: 13px; text-transform: uppercase; letter-spacing: .05em; color: #666; margin: 0 0 8px; }
   #fault { display: none; grid-column: 1 / -1; background: #fde8e6; border-color: #e0a39b; }
   #fault pre { white-space: pre-wrap; margin: 0 0 8px; color: #a11; }
   .knobs { display: flex; flex-wrap: wrap; gap: 18px; }
@@ -34,7 +34,7 @@ const char kPage[] = R"page(
   .knob svg { cursor: ns-resize; display: block; margin: 0 auto; }
   .knob .dial { fill: #e8e6df; stroke: #888; stroke-width: 2; }
   .knob.pressed .dial { fill: #d4e6f7; stroke: #36c; }
-  .knob .pointer { stroke: #c33; stroke-width: 4; stroke-linecap: round; }
+  .knob .knob-pointer { stroke: #c33; stroke-width: 4; stroke-linecap: round; }
   .knob .knob-value { font: 600 16px ui-monospace, monospace; }
   .knob .knob-name { color: #666; font-size: 12px; }
   table { border-collapse: collapse; width: 100%; }
@@ -128,7 +128,7 @@ function buildKnob(knob) {
   const box = el("div", { className: "knob", id: "knob-" + knob.angle });
   const dial = svg("svg", { width: 120, height: 120, viewBox: "-60 -60 120 120" });
   dial.append(svg("circle", { class: "dial", r: 50 }));
-  const pointer = svg("line", { class: "pointer", x1: 0, y1: 0, x2: 0, y2: -42 });
+  const pointer = svg("line", { class: "knob-pointer", x1: 0, y1: 0, x2: 0, y2: -42 });
   dial.append(pointer);
   const value = el("div", { className: "knob-value" });
   box.append(dial, value, el("div", { className: "knob-name", textContent: knob.label || pin.name }));

@@ -27,6 +27,8 @@ try {
   await click(page, knob, t + 1.2, 2);
   await click(page, knob, t + 1.32, 2);
   await page.waitForFunction(() => document.getElementById('value-3').textContent !== '0.25');
+  // The picture of pins over time shows both writes of the module.
+  await page.waitForFunction(() => document.querySelectorAll('#session .lane[data-pin="3"] .write').length >= 2);
   await page.$eval('#lines', node => { node.scrollTop = node.scrollHeight; });
   await page.screenshot({ path: out, fullPage: true });
   await page.close();
