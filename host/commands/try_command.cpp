@@ -350,8 +350,14 @@ int RunTry(const std::string& file, const std::string& panel_path, int port, std
         }
     }
     TrySession session(file, panel, out);
+    // A module that crashes, hangs or ends the process while starting is
+    // shown on the page like any later fault, with a fresh copy offered;
+    // a file or panel that cannot be used ends the command.
     const int loaded = session.Load(WallMilliseconds(), err);
-    if (loaded != EXIT_OK) return loaded;
+    if (loaded == EXIT_BAD_INPUT) {
+        session.Finish(err);
+        return loaded;
+    }
 
     Hub hub;
     httplib::Server server;

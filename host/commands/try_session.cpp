@@ -158,6 +158,8 @@ int TrySession::Load(double now_ms, std::ostream& err) {
         m_session->AddObserver(m_timeline.get());
         code = OpenHostObjects(*m_session, m_file, problems);
     }
+    if (code != EXIT_OK && m_timeline && m_session->faulted())
+        m_timeline->Fault(m_session->fault().empty() ? std::string("the module crashed") : m_session->fault());
     err << problems.str();
     if (code != EXIT_OK) {
         m_fault = problems.str();

@@ -13,6 +13,7 @@ namespace {
 
 const std::string kQuillmark = QUILL_WIN32_DIR "/Quillmark.sem";
 const std::string kCrashFixture = SEMHOST_FIXTURE_DIR "/fixture_crash.so";
+const std::string kExitFixture = SEMHOST_FIXTURE_DIR "/fixture_exit.so";
 constexpr double kEpoch = 1.7e12;  // any wall-clock time the session starts at
 
 Panel Parse(const std::string& text) {
@@ -255,6 +256,18 @@ TEST_F(TrySessionTest, ACrashIsToldAndAFreshCopyLoads) {
     EXPECT_FALSE(state.contains("fault"));
     EXPECT_EQ(session.Act({{"op", "set"}, {"pin", 2}, {"value", 7}}, kEpoch), "");
     EXPECT_EQ(session.Finish(err), EXIT_OK) << err.str();
+}
+
+TEST_F(TrySessionTest, AModuleThatEndsTheProcessWhileStartingIsAFaultToShow) {
+    TrySession session(kExitFixture, Panel{}, log);
+    EXPECT_EQ(session.Load(kEpoch, err), EXIT_CRASHED);
+    const nlohmann::json state = session.State();
+    const std::string fault = state["fault"];
+    EXPECT_NE(fault.find("the module ended the process (exit 0) during GUI_OPEN"), std::string::npos) << fault;
+    EXPECT_NE(state["lines"].back().get<std::string>().find("!! the module ended the process"), std::string::npos);
+    EXPECT_EQ(session.Act(Set(1, 0.5, 1), kEpoch), "the module is not running; load a fresh copy");
+    session.Idle(kEpoch + 1000);
+    EXPECT_EQ(session.Finish(err), EXIT_OK);
 }
 
 TEST_F(TrySessionTest, APanelNamingAMissingPinStopsTheLoad) {
