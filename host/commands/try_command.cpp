@@ -30,7 +30,7 @@ namespace {
 // While a page is open the GUI objects are idled this often.
 constexpr auto kIdlePeriod = std::chrono::milliseconds(50);
 // The session's picture is sent again at most this often.
-constexpr double kPicturePeriodMs = 300.0;
+constexpr double kPicturePeriodMs = 1000.0;
 // The largest request body taken; an action is a few dozen bytes.
 constexpr std::size_t kMaxBody = 16 * 1024;
 // Actions: a burst this large, then this many per second.

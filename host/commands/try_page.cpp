@@ -83,7 +83,7 @@ const view = { pins: [], knobs: [], role: "", lines: [] };
 // What tests and the benchmark read: the milliseconds from a knob press's
 // mouse event to the page showing the knob pin's new value (latencies: in
 // the document; frames: at the next frame drawn).
-window.tryStats = { latencies: [], frames: [], updates: 0, states: 0 };
+window.tryStats = { latencies: [], frames: [], updates: 0, states: 0, pictures: 0 };
 const pendingPress = new Map();
 let nextId = 1;
 
@@ -276,6 +276,23 @@ function update(message) {
   window.tryStats.updates++;
 }
 
+// The picture is drawn when the page has nothing else to do, and only the
+// newest of the pictures that came meanwhile, so that drawing it never
+// holds up showing a pin's new value.
+let pendingPicture = null;
+function drawPictureSoon(data) {
+  const scheduled = pendingPicture !== null;
+  pendingPicture = data;
+  if (scheduled) return;
+  const draw = () => {
+    const latest = pendingPicture;
+    pendingPicture = null;
+    render(latest, document.getElementById("session"));
+    window.tryStats.pictures++;
+  };
+  if (window.requestIdleCallback) requestIdleCallback(draw, { timeout: 1000 }); else setTimeout(draw, 0);
+}
+
 function setRole(role) {
   view.role = role;
   const badge = document.getElementById("role");
@@ -292,7 +309,7 @@ events.onmessage = event => {
   if (message.type === "role") setRole(message.role);
   else if (message.type === "state") drawState(message);
   else if (message.type === "update") update(message);
-  else if (message.type === "picture") render(message.data, document.getElementById("session"));
+  else if (message.type === "picture") drawPictureSoon(message.data);
 };
 events.onerror = () => { if (events.readyState === EventSource.CLOSED) setRole("viewer"); };
 </script>

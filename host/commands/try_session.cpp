@@ -5,6 +5,7 @@
 #include "session_json.h"
 #include "session_summary.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <fstream>
@@ -85,6 +86,54 @@ bool FloatValue(const nlohmann::json& value, float& number) {
     char* end = nullptr;
     number = std::strtof(text.c_str(), &end);
     return end == text.c_str() + text.size();
+}
+
+// The newest `keep` moments of a record, numbered from 0 again; each pin
+// starts from the value it held at the first of them.
+SessionRecord RecentPart(const SessionRecord& full, std::size_t keep) {
+    if (full.moments.size() <= keep) return full;
+    const int first = static_cast<int>(full.moments.size() - keep);
+    SessionRecord part = full;
+    part.moments.assign(full.moments.begin() + first, full.moments.end());
+    std::vector<int> line_index(full.lines.size(), -1);
+    part.lines.clear();
+    for (std::size_t i = 0; i < full.lines.size(); ++i) {
+        if (full.lines[i].moment < first) continue;
+        RecordedLine line = full.lines[i];
+        line.moment -= first;
+        line.parent = line.parent >= 0 ? line_index[static_cast<std::size_t>(line.parent)] : -1;
+        line_index[i] = static_cast<int>(part.lines.size());
+        part.lines.push_back(line);
+    }
+    part.changes.clear();
+    for (RecordedChange change : full.changes) {
+        if (change.moment < first) {
+            for (RecordedPin& pin : part.pins) {
+                if (pin.index != change.pin) continue;
+                pin.initial = change.text;
+                pin.initial_value = change.value;
+            }
+            continue;
+        }
+        change.moment -= first;
+        change.line = change.line >= 0 ? line_index[static_cast<std::size_t>(change.line)] : -1;
+        part.changes.push_back(change);
+    }
+    part.expects.clear();
+    for (RecordedExpect expect : full.expects) {
+        if (expect.moment < first) continue;
+        expect.moment -= first;
+        part.expects.push_back(expect);
+    }
+    part.holds.clear();
+    for (RecordedHold hold : full.holds) {
+        if (hold.to >= 0 && hold.to < first) continue;
+        hold.from = std::max(hold.from - first, 0);
+        if (hold.to >= 0) hold.to -= first;
+        part.holds.push_back(hold);
+    }
+    if (part.fault_moment >= 0) part.fault_moment = std::max(part.fault_moment - first, 0);
+    return part;
 }
 
 }  // namespace
@@ -415,7 +464,9 @@ nlohmann::json TrySession::TakePicture(double now_ms, double period_ms) {
     if (!m_picture_changed || now_ms - m_picture_ms < period_ms || m_record.moments.empty()) return nullptr;
     m_picture_changed = false;
     m_picture_ms = now_ms;
-    SessionRecord record = m_record;
+    // A session left open grows without end; the picture shows its newest
+    // moments, so that drawing it stays quick.
+    SessionRecord record = RecentPart(m_record, kPictureMoments);
     // The picture shows the session up to now: calls still under way end here.
     if (!record.moments.empty()) record.finish = record.moments.back().end;
     return {{"type", "picture"}, {"data", SessionRecordJson(record, SummarizeSession(record))}};

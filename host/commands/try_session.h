@@ -30,6 +30,8 @@ public:
     static constexpr double kIdleLagMs = 100.0;
     // Timeline lines a newly connected page is sent at most.
     static constexpr std::size_t kHistoryLines = 4000;
+    // Moments the picture of pins over time shows at most: the newest.
+    static constexpr std::size_t kPictureMoments = 300;
 
     // `log` receives the timeline as `play` prints it.
     TrySession(std::string file, Panel panel, std::ostream& log);

@@ -226,6 +226,21 @@ TEST_F(TrySessionTest, IdleRoundsLikeTheLastAreCountedNotShown) {
     session.Finish(err);
 }
 
+TEST_F(TrySessionTest, ThePictureOfALongSessionShowsItsNewestMoments) {
+    TrySession session(kQuillmark, Panel{}, log);
+    ASSERT_EQ(session.Load(kEpoch, err), EXIT_OK) << err.str();
+    const int sets = static_cast<int>(TrySession::kPictureMoments) + 10;
+    for (int i = 1; i <= sets; ++i) EXPECT_EQ(session.Act(Set(RESET_VALUE, i, i), kEpoch), "");
+    const nlohmann::json data = session.TakePicture(kEpoch + 1000, 0)["data"];
+    ASSERT_EQ(data["moments"].size(), TrySession::kPictureMoments);
+    EXPECT_EQ(data["moments"][0]["text"], "set \"Reset Value\" = 11");
+    // "Reset Value" starts from what it held before the first moment shown.
+    EXPECT_EQ(data["pins"][RESET_VALUE]["initial"], "10");
+    EXPECT_EQ(data["changes"][0]["moment"], 0);
+    for (const nlohmann::json& line : data["lines"]) EXPECT_GE(line["moment"].get<int>(), 0);
+    session.Finish(err);
+}
+
 TEST_F(TrySessionTest, ACrashIsToldAndAFreshCopyLoads) {
     TrySession session(kCrashFixture, Panel{}, log);
     ASSERT_EQ(session.Load(kEpoch, err), EXIT_OK) << err.str();
