@@ -53,6 +53,10 @@ std::string WithoutStamps(const std::vector<std::string>& lines) {
 bool WholeNumber(const nlohmann::json& value, std::int64_t low, std::int64_t high, std::int64_t& number) {
     if (value.is_boolean()) {
         number = value.get<bool>() ? 1 : 0;
+    } else if (value.is_number_unsigned()) {
+        // Beyond the signed range it would wrap into a small number.
+        if (value.get<std::uint64_t>() > static_cast<std::uint64_t>(high)) return false;
+        number = static_cast<std::int64_t>(value.get<std::uint64_t>());
     } else if (value.is_number_integer()) {
         number = value.get<std::int64_t>();
     } else if (value.is_number_float()) {

@@ -187,6 +187,7 @@ TEST_F(TrySessionTest, MalformedActionsAreRefusedWithTheReason) {
         {{{"op", "set"}, {"pin", 1}, {"value", 1e300}}, "\"Reset Value\" takes a number"},
         {{{"op", "set"}, {"pin", 0}, {"value", 0.5}}, "\"Mouse Down\" takes a whole number"},
         {{{"op", "set"}, {"pin", 0}, {"value", 5e9}}, "\"Mouse Down\" takes a whole number"},
+        {{{"op", "set"}, {"pin", 0}, {"value", 18446744073709551615u}}, "\"Mouse Down\" takes a whole number"},
         {{{"op", "set"}, {"pin", 0}, {"value", 1}, {"t", "now"}}, "t is a time in ms"},
         {{{"op", "set"}, {"pin", 0}, {"value", 1}, {"keys", 2}}, "keys is an object"},
         {{{"op", "set"}, {"pin", 0}, {"value", 1}, {"keys", {{"alt", 1}}}}, "keys holds true or false"},
