@@ -110,7 +110,9 @@ export function pinText(page, index) {
 }
 
 export async function waitForPin(page, index, text) {
-  await page.waitForFunction((i, t) => document.getElementById(`value-${i}`).textContent === t, {}, index, text);
+  // Polled on a timer: a page in a background tab draws no frames.
+  await page.waitForFunction((i, t) => document.getElementById(`value-${i}`).textContent === t, { polling: 20 },
+                             index, text);
 }
 
 // Sets a pin as the page's own controls do and waits until the page shows

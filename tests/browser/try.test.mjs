@@ -151,6 +151,7 @@ describe('the pin controls', () => {
     });
     assert.equal(refused, 409);
     // It still sees what the driving page does.
+    await session.page.bringToFront();
     await setAndShow(session.page, RESET_VALUE, 0.5);
     await waitForPin(second, RESET_VALUE, '0.5');
     await second.close();
