@@ -97,6 +97,28 @@ int ProbeModule(HostSession& session, const std::string& file, ModuleIdentity& i
     return EXIT_OK;
 }
 
+int OpenHostObjects(HostSession& session, const std::string& file, std::ostream& err) {
+    std::string problem;
+    HostedObject* audio = session.Create(ObjectKind::Audio, problem);
+    if (audio == nullptr) {
+        err << "semhost: " << file << ": " << problem << '\n';
+        return session.faulted() ? EXIT_CRASHED : EXIT_BAD_INPUT;
+    }
+    session.Dispatch(*audio, AUDIO_SET_SAMPLE_RATE, 0, 0, 0, 44100.0f);
+    session.Dispatch(*audio, AUDIO_SET_BLOCK_SIZE, 0, 256);
+    session.Dispatch(*audio, AUDIO_OPEN);
+    session.Process(*audio, 1);
+    if (session.faulted()) return ReportFault(session, file, err);
+    HostedObject* gui = session.Create(ObjectKind::Gui, problem);
+    if (gui == nullptr) {
+        err << "semhost: " << file << ": " << problem << '\n';
+        return session.faulted() ? EXIT_CRASHED : EXIT_BAD_INPUT;
+    }
+    session.Dispatch(*gui, GUI_OPEN, 0);
+    if (session.faulted()) return ReportFault(session, file, err);
+    return EXIT_OK;
+}
+
 bool CheckOutputFile(const std::string& path, const std::vector<std::string>& inputs, std::ostream& err) {
     namespace fs = std::filesystem;
     std::error_code error;

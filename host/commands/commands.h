@@ -41,6 +41,11 @@ struct PlayOptions {
 int RunPlay(const std::string& file, const std::string& script_path, const PlayOptions& options, std::ostream& out,
             std::ostream& err);
 
+// Serves a page on 127.0.0.1 where a person drives the module with the
+// mouse and keyboard, until SIGINT or SIGTERM; PANEL (may be empty) adds
+// knobs. Port 0 takes any free port. Not in the Windows build.
+int RunTry(const std::string& file, const std::string& panel_path, int port, std::ostream& out, std::ostream& err);
+
 // Refuses, before a command runs, an output file it could not write or that
 // is one of its `inputs` (the module, the script): one line on `err` and
 // false. A file that did not exist is not left behind.
@@ -79,6 +84,11 @@ int ProbeModule(HostSession& session, const std::string& file, ModuleIdentity& i
 // hang there is the module's too: one line, and EXIT_CRASHED whatever
 // `code` the command came to before; otherwise `code`.
 int UnloadModule(ModuleLibrary& library, const std::string& file, int code, std::ostream& err);
+
+// Starts the module as a host does for a new panel: the audio side opened
+// and run once, then one GUI object opened with a false flag. Returns
+// EXIT_OK, or the exit code after one line on `err`.
+int OpenHostObjects(HostSession& session, const std::string& file, std::ostream& err);
 
 // Prints "semhost: FILE: the module crashed ..." for a faulted session.
 int ReportFault(const HostSession& session, const std::string& file, std::ostream& err);

@@ -114,26 +114,8 @@ int PlaySession(ModuleLibrary& library, const std::string& file, Script& script,
         }
     } detach{session, timeline};
 
-    // Start the module as a host does: the audio side opened and run once,
-    // then one GUI object opened with a false flag, as for a new panel.
-    std::string problem;
-    HostedObject* audio = session.Create(ObjectKind::Audio, problem);
-    if (audio == nullptr) {
-        err << "semhost: " << file << ": " << problem << '\n';
-        return session.faulted() ? EXIT_CRASHED : EXIT_BAD_INPUT;
-    }
-    session.Dispatch(*audio, AUDIO_SET_SAMPLE_RATE, 0, 0, 0, 44100.0f);
-    session.Dispatch(*audio, AUDIO_SET_BLOCK_SIZE, 0, 256);
-    session.Dispatch(*audio, AUDIO_OPEN);
-    session.Process(*audio, 1);
-    if (session.faulted()) return ReportFault(session, file, err);
-    HostedObject* gui = session.Create(ObjectKind::Gui, problem);
-    if (gui == nullptr) {
-        err << "semhost: " << file << ": " << problem << '\n';
-        return session.faulted() ? EXIT_CRASHED : EXIT_BAD_INPUT;
-    }
-    session.Dispatch(*gui, GUI_OPEN, 0);
-    if (session.faulted()) return ReportFault(session, file, err);
+    const int opened = OpenHostObjects(session, file, err);
+    if (opened != EXIT_OK) return opened;
 
     int result;
     {

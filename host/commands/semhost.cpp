@@ -20,6 +20,7 @@ const char kUsage[] =
     "       semhost list-checks [--json]\n"
     "       semhost play FILE [SCRIPT] [--clock real|virtual] [--brief] [--html OUT.html]\n"
     "                    [--trace OUT.json]\n"
+    "       semhost try FILE [PANEL] [--port N]\n"
     "\n"
     "  info         the module's identity and its pin table as the host sees them\n"
     "  validate     checks the module against the host protocol, one line per check:\n"
@@ -192,6 +193,29 @@ std::vector<std::string> SplitOptionValues(const std::vector<std::string>& given
     return args;
 }
 
+int Try(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+    std::vector<std::string> files;
+    long port = 0;
+    for (std::size_t i = 1; i < args.size(); ++i) {
+        if (args[i] == "--port") {
+            if (i + 1 >= args.size() || !ParseCount(args[++i], 1, 65535, port))
+                return UsageError("--port needs a port number from 1 to 65535", err);
+        } else if (args[i].rfind("--", 0) == 0) {
+            return UsageError("unexpected argument \"" + args[i] + "\"", err);
+        } else {
+            files.push_back(args[i]);
+        }
+    }
+    if (files.empty() || files.size() > 2) return UsageError("try needs a FILE and at most one PANEL", err);
+#ifdef SEMHOST_HAS_TRY
+    return RunTry(files[0], files.size() == 2 ? files[1] : std::string(), static_cast<int>(port), out, err);
+#else
+    (void)out;
+    err << "semhost: try is not part of this build; use the Linux semhost\n";
+    return EXIT_BAD_INPUT;
+#endif
+}
+
 // Takes --timeout-ms N out of a command's arguments, as every command
 // knows it. False, with `problem`, for a value that is not 1 to 3600000.
 bool TakeTimeLimit(std::vector<std::string>& args, int& milliseconds, std::string& problem) {
@@ -228,5 +252,6 @@ int RunSemhost(const std::vector<std::string>& given, std::ostream& out, std::os
     if (command == "list-checks") return ListChecksCommand(args, out, err);
     if (command == "validate") return Validate(args, out, err);
     if (command == "play") return Play(args, out, err);
+    if (command == "try") return Try(args, out, err);
     return UsageError("unknown command \"" + command + "\"", err);
 }

@@ -1,0 +1,483 @@
+#include "commands/try_session.h"
+
+#include "library/emulated/emulated_library.h"
+#include "platform/host_platform.h"
+#include "reports/session_json.h"
+#include "reports/session_summary.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <fstream>
+#include <limits>
+
+namespace {
+
+struct ModifierKey {
+    const char* json_name;
+    const char* label;  // as `press` names it in the timeline
+    int virtual_key;
+};
+const ModifierKey kModifiers[3] = {{"shift", "Shift", 16}, {"ctrl", "Ctrl", 17}, {"alt", "Alt", 18}};
+
+// The width of the time stamp in front of each timeline line.
+constexpr std::size_t kStampWidth = 11;
+
+bool IsEmulatedFile(const std::string& path) {
+    std::ifstream file(path, std::ios::binary);
+    std::vector<unsigned char> head(4096);
+    file.read(reinterpret_cast<char*>(head.data()), static_cast<std::streamsize>(head.size()));
+    return LooksLikeI386PeImage(head.data(), static_cast<std::size_t>(file.gcount()));
+}
+
+std::vector<std::string> SplitLines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::size_t start = 0;
+    while (start < text.size()) {
+        std::size_t end = text.find('\n', start);
+        if (end == std::string::npos) end = text.size();
+        lines.push_back(text.substr(start, end - start));
+        start = end + 1;
+    }
+    return lines;
+}
+
+std::string WithoutStamps(const std::vector<std::string>& lines) {
+    std::string text;
+    for (const std::string& line : lines) text += (line.size() > kStampWidth ? line.substr(kStampWidth) : line) + '\n';
+    return text;
+}
+
+// A whole number in the range of a pin that holds one, from a JSON number,
+// a boolean or a text.
+bool WholeNumber(const nlohmann::json& value, std::int64_t low, std::int64_t high, std::int64_t& number) {
+    if (value.is_boolean()) {
+        number = value.get<bool>() ? 1 : 0;
+    } else if (value.is_number_unsigned()) {
+        // Beyond the signed range it would wrap into a small number.
+        if (value.get<std::uint64_t>() > static_cast<std::uint64_t>(high)) return false;
+        number = static_cast<std::int64_t>(value.get<std::uint64_t>());
+    } else if (value.is_number_integer()) {
+        number = value.get<std::int64_t>();
+    } else if (value.is_number_float()) {
+        const double d = value.get<double>();
+        if (!(d == std::floor(d)) || std::fabs(d) > 1e15) return false;
+        number = static_cast<std::int64_t>(d);
+    } else if (value.is_string()) {
+        const std::string& text = value.get_ref<const std::string&>();
+        if (text.empty() || text.size() > 20) return false;
+        char* end = nullptr;
+        errno = 0;
+        number = std::strtoll(text.c_str(), &end, 10);
+        if (errno != 0 || end != text.c_str() + text.size()) return false;
+    } else {
+        return false;
+    }
+    return number >= low && number <= high;
+}
+
+bool FloatValue(const nlohmann::json& value, float& number) {
+    if (value.is_number()) {
+        const double d = value.get<double>();
+        if (std::fabs(d) > std::numeric_limits<float>::max()) return false;
+        number = static_cast<float>(d);
+        return true;
+    }
+    if (!value.is_string()) return false;
+    // As a script writes it: "0.25", "nan", "inf", "-1e3".
+    const std::string& text = value.get_ref<const std::string&>();
+    if (text.empty() || text.size() > 64) return false;
+    char* end = nullptr;
+    number = std::strtof(text.c_str(), &end);
+    return end == text.c_str() + text.size();
+}
+
+// The newest `keep` moments of a record, numbered from 0 again; each pin
+// starts from the value it held at the first of them.
+SessionRecord RecentPart(const SessionRecord& full, std::size_t keep) {
+    if (full.moments.size() <= keep) return full;
+    const int first = static_cast<int>(full.moments.size() - keep);
+    SessionRecord part = full;
+    part.moments.assign(full.moments.begin() + first, full.moments.end());
+    std::vector<int> line_index(full.lines.size(), -1);
+    part.lines.clear();
+    for (std::size_t i = 0; i < full.lines.size(); ++i) {
+        if (full.lines[i].moment < first) continue;
+        RecordedLine line = full.lines[i];
+        line.moment -= first;
+        line.parent = line.parent >= 0 ? line_index[static_cast<std::size_t>(line.parent)] : -1;
+        line_index[i] = static_cast<int>(part.lines.size());
+        part.lines.push_back(line);
+    }
+    part.changes.clear();
+    for (RecordedChange change : full.changes) {
+        if (change.moment < first) {
+            for (RecordedPin& pin : part.pins) {
+                if (pin.index != change.pin) continue;
+                pin.initial = change.text;
+                pin.initial_value = change.value;
+            }
+            continue;
+        }
+        change.moment -= first;
+        change.line = change.line >= 0 ? line_index[static_cast<std::size_t>(change.line)] : -1;
+        part.changes.push_back(change);
+    }
+    part.expects.clear();
+    for (RecordedExpect expect : full.expects) {
+        if (expect.moment < first) continue;
+        expect.moment -= first;
+        part.expects.push_back(expect);
+    }
+    part.holds.clear();
+    for (RecordedHold hold : full.holds) {
+        if (hold.to >= 0 && hold.to < first) continue;
+        hold.from = std::max(hold.from - first, 0);
+        if (hold.to >= 0) hold.to -= first;
+        part.holds.push_back(hold);
+    }
+    if (part.fault_moment >= 0) part.fault_moment = std::max(part.fault_moment - first, 0);
+    return part;
+}
+
+}  // namespace
+
+const char* PinKind(const PinDeclaration& pin) {
+    switch (pin.datatype) {
+    case DT_FLOAT: return "float";
+    case DT_BOOL: return "bool";
+    case DT_INT: return "int";
+    case DT_SHORT: return "short";
+    case DT_FSAMPLE: return "stream";
+    default: return "other";
+    }
+}
+
+TrySession::TrySession(std::string file, Panel panel, std::ostream& log)
+    : m_file(std::move(file)), m_panel(std::move(panel)), m_log(log) {}
+
+TrySession::~TrySession() {
+    std::ostringstream ignored;
+    Unload(ignored);
+}
+
+std::uint32_t TrySession::session_ms() const { return m_clock ? m_clock->Milliseconds() : 0; }
+
+bool TrySession::faulted() const { return !m_fault.empty(); }
+
+int TrySession::Load(double now_ms, std::ostream& err) {
+    Unload(err);
+    ++m_copies;
+    m_fault.clear();
+    m_fault_told = false;
+    m_history.clear();
+    m_last_idle_round.clear();
+    m_idle_repeats = 0;
+    m_timeline_text.str(std::string());
+    m_epoch_ms = now_ms;
+    m_record = SessionRecord{};
+    m_record.file = m_file;
+    m_record.script = "by hand (semhost try)";
+    m_picture_changed = true;
+
+    // An emulated module reads the session's own clock, which follows the
+    // browser's event times exactly; a native module reads the system's.
+    m_clock = std::make_unique<HostClock>(IsEmulatedFile(m_file) ? HostClock::Mode::Virtual : HostClock::Mode::Real);
+    std::ostringstream problems;
+    int code = EXIT_OK;
+    m_library = OpenModuleFile(m_file, *m_clock, problems, {}, &code);
+    if (m_library != nullptr) {
+        m_session = std::make_unique<HostSession>(*m_library);
+        code = ProbeModule(*m_session, m_file, m_identity, problems);
+        if (code == EXIT_OK && m_panel.name.size() + m_panel.knobs.size() + m_panel.ranges.size() != 0) {
+            std::vector<std::string> names;
+            std::vector<bool> numbers;
+            for (const PinDeclaration& pin : m_session->pins()) {
+                names.push_back(pin.name);
+                numbers.push_back(pin.datatype != DT_FSAMPLE);
+            }
+            std::string error;
+            if (!ResolvePanel(m_panel, names, numbers, error)) {
+                problems << "semhost: " << error << '\n';
+                code = EXIT_BAD_INPUT;
+            }
+        }
+    }
+    if (code == EXIT_OK) {
+        m_session->RestartLabels();
+        m_record.module_name = m_identity.name;
+        m_record.module_about = m_identity.about;
+        m_timeline = std::make_unique<Timeline>(m_timeline_text, *m_session, *m_clock, m_record);
+        m_session->AddObserver(m_timeline.get());
+        code = OpenHostObjects(*m_session, m_file, problems);
+    }
+    if (code != EXIT_OK && m_timeline && m_session->faulted())
+        m_timeline->Fault(m_session->fault().empty() ? std::string("the module crashed") : m_session->fault());
+    err << problems.str();
+    if (code != EXIT_OK) {
+        m_fault = problems.str();
+        while (!m_fault.empty() && m_fault.back() == '\n') m_fault.pop_back();
+        if (m_fault.empty()) m_fault = "semhost: " + m_file + ": the module could not be loaded";
+        m_fault_told = true;
+    }
+    m_shown_bits.clear();
+    if (m_session) {
+        for (const PinDeclaration& pin : m_session->pins()) m_shown_bits.push_back(m_session->PinBits(pin.index));
+    }
+    m_log << "-- copy " << m_copies << " of " << m_file << " loaded\n";
+    const std::vector<std::string> lines = SplitLines(m_timeline_text.str());
+    m_timeline_text.str(std::string());
+    for (const std::string& line : lines) m_log << line << '\n';
+    m_log.flush();
+    m_history = lines;
+    m_messages.push_back(State());
+    return code;
+}
+
+void TrySession::Unload(std::ostream& err) {
+    if (m_timeline && m_session) m_session->RemoveObserver(m_timeline.get());
+    m_timeline.reset();
+    m_session.reset();
+    if (m_library) UnloadModule(*m_library, m_file, EXIT_OK, err);
+    m_library.reset();
+    m_clock.reset();
+    host_platform::ReleaseHeldKeys();
+    for (bool& held : m_keys_held) held = false;
+}
+
+int TrySession::Finish(std::ostream& err) {
+    int code = EXIT_OK;
+    if (m_session && !m_session->faulted() && m_fault.empty()) {
+        m_timeline->Heading("end of the session");
+        m_timeline->BeginMoment(RecordedMoment::Kind::End, "the host closes the module");
+        for (HostedObject* object : m_session->Objects(ObjectKind::Gui)) m_session->Close(*object);
+        for (HostedObject* object : m_session->Objects(ObjectKind::Audio)) m_session->Close(*object);
+        m_log << m_timeline_text.str();
+        m_timeline_text.str(std::string());
+        if (m_session->faulted()) code = ReportFault(*m_session, m_file, err);
+    }
+    if (m_timeline && m_session) m_session->RemoveObserver(m_timeline.get());
+    m_timeline.reset();
+    m_session.reset();
+    if (m_library) code = UnloadModule(*m_library, m_file, code, err);
+    m_library.reset();
+    m_clock.reset();
+    host_platform::ReleaseHeldKeys();
+    m_log.flush();
+    return code;
+}
+
+void TrySession::MoveClockTo(double wall_ms) {
+    if (!m_clock || m_clock->mode() != HostClock::Mode::Virtual) return;
+    const double mapped = std::round(wall_ms - m_epoch_ms);
+    const double now = m_clock->Milliseconds();
+    // Never backwards: an event that arrives after the clock passed its time
+    // happens now.
+    if (mapped > now && mapped - now < 24.0 * 3600.0 * 1000.0)
+        m_clock->Wait(static_cast<std::uint32_t>(mapped - now));
+}
+
+void TrySession::HoldKeys(const nlohmann::json& keys) {
+    for (int i = 0; i < 3; ++i) {
+        const bool held = keys.contains(kModifiers[i].json_name) && keys[kModifiers[i].json_name].get<bool>();
+        if (held == m_keys_held[i]) continue;
+        m_keys_held[i] = held;
+        const bool taken = host_platform::SetKeyHeld(kModifiers[i].virtual_key, held);
+        const std::string step = std::string(held ? "press " : "release ") + kModifiers[i].label;
+        m_timeline->BeginMoment(held ? RecordedMoment::Kind::Press : RecordedMoment::Kind::Release, step);
+        m_timeline->Note(step + (taken ? "" : " (the system did not take the key)"));
+        m_timeline->KeyHeld(kModifiers[i].label, held);
+    }
+}
+
+std::string TrySession::Act(const nlohmann::json& action, double now_ms) {
+    if (!action.is_object() || !action.contains("op") || !action["op"].is_string()) return "an action needs an op";
+    const std::string& op = action["op"].get_ref<const std::string&>();
+    if (op == "reload") {
+        std::ostringstream err;
+        Load(now_ms, err);
+        return "";
+    }
+    if (op != "set") return "unknown op \"" + op.substr(0, 40) + "\"";
+    if (!m_session || faulted()) return "the module is not running; load a fresh copy";
+    const std::string problem = SetFromPage(action);
+    if (!problem.empty()) return problem;
+    Collect(action.contains("id") ? action["id"] : nlohmann::json(), false);
+    return "";
+}
+
+std::string TrySession::SetFromPage(const nlohmann::json& action) {
+    if (!action.contains("pin") || !action["pin"].is_number_integer()) return "set needs a pin number";
+    const std::int64_t pin = action["pin"].get<std::int64_t>();
+    if (pin < 0 || pin >= static_cast<std::int64_t>(m_session->pins().size())) return "no such pin";
+    const PinDeclaration& declaration = m_session->pins()[static_cast<std::size_t>(pin)];
+    if (!action.contains("value")) return "set needs a value";
+    std::uint32_t bits = 0;
+    if (declaration.TakesFloat()) {
+        float value = 0.0f;
+        if (!FloatValue(action["value"], value)) return "\"" + declaration.name + "\" takes a number";
+        bits = PinBitsOfFloat(value);
+    } else if (declaration.datatype == DT_FSAMPLE) {
+        return "\"" + declaration.name + "\" is a stream of samples, not set from a panel";
+    } else {
+        std::int64_t number = 0;
+        const bool narrow = declaration.datatype == DT_SHORT;
+        if (!WholeNumber(action["value"], narrow ? -32768 : INT32_MIN, narrow ? 32767 : INT32_MAX, number))
+            return "\"" + declaration.name + "\" takes a whole number";
+        bits = static_cast<std::uint32_t>(static_cast<std::int32_t>(number));
+    }
+    if (action.contains("t")) {
+        if (!action["t"].is_number() || !std::isfinite(action["t"].get<double>())) return "t is a time in ms";
+        MoveClockTo(action["t"].get<double>());
+    }
+    if (action.contains("keys")) {
+        const nlohmann::json& keys = action["keys"];
+        if (!keys.is_object()) return "keys is an object";
+        for (const ModifierKey& key : kModifiers)
+            if (keys.contains(key.json_name) && !keys[key.json_name].is_boolean()) return "keys holds true or false";
+        HoldKeys(keys);
+    }
+    const int index = static_cast<int>(pin);
+    const std::string step = "set \"" + declaration.name + "\" = " + m_session->FormatPinValue(index, bits);
+    m_timeline->BeginMoment(RecordedMoment::Kind::Set, step, index);
+    m_timeline->Note(step);
+    m_timeline->PinSet(index, bits);
+    m_session->SetPin(index, bits);
+    return "";
+}
+
+void TrySession::Idle(double now_ms) {
+    if (!m_session || faulted()) return;
+    MoveClockTo(now_ms - kIdleLagMs);
+    const std::size_t moments = m_record.moments.size();
+    const std::size_t lines = m_record.lines.size();
+    const std::size_t changes = m_record.changes.size();
+    m_timeline->BeginMoment(RecordedMoment::Kind::Idle, "idle");
+    for (HostedObject* gui : m_session->Objects(ObjectKind::Gui)) {
+        m_session->Dispatch(*gui, GUI_IDLE);
+        if (m_session->faulted()) break;
+    }
+    const long repeats = m_idle_repeats;
+    Collect(nlohmann::json(), true);
+    // A round like the last is left out of the record too, or a page left
+    // open would grow it 20 times a second.
+    if (m_idle_repeats > repeats && m_record.changes.size() == changes && !m_session->faulted()) {
+        m_record.moments.resize(moments);
+        m_record.lines.resize(lines);
+    }
+}
+
+nlohmann::json TrySession::PinJson(int pin) const {
+    const std::uint32_t bits = m_session->PinBits(pin);
+    nlohmann::json value;
+    if (m_session->pins()[static_cast<std::size_t>(pin)].TakesFloat()) {
+        const float f = PinBitsAsFloat(bits);
+        if (std::isfinite(f)) value = f;
+    } else {
+        value = static_cast<std::int32_t>(bits);
+    }
+    return {{"index", pin}, {"text", m_session->FormatPinValue(pin, bits)}, {"value", value}};
+}
+
+void TrySession::Collect(const nlohmann::json& id, bool idle_round) {
+    std::vector<std::string> lines = SplitLines(m_timeline_text.str());
+    m_timeline_text.str(std::string());
+    if (idle_round) {
+        // Idle rounds come every 50 ms: one like the last is counted, not shown.
+        const std::string round = WithoutStamps(lines);
+        if (!lines.empty() && round == m_last_idle_round) {
+            ++m_idle_repeats;
+            lines.clear();
+        } else {
+            m_last_idle_round = round;
+        }
+    }
+    if (!lines.empty() && m_idle_repeats > 0) {
+        char note[96];
+        std::snprintf(note, sizeof note, "%*s(%ld more idle rounds like the last one)", static_cast<int>(kStampWidth),
+                      "", m_idle_repeats);
+        lines.insert(lines.begin(), note);
+        m_idle_repeats = 0;
+        if (!idle_round) m_last_idle_round.clear();
+    }
+    nlohmann::json update = {{"type", "update"}, {"ms", m_clock->Milliseconds()}};
+    nlohmann::json pins = nlohmann::json::array();
+    for (const PinDeclaration& pin : m_session->pins()) {
+        const std::uint32_t bits = m_session->PinBits(pin.index);
+        if (bits == m_shown_bits[static_cast<std::size_t>(pin.index)]) continue;
+        m_shown_bits[static_cast<std::size_t>(pin.index)] = bits;
+        pins.push_back(PinJson(pin.index));
+    }
+    if (m_session->faulted() && m_fault.empty()) {
+        m_fault = "semhost: " + m_file + ": " + m_session->fault();
+        m_timeline->Fault(m_session->fault().empty() ? std::string("the module crashed") : m_session->fault());
+        for (const std::string& line : SplitLines(m_timeline_text.str())) lines.push_back(line);
+        m_timeline_text.str(std::string());
+    }
+    for (const std::string& line : lines) m_log << line << '\n';
+    m_log.flush();
+    m_history.insert(m_history.end(), lines.begin(), lines.end());
+    if (m_history.size() > kHistoryLines)
+        m_history.erase(m_history.begin(), m_history.end() - static_cast<std::ptrdiff_t>(kHistoryLines));
+    if (!lines.empty()) m_picture_changed = true;
+    if (!pins.empty()) update["pins"] = pins;
+    if (!lines.empty()) update["lines"] = lines;
+    if (!id.is_null()) update["id"] = id;
+    if (!m_fault.empty() && !m_fault_told) {
+        update["fault"] = m_fault;
+        m_fault_told = true;
+    }
+    if (pins.empty() && lines.empty() && id.is_null() && !update.contains("fault")) return;
+    m_messages.push_back(std::move(update));
+}
+
+nlohmann::json TrySession::State() const {
+    nlohmann::json state = {{"type", "state"}, {"file", m_file}, {"copy", m_copies}};
+    state["module"] = {{"name", m_identity.name}, {"id", m_identity.id}, {"about", m_identity.about}};
+    state["clock"] = m_clock && m_clock->mode() == HostClock::Mode::Virtual ? "virtual" : "real";
+    state["ms"] = session_ms();
+    nlohmann::json pins = nlohmann::json::array();
+    if (m_session) {
+        for (const PinDeclaration& pin : m_session->pins()) {
+            nlohmann::json entry = PinJson(pin.index);
+            entry["name"] = pin.name;
+            entry["direction"] = pin.direction == DR_OUT ? "out" : "in";
+            entry["kind"] = PinKind(pin);
+            for (const PanelRange& range : m_panel.ranges) {
+                if (range.pin != pin.index) continue;
+                entry["low"] = range.low;
+                entry["high"] = range.high;
+            }
+            pins.push_back(entry);
+        }
+    }
+    state["pins"] = pins;
+    nlohmann::json knobs = nlohmann::json::array();
+    for (const PanelKnob& knob : m_panel.knobs) {
+        if (knob.angle_pin < 0) continue;
+        knobs.push_back({{"angle", knob.angle_pin}, {"press", knob.press_pin}, {"low", knob.low},
+                         {"high", knob.high}, {"label", knob.label}});
+    }
+    state["panel"] = {{"title", m_panel.title}, {"knobs", knobs}};
+    state["lines"] = m_history;
+    if (!m_fault.empty()) state["fault"] = m_fault;
+    return state;
+}
+
+nlohmann::json TrySession::TakePicture(double now_ms, double period_ms) {
+    if (!m_picture_changed || now_ms - m_picture_ms < period_ms || m_record.moments.empty()) return nullptr;
+    m_picture_changed = false;
+    m_picture_ms = now_ms;
+    // A session left open grows without end; the picture shows its newest
+    // moments, so that drawing it stays quick.
+    SessionRecord record = RecentPart(m_record, kPictureMoments);
+    // The picture shows the session up to now: calls still under way end here.
+    if (!record.moments.empty()) record.finish = record.moments.back().end;
+    return {{"type", "picture"}, {"data", SessionRecordJson(record, SummarizeSession(record))}};
+}
+
+std::vector<nlohmann::json> TrySession::TakeMessages() {
+    std::vector<nlohmann::json> messages;
+    messages.swap(m_messages);
+    return messages;
+}
