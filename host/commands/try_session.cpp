@@ -177,7 +177,8 @@ int TrySession::Load(double now_ms, std::ostream& err) {
     m_epoch_ms = now_ms;
     m_record = SessionRecord{};
     m_record.file = m_file;
-    m_record.script = "by hand (semhost try)";
+    m_record.command = "semhost try";
+    m_record.script = "by hand";
     m_picture_changed = true;
 
     // An emulated module reads the session's own clock, which follows the

@@ -15,6 +15,7 @@ nlohmann::json Number(double value) {
 nlohmann::json SessionRecordJson(const SessionRecord& record, const std::string& summary) {
     using nlohmann::json;
     json data;
+    data["command"] = record.command;
     data["file"] = record.file;
     data["script"] = record.script;
     data["module"] = {{"name", record.module_name}, {"about", record.module_about}};

@@ -41,7 +41,7 @@ std::string SessionPictureHtml(const SessionRecord& record, const std::string& s
         "script-src 'unsafe-inline'; style-src 'unsafe-inline'; img-src data:\">\n";
     html += "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n";
     html +=
-        "<title>semhost play: " + EscapeHtml(record.module_name + " (" + record.script + ")") + "</title>\n";
+        "<title>" + EscapeHtml(record.command) + ": " + EscapeHtml(record.module_name + " (" + record.script + ")") + "</title>\n";
     html += "<style>\n";
     html += SessionPictureStyle();
     html += "</style>\n</head>\n<body>\n<div id=\"session\"></div>\n";

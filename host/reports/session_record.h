@@ -83,6 +83,7 @@ struct RecordedHold {
 };
 
 struct SessionRecord {
+    std::string command = "semhost play";  // what played the session, for titles
     std::string file;
     std::string script;  // the script's name, or the generic session's
     std::string module_name;

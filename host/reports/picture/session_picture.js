@@ -1,6 +1,7 @@
 "use strict";
-// Draws the picture of one `semhost play` session from its data: the JSON
-// object the host writes into the page (see session_json.cpp). render(data)
+// Draws the picture of one session (`semhost play` or `semhost try`) from
+// its data: the JSON object the host writes into the page (see
+// session_json.cpp). render(data)
 // draws it into the element #session, and draws it anew from new data, so
 // that a page that receives the session as it goes can call it again; the
 // moment a person chose stays chosen.
@@ -340,7 +341,7 @@ function render(data, root) {
   root.textContent = "";
 
   const header = htmlElement("header", {}, root);
-  htmlElement("h1", {}, header, `${data.module.name} \u2014 semhost play`);
+  htmlElement("h1", {}, header, `${data.module.name} \u2014 ${data.command}`);
   if (data.module.about) htmlElement("p", { class: "about" }, header, data.module.about);
   htmlElement("p", { class: "source" }, header,
               `${data.file} \u00b7 ${data.script} \u00b7 ${data.clock} clock \u00b7 ${data.pins.length} pins \u00b7 ${data.moments.length} moments`);
