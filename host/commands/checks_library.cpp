@@ -5,7 +5,7 @@
 namespace checks {
 
 CheckOutcome Exports(CheckContext& context) {
-    // A load warning (an import semhost does not provide) is a call that
+    // A load warning (an import semhost does not stand in for) is a call that
     // would fail in a real host too.
     return CheckOutcome::Of(context.library().warnings(), "getModuleProperties and makeModule are exported");
 }
