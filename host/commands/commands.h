@@ -5,7 +5,7 @@
 #include "session/host_clock.h"
 #include "session/host_session.h"
 #include "library/module_library.h"
-#include "commands/validator.h"
+#include "commands/validate/validator.h"
 
 #include <memory>
 #include <optional>

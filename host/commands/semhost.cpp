@@ -1,6 +1,6 @@
 #include "commands/semhost.h"
 
-#include "commands/check_table.h"
+#include "commands/validate/check_table.h"
 #include "commands/commands.h"
 #include "platform/host_platform.h"
 

@@ -1,7 +1,7 @@
 // `semhost validate` on the broken i386 fixture DLLs, run in the emulator:
 // each fails, and its reason names the rule the fixture breaks. The sound
 // fixture passes every check.
-#include "commands/check_table.h"
+#include "commands/validate/check_table.h"
 #include "semhost_test_support.h"
 
 #include <gtest/gtest.h>

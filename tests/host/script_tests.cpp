@@ -1,6 +1,6 @@
 // The script language: what parses to what, and every syntax error named
 // with its line.
-#include "commands/script.h"
+#include "commands/play/script.h"
 
 #include <gtest/gtest.h>
 

@@ -2,8 +2,8 @@
 // takes the page's actions (the real Quillmark.sem in the emulator, the
 // native fixture that crashes). The page and the server are tested in
 // tests/browser.
-#include "commands/panel.h"
-#include "commands/try_session.h"
+#include "commands/try/panel.h"
+#include "commands/try/try_session.h"
 
 #include <gtest/gtest.h>
 

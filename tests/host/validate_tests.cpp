@@ -3,7 +3,7 @@
 // names its fault, with the exit code that says so. The tests name checks
 // by id and status, so that a check added to the table breaks none of them.
 #include "reports/check_report.h"
-#include "commands/check_table.h"
+#include "commands/validate/check_table.h"
 #include "reports/junit_report.h"
 #include "semhost_test_support.h"
 

@@ -1,4 +1,4 @@
-#include "commands/panel.h"
+#include "commands/try/panel.h"
 
 #include <cerrno>
 #include <cmath>

@@ -1,6 +1,6 @@
-#include "commands/validator.h"
+#include "commands/validate/validator.h"
 
-#include "commands/check_table.h"
+#include "commands/validate/check_table.h"
 #include "platform/host_platform.h"
 #include "session/host_session.h"
 

@@ -1,4 +1,4 @@
-#include "commands/try_page.h"
+#include "commands/try/try_page.h"
 
 #include "reports/session_picture.h"
 

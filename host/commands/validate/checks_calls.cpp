@@ -2,7 +2,7 @@
 // other checks have run: what the host noticed on each callback and after
 // each call, and the calling convention. Last, the verdicts of the passes
 // at each stack alignment compared.
-#include "commands/check_table.h"
+#include "commands/validate/check_table.h"
 
 #include <algorithm>
 

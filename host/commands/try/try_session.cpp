@@ -1,4 +1,4 @@
-#include "commands/try_session.h"
+#include "commands/try/try_session.h"
 
 #include "library/emulated/emulated_library.h"
 #include "platform/host_platform.h"

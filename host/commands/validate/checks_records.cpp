@@ -1,6 +1,6 @@
 // Checks of what makeModule gives: the audio and GUI records, and the pin
 // declarations an audio object makes.
-#include "commands/check_table.h"
+#include "commands/validate/check_table.h"
 
 #include "SEProtocol.h"
 

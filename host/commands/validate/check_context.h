@@ -6,7 +6,7 @@
 #include "reports/check_report.h"
 #include "session/host_clock.h"
 #include "session/host_session.h"
-#include "commands/validator.h"
+#include "commands/validate/validator.h"
 
 #include <cstdint>
 #include <map>

@@ -3,7 +3,7 @@
 // first failure of a cycle (or event): a module that broke the host
 // contract once would only break it again, at the cost of a round trip per
 // call.
-#include "commands/check_table.h"
+#include "commands/validate/check_table.h"
 
 #include "SEPlatform.h"
 

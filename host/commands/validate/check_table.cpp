@@ -1,4 +1,4 @@
-#include "commands/check_table.h"
+#include "commands/validate/check_table.h"
 
 CheckOutcome CheckOutcome::Of(const std::vector<std::string>& problems, std::string passed) {
     if (problems.empty()) return Pass(std::move(passed));

@@ -1,6 +1,6 @@
 // Checks of the module's identity: getModuleProperties(0) and the indices
 // and types both exports must refuse.
-#include "commands/check_table.h"
+#include "commands/validate/check_table.h"
 
 #include "session/session_text.h"
 

@@ -10,7 +10,7 @@
 #include "session/host_clock.h"
 #include "session/host_session.h"
 #include "library/module_library.h"
-#include "commands/panel.h"
+#include "commands/try/panel.h"
 #include "reports/session_record.h"
 #include "reports/timeline.h"
 

@@ -3,9 +3,9 @@
 // the session back as Server-Sent Events; the session itself runs on this
 // thread alone, as every session does.
 #include "commands/commands.h"
-#include "commands/panel.h"
-#include "commands/try_page.h"
-#include "commands/try_session.h"
+#include "commands/try/panel.h"
+#include "commands/try/try_page.h"
+#include "commands/try/try_session.h"
 
 #include <httplib.h>
 #include <netinet/in.h>

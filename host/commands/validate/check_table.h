@@ -5,7 +5,7 @@
 // subject (checks_*.cpp).
 #pragma once
 
-#include "commands/check_context.h"
+#include "commands/validate/check_context.h"
 
 #include <string>
 #include <vector>

@@ -5,7 +5,7 @@
 
 #include "session/host_clock.h"
 #include "session/host_session.h"
-#include "commands/script.h"
+#include "commands/play/script.h"
 #include "reports/timeline.h"
 
 #include <ostream>

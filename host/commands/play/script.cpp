@@ -1,4 +1,4 @@
-#include "commands/script.h"
+#include "commands/play/script.h"
 
 #include "SEPlatform.h"
 

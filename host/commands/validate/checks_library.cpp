@@ -1,6 +1,6 @@
 // Checks of the library as a whole: its exports and imports, its heap once
 // every object has closed, and its unload.
-#include "commands/check_table.h"
+#include "commands/validate/check_table.h"
 
 namespace checks {
 

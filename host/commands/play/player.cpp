@@ -1,4 +1,4 @@
-#include "commands/player.h"
+#include "commands/play/player.h"
 
 #include "platform/host_platform.h"
 
