@@ -5,6 +5,7 @@
 #include "session/host_clock.h"
 #include "session/host_session.h"
 #include "library/module_library.h"
+#include "commands/render/render_options.h"
 #include "commands/validate/validator.h"
 
 #include <memory>
@@ -45,6 +46,11 @@ int RunPlay(const std::string& file, const std::string& script_path, const PlayO
 // mouse and keyboard, until SIGINT or SIGTERM; PANEL (may be empty) adds
 // knobs. Port 0 takes any free port. Not in the Windows build.
 int RunTry(const std::string& file, const std::string& panel_path, int port, std::ostream& out, std::ostream& err);
+
+// Runs the module's audio side over audio files (see RenderOptions).
+// Bad input is refused before the module is opened, with no file written.
+// Not in the Windows build (no libsndfile for it).
+int RunRender(const std::string& file, const RenderOptions& options, std::ostream& out, std::ostream& err);
 
 // Refuses, before a command runs, an output file it could not write or that
 // is one of its `inputs` (the module, the script): one line on `err` and

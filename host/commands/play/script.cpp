@@ -198,9 +198,9 @@ bool ParseLine(const std::string& raw, ScriptCommand& command, bool& empty, std:
     return false;
 }
 
-// The pin a script names: "#3", a declared name, or a bare number that no
-// pin uses as its name.
-int FindPin(const std::string& text, const std::vector<ScriptPin>& pins) {
+}  // namespace
+
+int FindScriptPin(const std::string& text, const std::vector<ScriptPin>& pins) {
     for (std::size_t i = 0; i < pins.size(); ++i)
         if (pins[i].name == text) return static_cast<int>(i);
     std::string digits = text;
@@ -210,6 +210,8 @@ int FindPin(const std::string& text, const std::vector<ScriptPin>& pins) {
     const int number = std::atoi(digits.c_str());
     return number < static_cast<int>(pins.size()) ? number : -1;
 }
+
+namespace {
 
 bool ValueFits(const std::string& text, const ScriptPin& pin) {
     const double value = std::strtod(text.c_str(), nullptr);
@@ -275,7 +277,7 @@ bool ResolveScript(Script& script, const std::vector<ScriptPin>& pins, std::stri
         const std::string pin_text = command.kind == ScriptCommand::Kind::Click && command.pin_text.empty()
                                          ? "Mouse Down"
                                          : command.pin_text;
-        command.pin = FindPin(pin_text, pins);
+        command.pin = FindScriptPin(pin_text, pins);
         if (command.pin < 0) {
             std::string known;
             for (const ScriptPin& pin : pins) known += (known.empty() ? "\"" : ", \"") + pin.name + "\"";

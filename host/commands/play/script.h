@@ -55,6 +55,10 @@ struct ScriptPin {
     bool takes_float = false;
 };
 
+// The pin a script (or a command line) names: "#3", a declared name, or a
+// bare number that no pin uses as its name. -1 when none.
+int FindScriptPin(const std::string& text, const std::vector<ScriptPin>& pins);
+
 // Binds every pin name to the module's pins and checks that each value fits
 // its pin's type. On a problem returns false with "NAME:LINE: problem".
 bool ResolveScript(Script& script, const std::vector<ScriptPin>& pins, std::string& error);
