@@ -270,8 +270,8 @@ TEST(ReferenceCheck, NamesTheFirstDifferingSampleTheLargestDifferenceAndALengthM
     const ReferenceComparison off = compare({0.0f, 0.5f, 0.5f, -0.75f}, 0);
     EXPECT_FALSE(off.Holds());
     EXPECT_EQ(off.Describe("ref.wav"),
-              "FAILED: the first to differ is sample 2 (4.166667e-05 s): 0.5 rendered, 0.25 in ref.wav; the largest "
-              "difference is 0.5, at sample 3 (6.25e-05 s) (tolerance 0)");
+              "FAILED: the first to differ is sample 2 (0.000042 s): 0.5 rendered, 0.25 in ref.wav; the largest "
+              "difference is 0.5, at sample 3 (0.000063 s) (tolerance 0)");
     EXPECT_TRUE(compare({0.0f, 0.5f, 0.25f, -0.2f}, 0.1).Holds());
 
     const ReferenceComparison shorter = compare({0.0f, 0.5f, 0.25f}, 0);

@@ -5,7 +5,10 @@
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <limits>
+#include <system_error>
 
 namespace {
 
@@ -291,6 +294,32 @@ bool ResolveScript(Script& script, const std::vector<ScriptPin>& pins, std::stri
             error = where + "\"" + pin.name + "\" holds whole numbers; \"" + *value + "\" is not one";
             return false;
         }
+    }
+    return true;
+}
+
+bool ReadScriptFile(const std::string& path, Script& script, std::ostream& err) {
+    // Only a regular file: a directory reads as empty, and a pipe or a
+    // device may never end.
+    std::error_code error;
+    const std::filesystem::file_status status = std::filesystem::status(path, error);
+    if (std::filesystem::exists(status) && !std::filesystem::is_regular_file(status)) {
+        err << "semhost: " << path << ": is not a regular file, so not a script\n";
+        return false;
+    }
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        err << "semhost: " << path << ": cannot read the script\n";
+        return false;
+    }
+    // One byte more than a script may have shows that it is too long.
+    std::string text(kMaxScriptBytes + 1, '\0');
+    in.read(text.data(), static_cast<std::streamsize>(text.size()));
+    text.resize(static_cast<std::size_t>(in.gcount()));
+    std::string problem;
+    if (!ParseScript(text, path, script, problem)) {
+        err << "semhost: " << problem << '\n';
+        return false;
     }
     return true;
 }

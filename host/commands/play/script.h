@@ -14,6 +14,7 @@
 #pragma once
 
 #include <cstddef>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -48,6 +49,10 @@ inline constexpr std::size_t kMaxScriptBytes = 1024 * 1024;
 // byte-order mark is skipped). On a syntax error returns false and sets `error`
 // to "NAME:LINE: problem".
 bool ParseScript(const std::string& text, const std::string& name, Script& script, std::string& error);
+
+// Reads and parses the script file at `path` (a regular file, at most
+// kMaxScriptBytes). On a problem prints one line on `err` and returns false.
+bool ReadScriptFile(const std::string& path, Script& script, std::ostream& err);
 
 // One pin of the module, as much as resolving a script needs.
 struct ScriptPin {

@@ -15,7 +15,9 @@ std::string Number(double value, int digits) {
 
 // "sample 1200 (0.025 s)"
 std::string Moment(std::uint64_t index, int rate) {
-    return "sample " + std::to_string(index) + " (" + Number(static_cast<double>(index) / rate, 7) + " s)";
+    char seconds[32];
+    std::snprintf(seconds, sizeof seconds, "%.6f", static_cast<double>(index) / rate);
+    return "sample " + std::to_string(index) + " (" + seconds + " s)";
 }
 
 double Difference(float a, float b) {

@@ -154,10 +154,6 @@ bool PlanFiles(const RenderOptions& options, const std::string& module_path, int
     for (const AudioBinding& binding : options.inputs) read.push_back(binding.path);
     for (const AudioBinding& binding : options.expects) read.push_back(binding.path);
     for (const AudioBinding& binding : options.outputs) {
-        const std::optional<AudioContainer> container = ContainerOfName(binding.path);
-        if (!container)
-            return Refuse(binding.path, "an output's name ends in .wav, .aif, .aiff or .flac, which gives its format",
-                          err);
         for (const RenderOutput& earlier : plan.outputs) {
             std::error_code error;
             if (std::filesystem::weakly_canonical(earlier.binding.path, error) ==
@@ -165,6 +161,10 @@ bool PlanFiles(const RenderOptions& options, const std::string& module_path, int
                 return Refuse(binding.path, "is named by two --out; each output needs a file of its own", err);
         }
         if (!CheckOutputFile(binding.path, read, err)) return false;
+        const std::optional<AudioContainer> container = ContainerOfName(binding.path);
+        if (!container)
+            return Refuse(binding.path, "an output's name ends in .wav, .aif, .aiff or .flac, which gives its format",
+                          err);
         read.push_back(binding.path);
         plan.outputs.push_back({binding, -1, OutputFormat(*container, plan)});
     }
@@ -176,7 +176,7 @@ bool PlanPins(const std::vector<PinDeclaration>& pins, RenderPlan& plan, std::os
     plan.sample_outputs.clear();
     plan.feeds.clear();
     for (const PinDeclaration& pin : pins) {
-        if (pin.datatype != DT_FSAMPLE) continue;
+        if (pin.datatype != DT_FSAMPLE || !pin.HasAudioPin()) continue;
         (pin.direction == DR_IN ? plan.sample_inputs : plan.sample_outputs).push_back(pin.index);
     }
 
