@@ -195,6 +195,10 @@ public:
                           std::int32_t value = 0, ModuleAddress ptr = 0, float opt = 0.0f);
     // AUDIO_CLOSE or GUI_CLOSE; the object is forgotten afterwards.
     std::int64_t Close(HostedObject& target);
+    // Closes every object still open as a host does when it is done: the
+    // GUI objects first (the panel goes before the engine), then audio.
+    // After a fault the objects are forgotten without a call.
+    void CloseAll();
     // Runs the processing routine for `blocks` blocks, delivering the events
     // that fall due; stops early when the module sleeps. Returns the runs made.
     int Process(HostedObject& audio, int blocks);
