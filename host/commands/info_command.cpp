@@ -1,6 +1,5 @@
 // `semhost info FILE`: the module as a host sees it.
 #include "commands/commands.h"
-#include "library/emulated/pe_version.h"
 #include "protocol/protocol_names.h"
 
 #include <algorithm>
@@ -20,7 +19,7 @@ int ShowModule(HostedModule& module, std::ostream& out, std::ostream& err) {
     // The version a person sees in the file's properties. A malformed
     // resource section does not stop the module from loading, so it is
     // only a warning here.
-    const PeVersion version = ReadPeFileVersion(file);
+    const FileVersion version = ModuleLibrary::ReadFileVersion(file);
     if (!version.version.empty()) out << "version       " << version.version << '\n';
     if (!version.problem.empty())
         err << "semhost: " << file << ": warning: version resource not read: " << version.problem << '\n';
