@@ -58,7 +58,9 @@ TEST(HostedModule, OpensObjectsAtTheAskedStreamAndClosesGuiObjectsBeforeAudio) {
     module->Attach(log);
     ASSERT_EQ(module->OpenObjects(err), EXIT_OK) << err.str();
     EXPECT_EQ(log.Starting("AUDIO_SET_SAMPLE_RATE"), std::vector<std::string>{"audio: AUDIO_SET_SAMPLE_RATE 48000"});
-    EXPECT_EQ(module->session().block_size(), 64);
+    const HostedObject& audio = *module->session().Objects(ObjectKind::Audio).front();
+    EXPECT_EQ(audio.block_size, 64);
+    EXPECT_EQ(audio.sample_rate, 48000.0f);
     // Labels restart after the probe: the command's objects are the first.
     EXPECT_EQ(module->session().Objects(ObjectKind::Audio).front()->label, "audio#1");
 
