@@ -166,9 +166,12 @@ bool HostSession::DeliverDue(HostedObject& audio, std::uint64_t end, int& delive
         const ModuleAddress handler = audio.fields.event_handler;
         const std::vector<std::uint64_t> event_arguments = {audio.fields.object, record->address()};
         std::uint64_t ignored = 0;
-        CallModule(&audio,
-                   "event type " + std::to_string(event.event_type) + " at " + std::to_string(event.time_stamp),
-                   [&] { m_library.Call(handler, CallShape::Event, event_arguments, ignored); });
+        const std::string what =
+            event.host_pin >= 0
+                ? "EV_PIN_STATUS " + PinLabel(audio.audio_pins[event.host_pin].declaration) + " status " +
+                      std::to_string(event.param_a) + " at " + std::to_string(event.time_stamp)
+                : "event type " + std::to_string(event.event_type) + " at " + std::to_string(event.time_stamp);
+        CallModule(&audio, what, [&] { m_library.Call(handler, CallShape::Event, event_arguments, ignored); });
     }
     return true;
 }

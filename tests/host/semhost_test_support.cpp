@@ -2,6 +2,9 @@
 
 #include "commands/semhost.h"
 
+#include <gtest/gtest.h>
+
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
@@ -63,4 +66,15 @@ std::string CheckReason(const std::string& output, const std::string& id) {
         if (!line.empty()) return line.substr(6 + id.size() + 2);
     }
     return "";
+}
+
+std::vector<std::string> AudioFixturePaths(const std::string& fault) {
+    std::vector<std::string> paths = {std::string(QUILL_AUDIO_FIXTURE_DIR) + "/audio_fixture_" + fault +
+                                      SEMHOST_FIXTURE_SUFFIX};
+#if defined(QUILL_I386_AUDIO_FIXTURE_DIR)
+    paths.push_back(std::string(QUILL_I386_AUDIO_FIXTURE_DIR) + "/audio_fixture_" + fault + ".sem");
+#endif
+    for (const std::string& path : paths)
+        if (!std::filesystem::exists(path)) ADD_FAILURE() << path << " is missing";
+    return paths;
 }
