@@ -95,9 +95,13 @@ void Player::Signal(const ScriptCommand& command) {
     const std::string said = "signal \"" + m_session.pins()[command.pin].name + "\" = " + command.signal.Describe();
     m_timeline.BeginMoment(RecordedMoment::Kind::Signal, said, command.pin, command.line);
     HostedObject* audio = Audio();
-    const bool taken = audio != nullptr && m_session.SetInputSignal(*audio, command.pin, command.signal);
-    m_timeline.Note(said + (taken ? " from sample clock " + std::to_string(audio->block_start)
-                                  : " (the audio object has no such input)"));
+    const int audio_pin = audio != nullptr ? audio->AudioPinOf(command.pin) : -1;
+    if (audio_pin < 0) {
+        m_timeline.Note(said + " (the audio object has no such input)");
+        return;
+    }
+    m_timeline.Note(said + " from sample clock " + std::to_string(audio->block_start));
+    m_session.SetInputSignal(*audio, command.pin, command.signal);
 }
 
 void Player::RunBlocks(const ScriptCommand& command) {
