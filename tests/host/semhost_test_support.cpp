@@ -2,9 +2,6 @@
 
 #include "commands/semhost.h"
 
-#include <gtest/gtest.h>
-
-#include <filesystem>
 #include <fstream>
 #include <sstream>
 
@@ -68,13 +65,3 @@ std::string CheckReason(const std::string& output, const std::string& id) {
     return "";
 }
 
-std::vector<std::string> AudioFixturePaths(const std::string& fault) {
-    std::vector<std::string> paths = {std::string(QUILL_AUDIO_FIXTURE_DIR) + "/audio_fixture_" + fault +
-                                      SEMHOST_FIXTURE_SUFFIX};
-#if defined(QUILL_I386_AUDIO_FIXTURE_DIR)
-    paths.push_back(std::string(QUILL_I386_AUDIO_FIXTURE_DIR) + "/audio_fixture_" + fault + ".sem");
-#endif
-    for (const std::string& path : paths)
-        if (!std::filesystem::exists(path)) ADD_FAILURE() << path << " is missing";
-    return paths;
-}
