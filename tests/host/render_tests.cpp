@@ -150,6 +150,8 @@ TEST(Render, BadInputExitsTwoBeforeTheSessionWithNothingWritten) {
     const std::string script = WriteScratchFile("render/idle.script", "idle\n");
     const std::string notes = WriteScratchFile("render/notes.wav", "not audio");
     const std::string kept = WriteScratchFile("render/kept.wav", "the old contents");
+    const std::string runs = WriteScratchFile("render/runs.script", "run 4 blocks\n");
+    const std::string feeds = WriteScratchFile("render/feeds.script", "signal In sine 440 Hz\n");
     const std::string module = GainFixtures()[0];
     struct Case {
         std::vector<std::string> args;
@@ -168,6 +170,8 @@ TEST(Render, BadInputExitsTwoBeforeTheSessionWithNothingWritten) {
         {{"--in", sine, "--out", module + ".wav", "--out", module + ".wav"}, "is named by two --out"},
         {{"--in", sine, "--out", sine}, "is an input of the command"},
         {{script, "--in", sine, "--out", script}, "is an input of the command"},
+        {{runs, "--in", sine}, "runs.script:1: render runs the blocks itself"},
+        {{feeds, "--in", sine}, "feeds.script:1: \"In\" is fed by " + sine},
     };
     for (const Case& c : cases) {
         std::vector<std::string> args = {"render", module};

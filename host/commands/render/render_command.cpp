@@ -34,19 +34,41 @@ bool ReadSettings(const RenderOptions& options, Script& settings, std::ostream& 
     return true;
 }
 
-bool ResolveSteps(const std::vector<PinDeclaration>& pins, Script& settings, Script& script, std::ostream& err) {
-    std::vector<ScriptPin> named;
-    for (const PinDeclaration& pin : pins) named.push_back({pin.name, pin.TakesFloat()});
+bool ResolveSteps(const std::vector<PinDeclaration>& pins, const RenderPlan& plan, Script& settings, Script& script,
+                  std::ostream& err) {
+    const std::vector<ScriptPin> named = ScriptPinsOf(pins);
+    for (const ScriptCommand& command : settings.commands) {
+        const int pin = FindScriptPin(command.pin_text, named);
+        if (pin < 0 || !named[pin].samples) continue;
+        err << "semhost: --set " << command.pin_text << "=" << command.value_text << ": \"" << pins[pin].name
+            << "\" carries audio samples; --in feeds it\n";
+        return false;
+    }
     std::string problem;
     if (!ResolveScript(settings, named, problem) || !ResolveScript(script, named, problem)) {
         err << "semhost: " << problem << '\n';
         return false;
     }
-    for (const ScriptCommand& command : settings.commands) {
-        if (pins[command.pin].datatype != DT_FSAMPLE) continue;
-        err << "semhost: --set:" << command.line << ": \"" << pins[command.pin].name
-            << "\" carries audio samples; --in feeds it\n";
-        return false;
+    // The render runs the blocks and compares the outputs itself; a script
+    // may still feed a signal to an input no file feeds.
+    for (const ScriptCommand& command : script.commands) {
+        const std::string where = "semhost: " + script.name + ":" + std::to_string(command.line) + ": ";
+        if (command.kind == ScriptCommand::Kind::Run) {
+            err << where << "render runs the blocks itself; its script lets time pass with wait\n";
+            return false;
+        }
+        if (command.kind == ScriptCommand::Kind::Expect && command.measure != ScriptCommand::Measure::None) {
+            err << where << "render compares a sample output with a reference file (--expect PIN=FILE)\n";
+            return false;
+        }
+        if (command.kind == ScriptCommand::Kind::Signal) {
+            for (const InputFeed& feed : plan.feeds) {
+                if (feed.pin != command.pin) continue;
+                err << where << "\"" << pins[command.pin].name << "\" is fed by "
+                    << plan.inputs[feed.input].binding.path << "\n";
+                return false;
+            }
+        }
     }
     return true;
 }
@@ -55,45 +77,29 @@ double WallSeconds() {
     return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
 }
 
-// The render on a probed session: the objects opened at the plan's rate and
-// block size, the blocks run with the steps due before each, the objects
-// closed, the outputs put in place.
-int RenderSession(HostSession& session, const std::string& file, RenderPlan& plan, const Script& settings,
-                  const Script& script, HostClock& clock, std::ostream& out, std::ostream& err) {
+// The render on a probed module: the objects opened at the plan's rate
+// and block size, the blocks run with the steps due before each, the
+// objects closed, the outputs put in place.
+int RenderSession(HostedModule& module, RenderPlan& plan, const Script& settings, const Script& script,
+                  std::ostream& out, std::ostream& err) {
     Renderer renderer(plan, err);
     if (!renderer.OpenOutputs()) return EXIT_BAD_INPUT;
+    const int opened = module.OpenObjects(err);
+    if (opened != EXIT_OK) return opened;
+    HostSession& session = module.session();
+    HostedObject& audio = *session.Objects(ObjectKind::Audio).front();
 
-    std::string problem;
-    HostedObject* audio = session.Create(ObjectKind::Audio, problem);
-    if (audio == nullptr) {
-        err << "semhost: " << file << ": " << problem << '\n';
-        return session.faulted() ? EXIT_CRASHED : EXIT_BAD_INPUT;
-    }
-    session.Dispatch(*audio, AUDIO_SET_SAMPLE_RATE, 0, 0, 0, static_cast<float>(plan.sample_rate));
-    session.Dispatch(*audio, AUDIO_SET_BLOCK_SIZE, 0, plan.block_size);
-    session.Dispatch(*audio, AUDIO_OPEN);
-    if (session.faulted()) return ReportFault(session, file, err);
-    HostedObject* gui = session.Create(ObjectKind::Gui, problem);
-    if (gui == nullptr) {
-        err << "semhost: " << file << ": " << problem << '\n';
-        return session.faulted() ? EXIT_CRASHED : EXIT_BAD_INPUT;
-    }
-    session.Dispatch(*gui, GUI_OPEN, 0);
-    if (session.faulted()) return ReportFault(session, file, err);
-
-    SessionProcessor processor(session, *audio, clock, file, err);
+    SessionProcessor processor(module, audio, err);
     std::vector<std::string> input_names;
-    for (const InputFeed& feed : plan.feeds) {
-        const RenderInput& input = plan.inputs[feed.input];
-        input_names.push_back(input.binding.path + ", channel " + std::to_string(feed.channel + 1));
-    }
+    for (const InputFeed& feed : plan.feeds)
+        input_names.push_back(plan.inputs[feed.input].binding.path + ", channel " + std::to_string(feed.channel + 1));
     if (!processor.Connect(renderer.InputPins(), input_names, renderer.OutputPins())) return EXIT_BAD_INPUT;
 
     // The steps' own record is not shown: render prints what it rendered.
     std::ostream unshown(nullptr);
     SessionRecord record;
-    Timeline timeline(unshown, session, clock, record, Timeline::Detail::Brief);
-    Player player(session, timeline, clock, err);
+    Timeline timeline(unshown, session, module.clock(), record, Timeline::Detail::Brief);
+    Player player(session, timeline, module.clock(), err);
     RenderScript steps(settings, script, plan.sample_rate);
     bool expectation_failed = false;
     auto play_due = [&](std::uint64_t rendered) {
@@ -107,14 +113,12 @@ int RenderSession(HostSession& session, const std::string& file, RenderPlan& pla
     int code = renderer.Render(processor, progress);
     // Steps at the render's very end come after its last block.
     if (code == EXIT_OK) code = play_due(UINT64_MAX);
-
     if (!session.faulted()) {
-        for (HostedObject* object : session.Objects(ObjectKind::Gui)) session.Close(*object);
-        for (HostedObject* object : session.Objects(ObjectKind::Audio)) session.Close(*object);
-        if (session.faulted()) return ReportFault(session, file, err);
+        const int closed = module.CloseObjects(err);
+        if (closed != EXIT_OK) return closed;
     }
     if (code != EXIT_OK) return code;
-    code = renderer.Finish(session.pins(), file, out);
+    code = renderer.Finish(session.pins(), module.file(), out);
     return code == EXIT_OK && expectation_failed ? EXIT_FAILED : code;
 }
 
@@ -136,23 +140,18 @@ int RunRender(const std::string& file, const RenderOptions& options, std::ostrea
 
     // Ctrl-C or SIGTERM ends the render as a host ends a session: the
     // objects closed and the library unloaded, and no output written.
-    struct CatchInterrupts {
-        CatchInterrupts() { host_platform::CatchInterrupts(); }
-        ~CatchInterrupts() { host_platform::ReleaseInterrupts(); }
-    } catch_interrupts;
+    const host_platform::InterruptCatch interrupts;
     HostClock clock = HostClock::ModuleDefault();
+    HostingOptions hosting;
+    hosting.sample_rate = static_cast<float>(plan.sample_rate);
+    hosting.block_size = plan.block_size;
     int failure = EXIT_BAD_INPUT;
-    const std::unique_ptr<ModuleLibrary> library = OpenModuleFile(file, clock, err, {}, &failure);
-    if (library == nullptr) return failure;
-    int code;
-    {
-        HostSession session(*library);
-        ModuleIdentity identity;
-        code = ProbeModule(session, file, identity, err);
-        if (code == EXIT_OK && !(PlanPins(session.pins(), plan, err) &&
-                                 ResolveSteps(session.pins(), settings, script, err)))
-            code = EXIT_BAD_INPUT;
-        if (code == EXIT_OK) code = RenderSession(session, file, plan, settings, script, clock, out, err);
-    }
-    return UnloadModule(*library, file, code, err);
+    const std::unique_ptr<HostedModule> module = HostedModule::Open(file, clock, err, failure, hosting);
+    if (module == nullptr) return failure;
+    int code = module->Probe(err);
+    if (code == EXIT_OK && !(PlanPins(module->session().pins(), plan, err) &&
+                             ResolveSteps(module->session().pins(), plan, settings, script, err)))
+        code = EXIT_BAD_INPUT;
+    if (code == EXIT_OK) code = RenderSession(*module, plan, settings, script, out, err);
+    return module->Unload(code, err);
 }

@@ -62,9 +62,7 @@ int BindPin(const std::vector<PinDeclaration>& pins, const AudioBinding& binding
         Refuse(binding.path, std::string("the module has no ") + kind + " for it", err);
         return -1;
     }
-    std::vector<ScriptPin> named;
-    for (const PinDeclaration& pin : pins) named.push_back({pin.name, pin.TakesFloat()});
-    const int pin = FindScriptPin(binding.pin_text, named);
+    const int pin = FindScriptPin(binding.pin_text, ScriptPinsOf(pins));
     if (pin < 0) {
         Refuse(binding.pin_text + "=" + binding.path,
                "the module has no pin \"" + binding.pin_text + "\" (its " + kind + "s: " +

@@ -23,9 +23,8 @@ private:
     const std::vector<float>* m_block = nullptr;
 };
 
-SessionProcessor::SessionProcessor(HostSession& session, HostedObject& audio, HostClock& clock,
-                                   const std::string& file, std::ostream& err)
-    : m_session(session), m_audio(audio), m_clock(clock), m_file(file), m_err(err) {}
+SessionProcessor::SessionProcessor(HostedModule& module, HostedObject& audio, std::ostream& err)
+    : m_module(module), m_session(module.session()), m_audio(audio), m_err(err) {}
 
 bool SessionProcessor::Connect(const std::vector<int>& input_pins, const std::vector<std::string>& input_names,
                                const std::vector<int>& output_pins) {
@@ -35,7 +34,7 @@ bool SessionProcessor::Connect(const std::vector<int>& input_pins, const std::ve
         signal.kind = InputSignal::Kind::Stream;
         signal.stream = stream;
         if (!m_session.SetInputSignal(m_audio, input_pins[i], signal)) {
-            m_err << "semhost: " << m_file << ": \"" << m_session.pins()[input_pins[i]].name
+            m_err << "semhost: " << m_module.file() << ": \"" << m_session.pins()[input_pins[i]].name
                   << "\" is no sample input of the audio object's pins\n";
             return false;
         }
@@ -44,7 +43,7 @@ bool SessionProcessor::Connect(const std::vector<int>& input_pins, const std::ve
     for (int pin : output_pins) {
         const int port = m_audio.AudioPinOf(pin);
         if (port < 0 || m_audio.sample_ports.count(port) == 0) {
-            m_err << "semhost: " << m_file << ": \"" << m_session.pins()[pin].name
+            m_err << "semhost: " << m_module.file() << ": \"" << m_session.pins()[pin].name
                   << "\" is no sample output of the audio object's pins\n";
             return false;
         }
@@ -61,7 +60,7 @@ int SessionProcessor::ProcessBlock(const std::vector<std::vector<float>>& inputs
     }
     for (std::size_t i = 0; i < m_streams.size(); ++i) m_streams[i]->Lend(inputs[i]);
     m_session.Process(m_audio, 1);
-    if (m_session.faulted()) return ReportFault(m_session, m_file, m_err);
+    if (m_session.faulted()) return m_module.ReportFault(m_err);
     for (std::size_t i = 0; i < m_output_ports.size(); ++i) {
         const std::vector<float>& block = m_audio.sample_ports.at(m_output_ports[i]).block;
         std::copy_n(block.begin(), std::min(block.size(), outputs[i].size()), outputs[i].begin());
@@ -69,13 +68,13 @@ int SessionProcessor::ProcessBlock(const std::vector<std::vector<float>>& inputs
     m_rendered += static_cast<std::uint64_t>(HostSession::RunLength(m_audio));
     // A virtual clock keeps pace with the samples, as a host's clock does
     // with the audio it plays.
-    if (m_clock.mode() == HostClock::Mode::Virtual) {
+    if (m_module.clock().mode() == HostClock::Mode::Virtual) {
         const auto due = static_cast<std::uint32_t>(m_rendered * 1000 / static_cast<std::uint64_t>(m_audio.sample_rate));
-        m_clock.Wait(due - m_clock_ms);
+        m_module.clock().Wait(due - m_clock_ms);
         m_clock_ms = due;
     }
     if (const int signal_number = host_platform::InterruptSignal()) {
-        m_err << "semhost: " << m_file << ": interrupted by " << (signal_number == 15 ? "SIGTERM" : "SIGINT")
+        m_err << "semhost: " << m_module.file() << ": interrupted by " << (signal_number == 15 ? "SIGTERM" : "SIGINT")
               << "; the objects were closed as a host closes them, and no output was written\n";
         return EXIT_INTERRUPTED + signal_number;
     }

@@ -4,8 +4,7 @@
 #pragma once
 
 #include "commands/render/renderer.h"
-#include "session/host_clock.h"
-#include "session/host_session.h"
+#include "hosting/hosted_module.h"
 
 #include <functional>
 #include <memory>
@@ -20,12 +19,12 @@ public:
     // on, else the render's exit code.
     using BeforeBlock = std::function<int(std::uint64_t rendered)>;
 
-    // `input_names` describe what feeds each input ("in.wav, channel 1").
-    SessionProcessor(HostSession& session, HostedObject& audio, HostClock& clock, const std::string& file,
-                     std::ostream& err);
+    // `audio` is an open audio object of `module`'s session.
+    SessionProcessor(HostedModule& module, HostedObject& audio, std::ostream& err);
 
-    // Makes each of `input_pins` take its blocks from ProcessBlock's inputs,
-    // and reads `output_pins`. False, after one line on `err`, when a pin
+    // Makes each of `input_pins` take its blocks from ProcessBlock's inputs
+    // (`input_names` say from where: "in.wav, channel 1"), and reads
+    // `output_pins`. False, after one line on `err`, when a pin
     // is no sample pin of the object's pin array.
     bool Connect(const std::vector<int>& input_pins, const std::vector<std::string>& input_names,
                  const std::vector<int>& output_pins);
@@ -39,10 +38,9 @@ public:
 private:
     class BlockStream;
 
+    HostedModule& m_module;
     HostSession& m_session;
     HostedObject& m_audio;
-    HostClock& m_clock;
-    std::string m_file;
     std::ostream& m_err;
     std::vector<std::shared_ptr<BlockStream>> m_streams;  // by input
     std::vector<int> m_output_ports;                      // by output: the index in the pin array
