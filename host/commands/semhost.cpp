@@ -44,7 +44,7 @@ const char kUsage[] =
     "               each --out writes a sample output (.wav, .aif, .aiff or .flac) in\n"
     "               the first input's encoding (16-bit, 24-bit or float; else float,\n"
     "               and 24-bit for FLAC); no PIN= means the first sample pin. The rate\n"
-    "               is the inputs' (--rate only without inputs; default 48000 Hz),\n"
+    "               is the inputs' (without inputs --rate's; default 48000 Hz),\n"
     "               blocks of N samples (default 256); the render ends with the\n"
     "               longest input (the others padded with silence), or lasts S\n"
     "               seconds. --set sets a pin first, then SCRIPT plays along the\n"
@@ -59,7 +59,7 @@ const char kUsage[] =
     "unload may take before it counts as hung (default 20000). Every option may also\n"
     "be written --option=value.\n"
     "\n"
-    "exit codes: 0 fine, 1 a check or an expect failed, 2 bad input, 3 the module crashed or hung\n";
+    "exit codes: 0 fine, 1 a check, an expect or a reference failed, 2 bad input, 3 the module crashed or hung\n";
 
 int UsageError(const std::string& problem, std::ostream& err) {
     err << "semhost: " << problem << '\n' << kUsage;
