@@ -296,6 +296,10 @@ public:
                           std::int32_t value = 0, ModuleAddress ptr = 0, float opt = 0.0f);
     // AUDIO_CLOSE or GUI_CLOSE; the object is forgotten afterwards.
     std::int64_t Close(HostedObject& target);
+    // Closes every object still open as a host does when it is done: the
+    // GUI objects first (the panel goes before the engine), then audio.
+    // After a fault the objects are forgotten without a call.
+    void CloseAll();
     // Covers `blocks` blocks of the object's block size from its block
     // start. For each block: the inputs get their signals' samples; unless
     // the object sleeps through it, the events due inside the block are

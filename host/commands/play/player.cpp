@@ -1,5 +1,6 @@
 #include "commands/play/player.h"
 
+#include "hosting/modifier_keys.h"
 #include "platform/host_platform.h"
 
 #include <cmath>
@@ -28,9 +29,8 @@ std::string Counted(long count, const char* one, const char* many) {
 }
 
 std::string KeyLabel(const std::string& name) {
-    std::string label = name;
-    if (!label.empty()) label[0] = static_cast<char>(label[0] - 'a' + 'A');
-    return label;
+    const ModifierKey* key = FindModifierKey(name);
+    return key != nullptr ? key->label : name;
 }
 
 }  // namespace

@@ -1,6 +1,6 @@
 #include "commands/play/script.h"
 
-#include "SEPlatform.h"
+#include "hosting/modifier_keys.h"
 
 #include <cerrno>
 #include <cmath>
@@ -8,19 +8,6 @@
 #include <limits>
 
 namespace {
-
-struct KeyName {
-    const char* name;
-    int virtual_key;
-};
-
-const KeyName kKeys[] = {{"shift", 16}, {"ctrl", platform::kVirtualKeyControl}, {"alt", 18}};
-
-std::string Lowercase(std::string text) {
-    for (char& c : text)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    return text;
-}
 
 std::string Trim(const std::string& text) {
     const std::size_t first = text.find_first_not_of(" \t\r");
@@ -208,16 +195,13 @@ bool ParseLine(const std::string& raw, ScriptCommand& command, bool& empty, std:
         }
         command.kind = verb == "press" ? ScriptCommand::Kind::Press : ScriptCommand::Kind::Release;
         // In any case: the timeline writes "press Ctrl", and a script may copy it.
-        const std::string wanted = Lowercase(tokens[1]);
-        for (const KeyName& key : kKeys) {
-            if (wanted != key.name) continue;
-            command.key = key.virtual_key;
-            command.key_name = key.name;
-        }
-        if (command.key == 0) {
+        const ModifierKey* key = FindModifierKey(tokens[1]);
+        if (key == nullptr) {
             problem = "unknown key \"" + tokens[1] + "\" (ctrl, shift or alt)";
             return false;
         }
+        command.key = key->virtual_key;
+        command.key_name = key->name;
         return true;
     }
     if (verb == "wait") {

@@ -1,6 +1,5 @@
 #include "commands/try/try_session.h"
 
-#include "library/emulated/emulated_library.h"
 #include "platform/host_platform.h"
 #include "reports/session_json.h"
 #include "reports/session_summary.h"
@@ -22,13 +21,6 @@ const ModifierKey kModifiers[3] = {{"shift", "Shift", 16}, {"ctrl", "Ctrl", 17},
 
 // The width of the time stamp in front of each timeline line.
 constexpr std::size_t kStampWidth = 11;
-
-bool IsEmulatedFile(const std::string& path) {
-    std::ifstream file(path, std::ios::binary);
-    std::vector<unsigned char> head(4096);
-    file.read(reinterpret_cast<char*>(head.data()), static_cast<std::streamsize>(head.size()));
-    return LooksLikeI386PeImage(head.data(), static_cast<std::size_t>(file.gcount()));
-}
 
 std::vector<std::string> SplitLines(const std::string& text) {
     std::vector<std::string> lines;
@@ -181,15 +173,17 @@ int TrySession::Load(double now_ms, std::ostream& err) {
     m_record.script = "by hand";
     m_picture_changed = true;
 
-    // An emulated module reads the session's own clock, which follows the
-    // browser's event times exactly; a native module reads the system's.
-    m_clock = std::make_unique<HostClock>(IsEmulatedFile(m_file) ? HostClock::Mode::Virtual : HostClock::Mode::Real);
+    // The open settles the clock: an emulated module reads the session's
+    // own, which follows the browser's event times exactly; a native module
+    // reads the system's.
+    m_clock = std::make_unique<HostClock>(HostClock::ModuleDefault());
     std::ostringstream problems;
     int code = EXIT_OK;
-    m_library = OpenModuleFile(m_file, *m_clock, problems, {}, &code);
-    if (m_library != nullptr) {
-        m_session = std::make_unique<HostSession>(*m_library);
-        code = ProbeModule(*m_session, m_file, m_identity, problems);
+    m_module = HostedModule::Open(m_file, *m_clock, problems, code);
+    if (m_module != nullptr) {
+        m_session = &m_module->session();
+        code = m_module->Probe(problems);
+        m_identity = m_module->identity();
         if (code == EXIT_OK && m_panel.name.size() + m_panel.knobs.size() + m_panel.ranges.size() != 0) {
             std::vector<std::string> names;
             std::vector<bool> numbers;
@@ -205,15 +199,13 @@ int TrySession::Load(double now_ms, std::ostream& err) {
         }
     }
     if (code == EXIT_OK) {
-        m_session->RestartLabels();
         m_record.module_name = m_identity.name;
         m_record.module_about = m_identity.about;
         m_timeline = std::make_unique<Timeline>(m_timeline_text, *m_session, *m_clock, m_record);
-        m_session->AddObserver(m_timeline.get());
-        code = OpenHostObjects(*m_session, m_file, problems);
+        m_module->Attach(*m_timeline);
+        code = m_module->OpenObjects(problems);
     }
-    if (code != EXIT_OK && m_timeline && m_session->faulted())
-        m_timeline->Fault(m_session->fault().empty() ? std::string("the module crashed") : m_session->fault());
+    if (code != EXIT_OK && m_timeline && m_session->faulted()) m_timeline->Fault(m_module->FaultText());
     err << problems.str();
     if (code != EXIT_OK) {
         m_fault = problems.str();
@@ -236,11 +228,10 @@ int TrySession::Load(double now_ms, std::ostream& err) {
 }
 
 void TrySession::Unload(std::ostream& err) {
-    if (m_timeline && m_session) m_session->RemoveObserver(m_timeline.get());
+    if (m_module) m_module->Unload(EXIT_OK, err);
+    m_module.reset();
+    m_session = nullptr;
     m_timeline.reset();
-    m_session.reset();
-    if (m_library) UnloadModule(*m_library, m_file, EXIT_OK, err);
-    m_library.reset();
     m_clock.reset();
     host_platform::ReleaseHeldKeys();
     for (bool& held : m_keys_held) held = false;
@@ -250,18 +241,14 @@ int TrySession::Finish(std::ostream& err) {
     int code = EXIT_OK;
     if (m_session && !m_session->faulted() && m_fault.empty()) {
         m_timeline->Heading("end of the session");
-        m_timeline->BeginMoment(RecordedMoment::Kind::End, "the host closes the module");
-        for (HostedObject* object : m_session->Objects(ObjectKind::Gui)) m_session->Close(*object);
-        for (HostedObject* object : m_session->Objects(ObjectKind::Audio)) m_session->Close(*object);
+        code = m_module->CloseObjects(err);
         m_log << m_timeline_text.str();
         m_timeline_text.str(std::string());
-        if (m_session->faulted()) code = ReportFault(*m_session, m_file, err);
     }
-    if (m_timeline && m_session) m_session->RemoveObserver(m_timeline.get());
+    if (m_module) code = m_module->Unload(code, err);
+    m_module.reset();
+    m_session = nullptr;
     m_timeline.reset();
-    m_session.reset();
-    if (m_library) code = UnloadModule(*m_library, m_file, code, err);
-    m_library.reset();
     m_clock.reset();
     host_platform::ReleaseHeldKeys();
     m_log.flush();
@@ -411,7 +398,7 @@ void TrySession::Collect(const nlohmann::json& id, bool idle_round) {
     }
     if (m_session->faulted() && m_fault.empty()) {
         m_fault = "semhost: " + m_file + ": " + m_session->fault();
-        m_timeline->Fault(m_session->fault().empty() ? std::string("the module crashed") : m_session->fault());
+        m_timeline->Fault(m_module->FaultText());
         for (const std::string& line : SplitLines(m_timeline_text.str())) lines.push_back(line);
         m_timeline_text.str(std::string());
     }

@@ -87,8 +87,8 @@ private:
     std::ostream& m_log;
 
     std::unique_ptr<HostClock> m_clock;
-    std::unique_ptr<ModuleLibrary> m_library;
-    std::unique_ptr<HostSession> m_session;
+    std::unique_ptr<HostedModule> m_module;
+    HostSession* m_session = nullptr;  // m_module's, while a copy is loaded
     std::ostringstream m_timeline_text;
     SessionRecord m_record;
     bool m_picture_changed = false;
