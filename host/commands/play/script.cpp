@@ -12,12 +12,6 @@
 
 namespace {
 
-std::string Lowercase(std::string text) {
-    for (char& c : text)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    return text;
-}
-
 std::string Trim(const std::string& text) {
     const std::size_t first = text.find_first_not_of(" \t\r");
     if (first == std::string::npos) return "";
@@ -119,7 +113,7 @@ bool ParseSignal(const std::vector<std::string>& tokens, std::size_t first, Inpu
     } else if (kind == "sine") {
         signal.kind = InputSignal::Kind::Sine;
         if (!take_at(true, false)) return false;
-        if (rest.empty() || rest.size() > 2 || (rest.size() == 2 && Lowercase(rest[1]) != "hz") ||
+        if (rest.empty() || rest.size() > 2 || (rest.size() == 2 && rest[1] != "Hz" && rest[1] != "hz") ||
             !IsFiniteNumber(rest[0]) || Number(rest[0]) <= 0) {
             problem = "\"sine\" needs a frequency above 0, as in \"sine 440 Hz at 0.5\"";
             return false;
