@@ -144,12 +144,9 @@ describe('the pin controls', () => {
     const session = await quillmarkPage();
     const second = await openPage(browser, session.server);
     assert.match(await second.$eval('#role', node => node.textContent), /read-only/);
-    const refused = await second.evaluate(async () => {
-      const response = await fetch('/action' + location.search, {
-        method: 'POST', body: JSON.stringify({ op: 'set', pin: 1, value: 0.5, page: 'another' }) });
-      return response.status;
-    });
-    assert.equal(refused, 409);
+    await second.evaluate(() => window.trySend({ op: 'set', pin: 1, value: 0.5, t: Date.now() }));
+    await second.waitForFunction(() => /the server refused: another page drives the module/
+      .test(document.getElementById('lines').textContent), { polling: 20 });
     // It still sees what the driving page does.
     await session.page.bringToFront();
     await setAndShow(session.page, RESET_VALUE, 0.5);
@@ -193,47 +190,36 @@ describe('the server', () => {
     assert.equal(await request(server.port, { path: `/${token}` }), 200);
     assert.equal(await request(server.port, { path: '/' }), 403);
     assert.equal(await request(server.port, { path: '/?token=0123' }), 403);
-    assert.equal(await request(server.port, { path: `/events${token}`.replace(server.token, 'x'.repeat(32)) }), 403);
+    assert.equal(await request(server.port, { path: `/socket${token}&tab=a`.replace(server.token, 'x'.repeat(32)) }), 403);
     assert.equal(await request(server.port, { path: `/${token}`, host: `localhost:${server.port}` }), 403);
     assert.equal(await request(server.port, { path: `/${token}`, host: 'evil.example' }), 403);
-    assert.equal(await request(server.port, { method: 'POST', path: '/action', body: '{"op":"reload"}' }), 403);
+    // Nothing but the page's WebSocket changes anything.
+    assert.equal(await request(server.port, { method: 'POST', path: `/action${token}`, body: '{"op":"reload"}' }), 405);
     assert.equal((await server.stop()).code, 0);
   });
 
   test('answers 1,000 malformed requests with 400 and still serves the page', async () => {
     const server = await startTry([paths.quillmark, paths.panel]);
-    const token = `?token=${server.token}`;
-    const bodies = ['', '{', 'null', '[]', '"set"', '{"op":"set"', '\u0000\u0001', '{"op":1}', 'x'.repeat(3000)];
     const garbage = ['\r\n\r\n', 'GET\r\n\r\n', 'HELLO / HTTP/9.9\r\n\r\n', 'GET /?token= HTTP/1.1 extra\r\n\r\n',
-                     '\u0000\u00ff\u0010\r\n\r\n'];
+                     '\u0000\u00ff\u0010\r\n\r\n', `GET / HTTP/1.1\r\nHost: 127.0.0.1:${server.port}\r\nX: \u0001\r\n\r\n`,
+                     `GET / HTTP/1.1\r\nHost: 127.0.0.1:${server.port}\r\nHost: evil.example\r\n\r\n`];
     const answers = new Map();
-    const count = answer => answers.set(answer, (answers.get(answer) || 0) + 1);
     for (let i = 0; i < 1000; i += 1) {
-      if (i % 2 === 0) {
-        count(await request(server.port, { method: 'POST', path: `/action${token}`, body: bodies[i % bodies.length] }));
-      } else {
-        const bytes = garbage[i % garbage.length];
-        const answer = await rawRequest(server.port, bytes);
-        const status = Number((/^HTTP\/1\.1 (\d+)/.exec(answer) || [0, 0])[1]);
-        count(status);
-      }
+      const answer = await rawRequest(server.port, garbage[i % garbage.length]);
+      const status = Number((/^HTTP\/1\.1 (\d+)/.exec(answer) || [0, 0])[1]);
+      answers.set(status, (answers.get(status) || 0) + 1);
     }
     assert.deepEqual([...answers.keys()], [400]);
-    // Actions the driving page sends that make no sense are malformed too.
+    // Actions the driving page sends that make no sense are refused, each
+    // with its reason, and the page goes on.
     const page = await openPage(browser, server);
-    for (const action of [{ op: 'set', pin: 99, value: 1 }, { op: 'set', pin: 1, value: 'abc' },
-                          { op: 'set', pin: 0, value: 1.5 }, { op: 'set', pin: 1, value: 1, t: 'now' },
-                          { op: 'set', pin: 1, value: 1, keys: { ctrl: 'yes' } }, { op: 'jump' },
-                          { op: 'set', pin: 1, value: 1, seq: 1 }]) {
-      const status = await page.evaluate(async (action) => {
-        const page = sessionStorage.getItem('semhost-try-page');
-        window.testSeq = (window.testSeq || 0) + 1;
-        const response = await fetch('/action' + location.search, { method: 'POST',
-          body: JSON.stringify({ load: 'test', seq: window.testSeq, ...action, page }) });
-        return response.status;
-      }, action);
-      assert.equal(status, 400, JSON.stringify(action));
-    }
+    const actions = [{ op: 'set', pin: 99, value: 1 }, { op: 'set', pin: 1, value: 'abc' },
+                     { op: 'set', pin: 0, value: 1.5 }, { op: 'set', pin: 1, value: 1, t: 'now' },
+                     { op: 'set', pin: 1, value: 1, keys: { ctrl: 'yes' } }, { op: 'jump' }, { op: 1 }, [],
+                     { op: 'clock', t: 'soon' }];
+    for (const action of actions) await page.evaluate(a => window.trySend(a), action);
+    await page.waitForFunction(n => (document.getElementById('lines').textContent.match(/the server refused/g) || [])
+      .length === n, { polling: 20 }, actions.length);
     await setAndShow(page, RESET_VALUE, 0.5);
     await page.close();
     assert.equal((await server.stop()).code, 0);

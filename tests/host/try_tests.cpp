@@ -211,7 +211,7 @@ TEST_F(TrySessionTest, IdleRoundsLikeTheLastAreCountedNotShown) {
     EXPECT_EQ(session.Act(Set(RESET_VALUE, 0.5, 300), kEpoch), "");
     messages = session.TakeMessages();
     ASSERT_EQ(messages.size(), 1u);
-    EXPECT_EQ(messages[0]["lines"][0], "           (3 more idle rounds like the last one)");
+    EXPECT_EQ(messages[0]["lines"][0], "            (3 more idle rounds like the last one)");
     EXPECT_EQ(messages[0]["lines"][1], "    300 ms  set \"Reset Value\" = 0.5");
     // The record behind the picture keeps the first idle round and the set,
     // not the rounds like it.
