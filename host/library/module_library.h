@@ -169,6 +169,9 @@ public:
     // The module's heap blocks still held (only the emulated back end keeps
     // count; the native one answers none).
     virtual std::vector<HeldBlock> HeldBlocks() const { return {}; }
+    // Allocations and frees (a resize counts as both) on the module's heap
+    // since the load; empty where the back end does not count them.
+    virtual std::optional<std::uint64_t> HeapOperations() const { return std::nullopt; }
 
     // "Quillmark.sem+0x1A2B" for an address inside the image, else hex.
     virtual std::string DescribeAddress(ModuleAddress address) const {

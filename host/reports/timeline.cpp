@@ -234,9 +234,11 @@ std::string Timeline::DescribeCallback(const CallbackEvent& callback) const {
         return name + " type " + std::to_string(callback.event.event_type) + " at " +
                std::to_string(callback.event.time_stamp);
     case AUDIO_HOST_SET_PIN_STATUS:
-        return name + " pin " + std::to_string(callback.index) + " status " + std::to_string(callback.value);
+        return name + " " + (callback.pin >= 0 ? PinName(callback.pin) : "pin " + std::to_string(callback.index)) +
+               " status " + std::to_string(callback.value) + " at " +
+               std::to_string(static_cast<std::uint32_t>(callback.ptr));
     default:
-        return name + " pin " + std::to_string(callback.index);
+        return name + " " + (callback.pin >= 0 ? PinName(callback.pin) : "pin " + std::to_string(callback.index));
     }
 }
 
@@ -246,7 +248,8 @@ void Timeline::OnCallback(const CallbackEvent& callback) {
     const bool gui = callback.side == ObjectKind::Gui;
     // A write of the module's: the brief text keeps it.
     const bool write =
-        gui && (callback.opcode == GUI_HOST_SET_PIN_VALUE || callback.opcode == GUI_HOST_SET_PIN_TEXT);
+        gui ? callback.opcode == GUI_HOST_SET_PIN_VALUE || callback.opcode == GUI_HOST_SET_PIN_TEXT
+            : callback.opcode == AUDIO_HOST_SET_PIN_STATUS;
     const std::string caller = callback.caller != nullptr ? callback.caller->label : "?";
     const int line =
         Line(RecordedLine::Kind::Callback, depth, caller + " -> host  " + DescribeCallback(callback),

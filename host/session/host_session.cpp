@@ -3,7 +3,7 @@
 #include "session/session_text.h"
 
 #include <algorithm>
-#include <optional>
+#include <cmath>
 
 
 std::size_t GuardOverrun(const unsigned char (&guard)[kRecordGuardBytes]) {
@@ -185,7 +185,12 @@ std::int64_t HostSession::Dispatch(HostedObject& target, std::int32_t opcode, st
     const bool gui = target.kind == ObjectKind::Gui;
     const std::string what = gui ? session_text::GuiCall(*this, opcode, index, value)
                                  : session_text::AudioCall(opcode, index, value, opt);
-    if (!gui && opcode == AUDIO_SET_BLOCK_SIZE) m_block_size = std::clamp(value, 1, kMaxBlockSize);
+    if (!gui && opcode == AUDIO_SET_BLOCK_SIZE) target.block_size = value;
+    if (!gui && opcode == AUDIO_SET_SAMPLE_RATE && std::isfinite(opt) && opt > 0.0f) target.sample_rate = opt;
+    if (!gui && opcode == AUDIO_OPEN) {
+        BindAudioPins(target);
+        if (faulted()) return 0;
+    }
     std::uint64_t result = 0;
     // The dispatcher as the host last checked it: a rewritten one is called
     // only after it was reported.
@@ -208,71 +213,6 @@ std::int64_t HostSession::Close(HostedObject& target) {
                                    [&](const std::unique_ptr<HostedObject>& held) { return held.get() == &target; }),
                     m_objects.end());
     return result;
-}
-
-int HostSession::Process(HostedObject& audio, int blocks) {
-    const auto& at = m_memory.layout().event;
-    int runs = 0;
-    for (int block = 0; block < blocks && !audio.sleeping && !faulted(); ++block) {
-        // The routine the record holds now: the module may have changed it,
-        // with AUDIO_HOST_PROCESS_CHANGED or (reported) without.
-        ModuleAddress process = 0;
-        m_memory.ReadAddress(audio.record + m_memory.layout().audio.process, process);
-        if (process == 0) {
-            Report(Violation::RecordChanged, audio.label + "'s record has a null process routine");
-            break;
-        }
-        m_sample_clock = audio.block_start;
-        const ModuleAddress object = audio.fields.object;
-        std::uint64_t ignored = 0;
-        const std::vector<std::uint64_t> process_arguments = {object};
-        CallModule(&audio, "process",
-                   [&] { m_library.Call(process, CallShape::Process, process_arguments, ignored); });
-        ++runs;
-
-        // Events that fall due within this block, in time order, each with
-        // the sample clock at its own time stamp.
-        const std::uint64_t block_end = audio.block_start + static_cast<std::uint64_t>(m_block_size);
-        int delivered = 0;
-        // The event is the host's, lent for each call in turn: one record
-        // for the block's deliveries, written whole before each.
-        std::optional<HostBlock> record;
-        std::vector<unsigned char> bytes(at.size);
-        const auto put = [&](std::size_t offset, std::uint64_t value, unsigned size) {
-            for (unsigned i = 0; i < size; ++i) bytes[offset + i] = static_cast<unsigned char>(value >> (8 * i));
-        };
-        while (!audio.pending_events.empty() && audio.pending_events.front().due < block_end && !faulted()) {
-            if (++delivered > MaxEventsPerRun()) {
-                Report(Violation::RunawayEvents,
-                       audio.label + " queued more than " + std::to_string(MaxEventsPerRun()) +
-                           " events due within one block of " + std::to_string(m_block_size) +
-                           " samples (each delivery queues another?); the " +
-                           std::to_string(audio.pending_events.size()) + " left are dropped");
-                audio.pending_events.clear();
-                break;
-            }
-            std::pop_heap(audio.pending_events.begin(), audio.pending_events.end(), LaterEvent);
-            const QueuedEvent event = audio.pending_events.back();
-            audio.pending_events.pop_back();
-            m_sample_clock = event.due;
-            if (!record) record.emplace(m_library, at.size);
-            std::fill(bytes.begin(), bytes.end(), 0);
-            put(at.time_stamp, event.time_stamp, 4);
-            put(at.event_type, static_cast<std::uint32_t>(event.event_type), 4);
-            put(at.param_a, static_cast<std::uint32_t>(event.param_a), 4);
-            put(at.param_b, static_cast<std::uint32_t>(event.param_b), 4);
-            put(at.param_ptr, event.param_ptr, m_memory.pointer_size());
-            m_library.Write(record->address(), bytes.data(), bytes.size());
-            const ModuleAddress handler = audio.fields.event_handler;
-            const std::vector<std::uint64_t> event_arguments = {object, record->address()};
-            CallModule(&audio,
-                       "event type " + std::to_string(event.event_type) + " at " + std::to_string(event.time_stamp),
-                       [&] { m_library.Call(handler, CallShape::Event, event_arguments, ignored); });
-        }
-        audio.block_start = block_end;
-        m_sample_clock = block_end;
-    }
-    return runs;
 }
 
 std::vector<HostedObject*> HostSession::Objects(ObjectKind kind) const {

@@ -12,12 +12,15 @@
 #include "library/module_address.h"
 #include "library/module_library.h"
 #include "session/module_memory.h"
+#include "session/sample_buffer.h"
+#include "session/sample_signal.h"
 
 #include <algorithm>
 #include <cstdint>
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -33,7 +36,36 @@ struct PinDeclaration {
 
     // DT_FLOAT pins take a module write from `opt`; all others from `value`.
     bool TakesFloat() const { return datatype == DT_FLOAT; }
+    // Whether the audio side's Open gives the declaration a pin of its own:
+    // all but those that run only between the module and its GUI side.
+    bool HasAudioPin() const { return (flags & IO_UI_COMMUNICATION) == 0 || (flags & IO_UI_AUDIO_PIN) != 0; }
 };
+
+// One pin of an open audio object's pin array, as the host works it out
+// from the declarations the way Open binds them.
+struct AudioPin {
+    int declaration = -1;      // the declaration it is bound to (for a repeated last one, that one)
+    bool repeated = false;     // bound by IO_REPEAT_LAST: the type only, no variable
+    std::int32_t datatype = 0;
+    std::int32_t direction = 0;
+    ModuleAddress variable = 0;  // the module variable this object's declaration names, or 0
+};
+
+// A sample pin's side of the runs: the buffer lent to the module and, for
+// an input, the signal the host feeds it.
+struct SamplePort {
+    std::unique_ptr<SampleBuffer> buffer;
+    InputSignal signal;        // inputs; silence until the host sets another
+    // The block as it stood after the last run: an input's the host wrote,
+    // an output's the module wrote.
+    std::vector<float> block;
+    float last_sample = 0.0f;  // inputs: the last sample the host fed, for the sleep rule
+};
+
+// Pin statuses the host reports in EV_PIN_STATUS: a control pin's new value
+// and a sample input that now holds one value are PS_ONCE; a sample input
+// whose signal moves from sample to sample is kStatusStreaming.
+inline constexpr std::int32_t kStatusStreaming = 2;
 
 enum class ObjectKind { Audio, Gui };
 
@@ -46,6 +78,11 @@ struct QueuedEvent {
     std::int32_t param_a = 0;
     std::int32_t param_b = 0;
     ModuleAddress param_ptr = 0;
+    // The host's own EV_PIN_STATUS for a changed pin: the audio pin whose
+    // module variable gets `value_bits` as the event is delivered; -1 for
+    // the module's events.
+    int host_pin = -1;
+    std::uint32_t value_bits = 0;
 };
 
 // The order of the event queue's heap: true when `a` is due after `b`.
@@ -78,12 +115,63 @@ struct HostedObject {
     RecordFields fields;
 
     bool closing = false;   // GUI_CLOSE or AUDIO_CLOSE is under way
-    bool sleeping = false;  // audio: asked to sleep; not processed again
-    std::uint64_t block_start = 0;  // the sample clock of the next block; the module sees its low 32 bits
+    // Audio: asked to sleep; runs are skipped until an event falls due or
+    // an input's signal moves (see HostSession::Process).
+    bool sleeping = false;
+    // The sample clock of the block being run, or of the next one between
+    // runs; the module sees its low 32 bits.
+    std::uint64_t block_start = 0;
     // Queued events, the earliest due first (a heap).
     std::vector<QueuedEvent> pending_events;
-    // Audio: the buffer lent for each pin asked for, kMaxBlockSize floats.
-    std::map<std::int32_t, HostBlock> pin_buffers;
+
+    // Audio: as the host last announced them through the dispatcher; the
+    // module's own defaults until then. A run is block_size samples long.
+    float sample_rate = 44100.0f;
+    std::int32_t block_size = AUDIO_DEFAULT_BLOCK_SIZE;
+    // Audio, from AUDIO_OPEN on: the pin array as Open binds it, by index.
+    std::vector<AudioPin> audio_pins;
+    // Audio: a port per sample pin, by its index in the pin array.
+    std::map<std::int32_t, SamplePort> sample_ports;
+    // Audio: the last status the module sent for each pin with
+    // AUDIO_HOST_SET_PIN_STATUS, by index in the pin array.
+    std::map<std::int32_t, std::int32_t> sent_status;
+
+    // The pin-array index bound to declaration `pin`, or -1.
+    int AudioPinOf(int pin) const {
+        for (std::size_t i = 0; i < audio_pins.size(); ++i)
+            if (audio_pins[i].declaration == pin && !audio_pins[i].repeated) return static_cast<int>(i);
+        return -1;
+    }
+};
+
+// What one block did: made by HostSession::Process for each block it
+// covers, run or slept through, and told to every observer.
+struct ProcessingRun {
+    const HostedObject* object = nullptr;
+    std::uint64_t block_start = 0;
+    std::int32_t length = 0;       // samples
+    float sample_rate = 0.0f;
+    bool ran = false;              // false: the object slept through the block
+    bool asked_to_sleep = false;   // it sent AUDIO_HOST_SLEEP during this run
+    int events_delivered = 0;
+    // Heap operations (allocations and frees) during the processing routine
+    // itself; empty where the back end does not count them.
+    std::optional<std::uint64_t> heap_operations;
+    struct Output {
+        int pin = -1;        // the declaration
+        int audio_pin = -1;  // the index in the pin array
+        SampleStats stats;   // of this block
+    };
+    std::vector<Output> outputs;  // every sample output, in pin-array order
+
+    // The object went to sleep while an output still moved within this
+    // block: a host that takes it at its word stops a sound mid-way.
+    bool SleptWhileSounding() const {
+        if (!asked_to_sleep) return false;
+        for (const Output& output : outputs)
+            if (!output.stats.constant) return true;
+        return false;
+    }
 };
 
 // Contract breaches the host notices by itself on any call.
@@ -95,6 +183,8 @@ enum class Violation {
     IdentityChanged,  // the module's identity texts changed between calls
     RunawayNesting,   // pin changes delivered inside pin changes without end
     RunawayEvents,    // events queued without end: the session would never finish
+    BufferOverrun,    // a processing run wrote outside the block of a sample buffer
+    InputOverwritten, // a processing run changed the host's signal in an input's buffer
 };
 
 // A call from the host into the module.
@@ -120,6 +210,9 @@ struct CallbackEvent {
     bool has_event = false;  // AUDIO_HOST_ADD_EVENT: the event as read
     QueuedEvent event;
     int depth = 0;
+    // Audio callbacks that name a pin-array index: the declaration it is
+    // bound to, or -1.
+    int pin = -1;
 };
 
 class SessionObserver {
@@ -130,6 +223,8 @@ public:
     virtual void OnHostCallEnd(const HostCallEvent&) {}
     virtual void OnCallback(const CallbackEvent&) {}
     virtual void OnViolation(Violation, const std::string& /*reason*/) {}
+    // A block of HostSession::Process is done (run or slept through).
+    virtual void OnRun(const ProcessingRun&) {}
 };
 
 // The module's identity as getModuleProperties wrote it into the host's
@@ -147,7 +242,7 @@ struct ModulePropertiesRecord {
 class HostSession : private CallbackHandler {
 public:
     static constexpr int kMaxPins = 1024;
-    static constexpr int kMaxBlockSize = 4096;  // samples; also the length of a pin buffer
+    static constexpr int kMaxBlockSize = 8192;  // samples; also the room of a sample buffer
     static constexpr int kMaxNesting = 16;      // pin changes delivered inside pin changes
     // Deliveries within one processing run: 16 per sample of the block, and
     // 4096 however short the block (65536 at the longest). More is a module
@@ -155,7 +250,9 @@ public:
     // process of its own a round trip, so the bound is what a livelock costs.
     static constexpr int kMaxEventsPerSample = 16;
     static constexpr int kMinEventsPerRun = 4096;
-    int MaxEventsPerRun() const { return std::max(kMinEventsPerRun, kMaxEventsPerSample * m_block_size); }
+    static int MaxEventsPerRun(int block_size) { return std::max(kMinEventsPerRun, kMaxEventsPerSample * block_size); }
+    // The samples of a run of `audio`: its announced block size, 1 to kMaxBlockSize.
+    static int RunLength(const HostedObject& audio) { return std::clamp(audio.block_size, 1, kMaxBlockSize); }
     static constexpr std::size_t kMaxQueuedEvents = 1 << 20;  // events waiting, per object
 
     // The library must outlive the session; the session answers its
@@ -191,12 +288,24 @@ public:
     void WatchIdentity(const ModulePropertiesRecord& properties);
 
     // --- Calls through a record (guarded when outermost) ---
+    // Dispatch remembers what the audio side is told: AUDIO_SET_SAMPLE_RATE
+    // and AUDIO_SET_BLOCK_SIZE set the object's rate and run length, and
+    // AUDIO_OPEN is preceded by working out the object's pin array
+    // (BindAudioPins).
     std::int64_t Dispatch(HostedObject& target, std::int32_t opcode, std::int32_t index = 0,
                           std::int32_t value = 0, ModuleAddress ptr = 0, float opt = 0.0f);
     // AUDIO_CLOSE or GUI_CLOSE; the object is forgotten afterwards.
     std::int64_t Close(HostedObject& target);
-    // Runs the processing routine for `blocks` blocks, delivering the events
-    // that fall due; stops early when the module sleeps. Returns the runs made.
+    // Covers `blocks` blocks of the object's block size from its block
+    // start. For each block: the inputs get their signals' samples; unless
+    // the object sleeps through it, the events due inside the block are
+    // delivered at their time stamps, then the processing routine runs
+    // with the sample clock at the block's start, then events it queued
+    // for inside the block are delivered; the guards and inputs are
+    // checked and the outputs read. The clock then moves on by the block.
+    // A sleeping object sleeps through a block unless an event falls due
+    // in it or an input's block differs from the last sample that input
+    // had. Returns the runs made (blocks slept through are not runs).
     int Process(HostedObject& audio, int blocks);
 
     // --- Pins ---
@@ -211,11 +320,15 @@ public:
     void SetPin(int pin, std::uint32_t bits);
     // A pin value as the pin's type reads it: "0.25", "1".
     std::string FormatPinValue(int pin, std::uint32_t bits) const;
+    // The host feeds `signal` into sample input `pin` (a declaration) of
+    // `audio` from its next block on, and reports the change with an
+    // EV_PIN_STATUS due then. False when the pin is no sample input of the
+    // object's pin array.
+    bool SetInputSignal(HostedObject& audio, int pin, InputSignal signal);
 
     // --- State ---
     std::vector<HostedObject*> Objects(ObjectKind kind) const;
     std::uint32_t sample_clock() const { return static_cast<std::uint32_t>(m_sample_clock); }
-    std::int32_t block_size() const { return m_block_size; }
     bool faulted() const { return !m_fault.empty() || m_library.faulted(); }
     // "the module crashed: SIGSEGV (...) during GUI_PIN_CHANGED ... on gui#1"
     const std::string& fault() const { return m_fault; }
@@ -233,6 +346,21 @@ private:
     bool CheckPinIndex(const CallbackEvent& event, const std::string& opcode_name);
     ModuleAddress PinTextFor(int pin);
     void DeliverPinChange(int pin);
+    // Works out `audio`'s pin array from the declarations, reads the
+    // variables this object's declarations name and writes the host's
+    // values and buffer addresses there.
+    void BindAudioPins(HostedObject& audio);
+    // Queues, for every open audio object with an audio-side pin bound to
+    // declaration `pin`, the variable's new value and EV_PIN_STATUS at the
+    // object's next block.
+    void QueuePinStatus(int pin);
+    void QueueHostStatus(HostedObject& audio, int audio_pin, std::int32_t status, std::uint32_t value_bits);
+    SamplePort& PortOf(HostedObject& audio, int audio_pin);
+    // Writes a pin's value into its module variable in the pin's type.
+    void WriteVariable(const AudioPin& pin, std::uint32_t bits);
+    // Delivers the events of `audio` due before `end`; false once runaway.
+    bool DeliverDue(HostedObject& audio, std::uint64_t end, int& delivered, int limit);
+    void CheckPorts(HostedObject& audio, ProcessingRun& run);
     void CheckRecords(const std::string& after);
     void CheckIdentity(const std::string& after);
     void Report(Violation kind, const std::string& reason);
@@ -262,7 +390,6 @@ private:
 
     std::uint64_t m_sample_clock = 0;  // never wraps; the module sees its low 32 bits
     std::uint64_t m_events_queued = 0;
-    std::int32_t m_block_size = 256;
 
     struct WatchedText {
         ModuleAddress address;

@@ -56,6 +56,12 @@ std::int64_t HostSession::OnModuleCallback(ModuleAddress record, std::int32_t op
     } else if (caller.kind == ObjectKind::Gui) {
         event.result = HandleGui(event, changed_pins);
     } else {
+        // Pin-array indices name the declaration they are bound to.
+        if (event.index >= 0 && event.index < static_cast<int>(caller.audio_pins.size()) &&
+            (event.opcode == AUDIO_HOST_SET_PIN_STATUS || event.opcode == AUDIO_HOST_GET_PIN_BUFFER ||
+             event.opcode == AUDIO_HOST_GET_BLOCK_START || event.opcode == AUDIO_HOST_PIN_DATA ||
+             event.opcode == AUDIO_HOST_QUERY_PIN))
+            event.pin = caller.audio_pins[event.index].declaration;
         event.result = HandleAudio(caller, event);
     }
     for (SessionObserver* observer : m_observers) observer->OnCallback(event);
@@ -111,6 +117,7 @@ std::int64_t HostSession::HandleGui(CallbackEvent& event, std::vector<int>& chan
         if (bits != m_pin_bits[event.index]) {
             m_pin_bits[event.index] = bits;
             changed_pins.push_back(event.index);
+            QueuePinStatus(event.index);
         }
         return 0;
     }
@@ -179,18 +186,14 @@ std::int64_t HostSession::HandleAudio(HostedObject& caller, CallbackEvent& event
         if (SampleClockBefore(clock, sample_clock()))
             Report(Violation::BadArguments, opcode_name + " at sample clock " + std::to_string(clock) +
                                                 ", before the current " + std::to_string(sample_clock()) + during);
+        else
+            caller.sent_status[event.index] = event.value;
         return 0;
     }
     case AUDIO_HOST_GET_PIN_BUFFER: {
         if (!CheckPinIndex(event, opcode_name)) return 0;
-        auto buffer = caller.pin_buffers.find(event.index);
-        if (buffer == caller.pin_buffers.end())
-            buffer = caller.pin_buffers
-                         .emplace(event.index, HostBlock(m_library, kMaxBlockSize * sizeof(float)))
-                         .first;
-        else
-            m_memory.Fill(buffer->second.address(), 0, buffer->second.size());
-        return static_cast<std::int64_t>(buffer->second.address());
+        // The same buffer however often it is asked: the module keeps it.
+        return static_cast<std::int64_t>(PortOf(caller, event.index).buffer->address());
     }
     case AUDIO_HOST_GET_BLOCK_START:
         return static_cast<std::int64_t>(static_cast<std::uint32_t>(caller.block_start));

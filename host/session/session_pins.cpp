@@ -58,6 +58,7 @@ std::uint32_t HostSession::PinBits(int pin) const {
 void HostSession::SetPin(int pin, std::uint32_t bits) {
     if (pin < 0 || pin >= static_cast<int>(m_pin_bits.size())) return;
     m_pin_bits[pin] = bits;
+    QueuePinStatus(pin);
     DeliverPinChange(pin);
 }
 

@@ -2,6 +2,7 @@
 // events come in time order (those due together in the order queued), and
 // a module that queues without end is stopped with a report, not followed
 // for ever.
+#include "scripted_module.h"
 #include "session/host_session.h"
 
 #include <gtest/gtest.h>
@@ -13,99 +14,6 @@
 #include <vector>
 
 namespace {
-
-// A module whose functions are C++ lambdas and whose memory is this
-// process's: enough of the seam to drive the session.
-class ScriptedLibrary : public ModuleLibrary {
-public:
-    using Function = std::function<std::uint64_t(const std::vector<std::uint64_t>&)>;
-
-    ScriptedLibrary() : ModuleLibrary(kNativeLayout) {}
-    ModuleAddress Add(Function function) {
-        m_functions.push_back(std::move(function));
-        return m_functions.size();  // 0 stays the null function
-    }
-    void SetExports(ModuleAddress properties, ModuleAddress make) {
-        m_get_module_properties = properties;
-        m_make_module = make;
-    }
-    std::int64_t CallBack(ModuleAddress record, std::int32_t opcode, ModuleAddress ptr) {
-        return RunCallback(record, opcode, 0, 0, ptr, 0.0f);
-    }
-
-    const char* back_end() const override { return "scripted"; }
-    ModuleAddress CallbackAddress() override { return 0; }
-    bool RunOutermost(const std::function<void()>& body, const std::string&, std::string&) override {
-        body();
-        return true;
-    }
-    bool Call(ModuleAddress function, CallShape, const std::vector<std::uint64_t>& arguments,
-              std::uint64_t& result) override {
-        result = m_functions.at(function - 1)(arguments);
-        return true;
-    }
-    bool faulted() const override { return false; }
-    bool Read(ModuleAddress address, void* destination, std::size_t size) override {
-        std::memcpy(destination, reinterpret_cast<const void*>(static_cast<std::uintptr_t>(address)), size);
-        return true;
-    }
-    bool Write(ModuleAddress address, const void* source, std::size_t size) override {
-        std::memcpy(reinterpret_cast<void*>(static_cast<std::uintptr_t>(address)), source, size);
-        return true;
-    }
-    ModuleAddress AllocateHostMemory(std::size_t size) override {
-        auto block = std::make_unique<unsigned char[]>(size + 1);
-        const auto address = reinterpret_cast<ModuleAddress>(block.get());
-        m_blocks[address] = std::move(block);
-        return address;
-    }
-    void FreeHostMemory(ModuleAddress address) override { m_blocks.erase(address); }
-
-private:
-    std::vector<Function> m_functions;
-    std::map<ModuleAddress, std::unique_ptr<unsigned char[]>> m_blocks;
-};
-
-template <typename Function>
-Function AsFunction(ModuleAddress address) {
-    return reinterpret_cast<Function>(static_cast<std::uintptr_t>(address));
-}
-
-// An audio object whose processing routine and event handler are the
-// test's; it declares no pins.
-struct ScriptedAudio {
-    ScriptedLibrary library;
-    AudioPlugRecord record{};
-    std::function<void()> on_process;
-    std::function<void(const ModuleEvent&)> on_event;
-
-    ScriptedAudio() {
-        record.magic = AUDIO_PLUG_MAGIC;
-        record.version = 1;
-        record.object = &record;
-        record.dispatcher = AsFunction<PlugDispatcher>(library.Add([](auto&) { return 0; }));
-        record.process = AsFunction<ProcessRoutine>(library.Add([this](auto&) {
-            on_process();
-            return 0;
-        }));
-        record.event_handler = AsFunction<EventRoutine>(library.Add([this](const auto& arguments) {
-            on_event(*reinterpret_cast<const ModuleEvent*>(static_cast<std::uintptr_t>(arguments[1])));
-            return 0;
-        }));
-        const ModuleAddress make = library.Add([this](const auto& arguments) {
-            record.host_value = static_cast<std::intptr_t>(arguments[3]);
-            return reinterpret_cast<std::uint64_t>(&record);
-        });
-        library.SetExports(library.Add([](auto&) { return 0; }), make);
-    }
-    void Queue(std::uint32_t time_stamp, std::int32_t type) {
-        ModuleEvent event{};
-        event.time_stamp = time_stamp;
-        event.event_type = type;
-        library.CallBack(reinterpret_cast<ModuleAddress>(&record), AUDIO_HOST_ADD_EVENT,
-                         reinterpret_cast<ModuleAddress>(&event));
-    }
-};
 
 struct ViolationLog : SessionObserver {
     std::vector<std::pair<Violation, std::string>> seen;
@@ -127,6 +35,7 @@ TEST(SessionEvents, DeliveredInTimeOrderAndThoseDueTogetherInTheOrderQueued) {
     std::string problem;
     HostedObject* object = session.Create(ObjectKind::Audio, problem);
     ASSERT_NE(object, nullptr) << problem;
+    session.Dispatch(*object, AUDIO_SET_BLOCK_SIZE, 0, 256);
     session.Process(*object, 1);
     EXPECT_EQ(delivered, (std::vector<std::pair<std::uint32_t, std::int32_t>>{{10, 2}, {10, 5}, {70, 1}, {70, 3}}));
     audio.on_process = [] {};
@@ -148,12 +57,12 @@ TEST(SessionEvents, AnEventThatQueuesItsSuccessorAtOnceEndsWithAReport) {
     std::string problem;
     HostedObject* object = session.Create(ObjectKind::Audio, problem);
     ASSERT_NE(object, nullptr) << problem;
+    session.Dispatch(*object, AUDIO_SET_BLOCK_SIZE, 0, 256);
     session.Process(*object, 1);
     // The bound follows the block: 16 events a sample, 4096 at least.
     EXPECT_EQ(deliveries, 4096);
-    EXPECT_EQ(session.MaxEventsPerRun(), 4096);
-    session.Dispatch(*object, AUDIO_SET_BLOCK_SIZE, 0, 1024);
-    EXPECT_EQ(session.MaxEventsPerRun(), 16384);
+    EXPECT_EQ(HostSession::MaxEventsPerRun(256), 4096);
+    EXPECT_EQ(HostSession::MaxEventsPerRun(1024), 16384);
     ASSERT_EQ(log.seen.size(), 1u);
     EXPECT_EQ(log.seen[0].first, Violation::RunawayEvents);
     EXPECT_NE(log.seen[0].second.find("events due within one block"), std::string::npos) << log.seen[0].second;

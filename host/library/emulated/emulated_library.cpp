@@ -680,6 +680,8 @@ void EmulatedLibrary::FreeHostMemory(ModuleAddress address) {
 
 std::vector<HeldBlock> EmulatedLibrary::HeldBlocks() const { return m_heap->Held(); }
 
+std::optional<std::uint64_t> EmulatedLibrary::HeapOperations() const { return m_heap->operations(); }
+
 std::optional<std::uint64_t> EmulatedLibrary::ImageInstructions() const { return m_cpu->counted_instructions(); }
 
 std::string EmulatedLibrary::DescribeAddress(ModuleAddress address) const {

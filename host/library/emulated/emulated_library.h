@@ -72,6 +72,7 @@ public:
     ModuleAddress AllocateHostMemory(std::size_t size) override;
     void FreeHostMemory(ModuleAddress address) override;
     std::vector<HeldBlock> HeldBlocks() const override;
+    std::optional<std::uint64_t> HeapOperations() const override;
     std::optional<std::uint64_t> ImageInstructions() const override;
     std::string DescribeAddress(ModuleAddress address) const override;
 

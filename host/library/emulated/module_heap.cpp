@@ -22,6 +22,7 @@ ModuleHeap::ModuleHeap(EmulatedCpu& cpu, long fail_after)
     : m_cpu(cpu), m_ranges(cpu, address_space::kHeapBase, address_space::kHeapLimit), m_fail_after(fail_after) {}
 
 std::uint32_t ModuleHeap::Allocate(std::uint32_t size) {
+    ++m_operations;
     if (!MayAllocate() || size > address_space::kHeapLimit - address_space::kHeapBase) return 0;
     const std::uint32_t span_size = SpanSize(size, kGuardSize);
     const std::uint32_t span = m_ranges.Allocate(span_size);
@@ -56,6 +57,7 @@ ModuleHeap::Check ModuleHeap::CheckGuards(std::uint32_t address, std::uint32_t s
 }
 
 ModuleHeap::Check ModuleHeap::Free(std::uint32_t address) {
+    ++m_operations;
     const auto block = m_blocks.find(address);
     if (block == m_blocks.end()) return Check::NotABlock;
     const Check check = CheckGuards(address, block->second);

@@ -32,6 +32,8 @@ public:
     Check Resize(std::uint32_t address, std::uint32_t size, std::uint32_t& moved_to);
 
     bool SizeOf(std::uint32_t address, std::uint32_t& size) const;
+    // Allocations and frees asked for so far, failed ones too (a resize is one of each).
+    std::uint64_t operations() const { return m_operations; }
     std::vector<HeldBlock> Held() const;
 
 private:
@@ -45,6 +47,7 @@ private:
     AddressRangeAllocator m_ranges;
     long m_fail_after;
     long m_allocations = 0;
+    std::uint64_t m_operations = 0;
     std::map<std::uint32_t, std::uint32_t> m_blocks;  // address -> size
     std::deque<std::pair<std::uint32_t, std::uint32_t>> m_quarantine;  // ranges freed lately
     std::uint32_t m_quarantined_bytes = 0;
