@@ -47,6 +47,7 @@ export function startTry(args, { cwd } = {}) {
         resolve({
           url: found[1], port: Number(found[2]), token: found[3],
           origin: `http://127.0.0.1:${found[2]}`,
+          pid: child.pid,
           output: () => output,
           // Ctrl-C, as a person ends it; resolves with the exit status.
           stop: () => { child.kill('SIGINT'); return exited; },

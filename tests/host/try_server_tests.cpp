@@ -392,6 +392,21 @@ TEST(TryServer, ALatePageGetsOneStateThenUpdates) {
     EXPECT_EQ(run.Stop(), 0);
 }
 
+// A page that sends faster than the module takes its actions is read no
+// further while they wait (the waiting actions are bounded), and every one
+// is taken in its order.
+TEST(TryServer, AFloodOfActionsIsTakenInOrder) {
+    TryRun run;
+    PageClient driver(run, "driver");
+    ASSERT_EQ(driver.Role(), "driver");
+    const double t = WallMs();
+    for (int i = 1; i < 1000; ++i) driver.Send({{"op", "set"}, {"pin", RESET_VALUE}, {"value", i}, {"t", t}});
+    EXPECT_TRUE(driver.SetAndShow(RESET_VALUE, 1000, t, "1000"));
+    EXPECT_EQ(run.Stop(), 0);
+    const std::string output = run.output();
+    EXPECT_LT(output.find("set \"Reset Value\" = 999\n"), output.find("set \"Reset Value\" = 1000\n"));
+}
+
 // Two presses 101 ms apart, the second's message held back 300 ms: the
 // session's clock never passes the newest time the page sent, so the
 // module measures the gap the person made and resets the position.

@@ -319,6 +319,7 @@ public:
         if (m_open && m_paused) {
             m_paused = false;
             Read();
+            m_held_while_paused.reset();
         }
     }
 
@@ -327,6 +328,8 @@ public:
         beast::error_code ignored;
         beast::get_lowest_layer(m_ws).socket().shutdown(tcp::socket::shutdown_both, ignored);
         beast::get_lowest_layer(m_ws).close();
+        // Let go later, not while the server walks its list of pages.
+        if (m_held_while_paused) asio::post(m_server.io(), [held = std::move(m_held_while_paused)] {});
     }
 
 private:
@@ -351,8 +354,10 @@ private:
         }
         std::string text = m_ws.got_text() ? beast::buffers_to_string(m_buffer.data()) : std::string();
         m_buffer.consume(m_buffer.size());
-        if (m_server.PageMessage(*this, text)) Read();
-        else m_paused = true;
+        if (m_server.PageMessage(*this, text)) return Read();
+        // Not read until Resume: nothing else may hold the connection then.
+        m_paused = true;
+        m_held_while_paused = shared_from_this();
     }
 
     void Write() {
@@ -381,6 +386,7 @@ private:
     bool m_writing = false;
     std::deque<std::shared_ptr<const std::string>> m_queue;
     std::size_t m_queued_bytes = 0;
+    std::shared_ptr<PageConnection> m_held_while_paused;
 };
 
 void TryServer::Impl::HttpConnection::Upgrade(Request request, const std::string& tab) {
