@@ -1,6 +1,5 @@
 // `semhost info FILE`: the module as a host sees it.
 #include "commands/commands.h"
-#include "library/emulated/pe_version.h"
 #include "protocol/protocol_names.h"
 
 #include <algorithm>
@@ -8,18 +7,19 @@
 
 namespace {
 
-int ShowModule(ModuleLibrary& library, const std::string& file, std::ostream& out, std::ostream& err) {
-    HostSession session(library);
-    ModuleIdentity identity;
-    const int probed = ProbeModule(session, file, identity, err);
+int ShowModule(HostedModule& module, std::ostream& out, std::ostream& err) {
+    const int probed = module.Probe(err);
     if (probed != EXIT_OK) return probed;
+    const std::string& file = module.file();
+    const HostSession& session = module.session();
+    const ModuleIdentity& identity = module.identity();
 
     char hex[16];
     out << "file          " << file << '\n';
     // The version a person sees in the file's properties. A malformed
     // resource section does not stop the module from loading, so it is
     // only a warning here.
-    const PeVersion version = ReadPeFileVersion(file);
+    const FileVersion version = ModuleLibrary::ReadFileVersion(file);
     if (!version.version.empty()) out << "version       " << version.version << '\n';
     if (!version.problem.empty())
         err << "semhost: " << file << ": warning: version resource not read: " << version.problem << '\n';
@@ -49,7 +49,7 @@ int ShowModule(ModuleLibrary& library, const std::string& file, std::ostream& ou
             << pad(protocol_names::Direction(pin.direction), 11)
             << pad(protocol_names::DataType(pin.datatype), 12) << protocol_names::PinFlags(pin.flags) << '\n';
     }
-    return session.faulted() ? ReportFault(session, file, err) : EXIT_OK;
+    return session.faulted() ? module.ReportFault(err) : EXIT_OK;
 }
 
 }  // namespace
@@ -57,7 +57,8 @@ int ShowModule(ModuleLibrary& library, const std::string& file, std::ostream& ou
 int RunInfo(const std::string& file, std::ostream& out, std::ostream& err) {
     HostClock clock;
     int failure = EXIT_BAD_INPUT;
-    const std::unique_ptr<ModuleLibrary> library = OpenModuleFile(file, clock, err, {}, &failure);
-    if (library == nullptr) return failure;
-    return UnloadModule(*library, file, ShowModule(*library, file, out, err), err);
+    const std::unique_ptr<HostedModule> module = HostedModule::Open(file, clock, err, failure);
+    if (module == nullptr) return failure;
+    const int shown = ShowModule(*module, out, err);
+    return module->Unload(shown, err);
 }

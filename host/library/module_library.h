@@ -84,6 +84,12 @@ struct HeldBlock {
     std::size_t size;
 };
 
+// The version a person sees in a module file's properties.
+struct FileVersion {
+    std::string version;  // "1.2.0.0", or empty: none, or malformed
+    std::string problem;  // one line when the file's version resource is malformed
+};
+
 class ModuleLibrary {
 public:
     // Faulted: the module crashed, hung or ended its process while loading.
@@ -95,6 +101,11 @@ public:
     // Loaded gives null and one line in `problem` (without the file's name).
     static std::unique_ptr<ModuleLibrary> Open(const std::string& path, const LibraryOptions& options,
                                                Status& status, std::string& problem);
+
+    // The file's version resource, read from its bytes without loading it
+    // (every back end's files carry it the same way); nothing for a file
+    // that has none.
+    static FileVersion ReadFileVersion(const std::string& path);
 
     virtual ~ModuleLibrary() = default;
     ModuleLibrary(const ModuleLibrary&) = delete;

@@ -54,6 +54,15 @@ void LoadKeyState(const KeyStateRecord& record);
 // end its session as a host would.
 void CatchInterrupts();
 void ReleaseInterrupts();
+// Catches interrupts for as long as it lives: a command that ends its
+// session as a host would holds one around the session.
+class InterruptCatch {
+public:
+    InterruptCatch() { CatchInterrupts(); }
+    ~InterruptCatch() { ReleaseInterrupts(); }
+    InterruptCatch(const InterruptCatch&) = delete;
+    InterruptCatch& operator=(const InterruptCatch&) = delete;
+};
 // The signal number of the first interrupt caught since CatchInterrupts
 // (2 for SIGINT, 15 for SIGTERM), or 0.
 int InterruptSignal();

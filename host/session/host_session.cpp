@@ -30,11 +30,7 @@ HostSession::HostSession(ModuleLibrary& library)
 }
 
 HostSession::~HostSession() {
-    if (!faulted()) {
-        // GUI objects first: a host takes down the panel before the engine.
-        for (HostedObject* gui : Objects(ObjectKind::Gui)) Close(*gui);
-        for (HostedObject* audio : Objects(ObjectKind::Audio)) Close(*audio);
-    }
+    if (!faulted()) CloseAll();
     m_library.SetCallbackHandler(nullptr);
 }
 
@@ -87,6 +83,8 @@ bool HostSession::CallModule(const HostedObject* target, const std::string& what
     for (SessionObserver* observer : m_observers) observer->OnHostCallEnd(event);
     CheckRecords(description);
     CheckIdentity(description);
+    // Pin changes a GUI object wrote during the call reach the audio side now.
+    if (m_depth == 0 && m_statuses_waiting) DeliverWaitingStatuses();
     return true;
 }
 
@@ -213,6 +211,11 @@ std::int64_t HostSession::Close(HostedObject& target) {
                                    [&](const std::unique_ptr<HostedObject>& held) { return held.get() == &target; }),
                     m_objects.end());
     return result;
+}
+
+void HostSession::CloseAll() {
+    for (HostedObject* gui : Objects(ObjectKind::Gui)) Close(*gui);
+    for (HostedObject* audio : Objects(ObjectKind::Audio)) Close(*audio);
 }
 
 std::vector<HostedObject*> HostSession::Objects(ObjectKind kind) const {

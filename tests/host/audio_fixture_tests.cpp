@@ -3,6 +3,7 @@
 // sine at Gain 0.5 comes out at half its peak, every run counts its heap
 // operations where the back end can, and a fault fixture shows its fault.
 #include "commands/commands.h"
+#include "semhost_test_support.h"
 #include "session/host_clock.h"
 #include "session/host_session.h"
 
@@ -15,17 +16,6 @@
 
 namespace {
 
-std::vector<std::string> AudioFixturePaths(const std::string& fault) {
-    std::vector<std::string> paths = {std::string(QUILL_AUDIO_FIXTURE_DIR) + "/audio_fixture_" + fault +
-                                      SEMHOST_FIXTURE_SUFFIX};
-#if defined(QUILL_I386_AUDIO_FIXTURE_DIR)
-    paths.push_back(std::string(QUILL_I386_AUDIO_FIXTURE_DIR) + "/audio_fixture_" + fault + ".sem");
-#endif
-    for (const std::string& path : paths)
-        if (!std::filesystem::exists(path)) ADD_FAILURE() << path << " is missing";
-    return paths;
-}
-
 struct RunLog : SessionObserver {
     std::vector<ProcessingRun> runs;
     std::vector<std::string> violations;
@@ -37,27 +27,24 @@ struct RunLog : SessionObserver {
 struct OpenedFixture {
     HostClock clock = HostClock::ModuleDefault();
     std::ostringstream err;
-    std::unique_ptr<ModuleLibrary> library;
-    std::unique_ptr<HostSession> session;
-    HostedObject* audio = nullptr;
     RunLog log;
+    std::unique_ptr<HostedModule> module;
+    HostSession* session = nullptr;
+    HostedObject* audio = nullptr;
 
     OpenedFixture(const std::string& path, int block) {
-        library = OpenModuleFile(path, clock, err);
-        if (library == nullptr) return;
-        session = std::make_unique<HostSession>(*library);
-        ModuleIdentity identity;
-        if (ProbeModule(*session, path, identity, err) != EXIT_OK) return;
-        session->AddObserver(&log);
+        int failure = EXIT_OK;
+        module = HostedModule::Open(path, clock, err, failure);
+        if (module == nullptr) return;
+        session = &module->session();
+        if (module->Probe(err) != EXIT_OK) return;
+        module->Attach(log);
         std::string problem;
         audio = session->Create(ObjectKind::Audio, problem);
         if (audio == nullptr) return;
         session->Dispatch(*audio, AUDIO_SET_SAMPLE_RATE, 0, 0, 0, 48000.0f);
         session->Dispatch(*audio, AUDIO_SET_BLOCK_SIZE, 0, block);
         session->Dispatch(*audio, AUDIO_OPEN);
-    }
-    ~OpenedFixture() {
-        if (session) session->RemoveObserver(&log);
     }
     void Sine(double level) {
         InputSignal sine;
@@ -86,7 +73,7 @@ TEST(AudioFixture, PlaysASineAtGainHalfToHalfThePeak) {
         EXPECT_TRUE(last.outputs[0].stats.Finite());
         EXPECT_TRUE(fixture.log.violations.empty()) << fixture.log.violations[0];
         // It works in place and allocates nothing once running.
-        if (fixture.library->HeapOperations()) {
+        if (fixture.module->library().HeapOperations()) {
             EXPECT_EQ(last.heap_operations, std::optional<std::uint64_t>(0));
         }
 

@@ -52,39 +52,58 @@ bool ReadScript(const std::string& script_path, Script& script, std::ostream& er
 
 // The session `play` runs without a script, on any module: the objects
 // idled, each pin changed once to another value of its type, idled again.
-// A pin of audio samples holds no value a person sets.
+// A pin of audio samples holds no value a person sets: an audio module's
+// sample inputs get a sine each (440 Hz, 660 Hz, ...), the audio object
+// runs four blocks, and its outputs are shown.
 void MakeGenericSession(const HostSession& session, Script& script) {
     script.commands.clear();
-    auto add = [&script](ScriptCommand::Kind kind, int pin = -1, const std::string& text = "") {
+    auto add = [&script](ScriptCommand::Kind kind, int pin = -1, const std::string& text = "") -> ScriptCommand& {
         ScriptCommand command;
         command.kind = kind;
         command.pin = pin;
         command.text = text;
         script.commands.push_back(command);
+        return script.commands.back();
     };
+    bool audio = false;
+    for (const PinDeclaration& pin : session.pins()) audio = audio || pin.datatype == DT_FSAMPLE;
     add(ScriptCommand::Kind::Heading, -1,
-        "A generic session: the module idled, each pin changed once, idled");
+        audio ? "A generic session: the module idled, each pin changed once, a sine in each sample input, "
+                "4 blocks run, idled"
+              : "A generic session: the module idled, each pin changed once, idled");
     add(ScriptCommand::Kind::Idle);
+    int inputs = 0;
     for (const PinDeclaration& pin : session.pins()) {
-        if (pin.datatype == DT_FSAMPLE)
-            add(ScriptCommand::Kind::Heading, -1,
-                "\"" + pin.name + "\" carries audio samples: left as it is");
-        else
+        if (pin.datatype != DT_FSAMPLE) {
             add(ScriptCommand::Kind::Change, pin.index);
+        } else if (!audio) {
+            add(ScriptCommand::Kind::Heading, -1, "\"" + pin.name + "\" carries audio samples: left as it is");
+        } else if (pin.direction == DR_IN) {
+            ScriptCommand& signal = add(ScriptCommand::Kind::Signal, pin.index);
+            signal.signal.kind = InputSignal::Kind::Sine;
+            signal.signal.frequency = 440.0 * (2 + inputs++) / 2;
+            signal.signal.level = 0.5;
+        }
+    }
+    if (audio) {
+        ScriptCommand& run = add(ScriptCommand::Kind::Run);
+        run.count = 4;
     }
     add(ScriptCommand::Kind::Idle);
 }
 
-int PlaySession(ModuleLibrary& library, const std::string& file, Script& script, HostClock& clock,
-                const PlayOptions& options, SessionRecord& record, std::ostream& out, std::ostream& err) {
-    HostSession session(library);
-    ModuleIdentity identity;
-    const int probed = ProbeModule(session, file, identity, err);
+int PlaySession(HostedModule& module, Script& script, const PlayOptions& options, SessionRecord& record,
+                std::ostream& out, std::ostream& err) {
+    const int probed = module.Probe(err);
     if (probed != EXIT_OK) return probed;
+    const std::string& file = module.file();
+    const ModuleIdentity& identity = module.identity();
+    HostSession& session = module.session();
 
     if (script.generic) MakeGenericSession(session, script);
     std::vector<ScriptPin> script_pins;
-    for (const PinDeclaration& pin : session.pins()) script_pins.push_back({pin.name, pin.TakesFloat()});
+    for (const PinDeclaration& pin : session.pins())
+        script_pins.push_back({pin.name, pin.TakesFloat(), pin.datatype == DT_FSAMPLE, pin.direction == DR_OUT});
     std::string error;
     if (!ResolveScript(script, script_pins, error)) {
         err << "semhost: " << error << '\n';
@@ -94,32 +113,26 @@ int PlaySession(ModuleLibrary& library, const std::string& file, Script& script,
     out << "semhost play " << file << " (" << script.name << ")\n";
     out << "module \"" << identity.name << "\": " << identity.about << ", " << session.pins().size()
         << " pins\n\n";
-    session.RestartLabels();
     record.module_name = identity.name;
     record.module_about = identity.about;
     for (const ScriptCommand& command : script.commands)
         if (command.kind == ScriptCommand::Kind::Expect) ++record.expects_in_script;
-    Timeline timeline(out, session, clock, record, options.brief ? Timeline::Detail::Brief : Timeline::Detail::Full);
-    session.AddObserver(&timeline);
-    // The session outlives the timeline and may still close objects. The
-    // record ends here however the session did, with the module's crash.
+    Timeline timeline(out, session, module.clock(), record,
+                      options.brief ? Timeline::Detail::Brief : Timeline::Detail::Full);
+    module.Attach(timeline);
+    // The module outlives the timeline and may still close objects; the
+    // record ends here however the session did.
     struct Detach {
-        HostSession& session;
-        Timeline& timeline;
-        ~Detach() {
-            if (session.faulted())
-                timeline.Fault(session.fault().empty() ? std::string("the module crashed") : session.fault());
-            timeline.Finish();
-            session.RemoveObserver(&timeline);
-        }
-    } detach{session, timeline};
+        HostedModule& module;
+        ~Detach() { module.Detach(); }
+    } detach{module};
 
-    const int opened = OpenHostObjects(session, file, err);
+    const int opened = module.OpenObjects(err);
     if (opened != EXIT_OK) return opened;
 
     int result;
     {
-        Player player(session, timeline, clock, err);
+        Player player(session, timeline, module.clock(), err);
         result = player.Run(script);
     }
     if (session.faulted()) return EXIT_CRASHED;
@@ -129,15 +142,14 @@ int PlaySession(ModuleLibrary& library, const std::string& file, Script& script,
     timeline.Heading(interrupted         ? "interrupted by " + signal_name + ": the host closes the objects"
                      : result == EXIT_OK ? "end of the session"
                                          : "end of the session after the failed expectation");
-    timeline.BeginMoment(RecordedMoment::Kind::End, "the host closes the module");
-    for (HostedObject* object : session.Objects(ObjectKind::Gui)) session.Close(*object);
-    for (HostedObject* object : session.Objects(ObjectKind::Audio)) session.Close(*object);
-    if (session.faulted()) return ReportFault(session, file, err);
+    const int closed = module.CloseObjects(err);
+    if (closed != EXIT_OK) return closed;
 
     if (options.brief) return result;
     out << "\npin values at the end:\n";
     for (const PinDeclaration& pin : session.pins())
-        out << "  \"" << pin.name << "\" = " << session.FormatPinValue(pin.index, session.PinBits(pin.index))
+        out << "  \"" << pin.name << "\" = "
+            << (pin.datatype == DT_FSAMPLE ? "audio samples" : session.FormatPinValue(pin.index, session.PinBits(pin.index)))
             << '\n';
     if (interrupted)
         err << "semhost: " << file << ": interrupted by " << signal_name
@@ -162,24 +174,18 @@ int RunPlay(const std::string& file, const std::string& script_path, const PlayO
     if (!ReadScript(script_path, script, err)) return EXIT_BAD_INPUT;
     // Ctrl-C or SIGTERM ends the session as a host ends one: the objects
     // closed and the library unloaded, not the process killed mid-call.
-    struct CatchInterrupts {
-        CatchInterrupts() { host_platform::CatchInterrupts(); }
-        ~CatchInterrupts() { host_platform::ReleaseInterrupts(); }
-    } catch_interrupts;
+    const host_platform::InterruptCatch catch_interrupts;
     HostClock clock = options.clock ? HostClock(*options.clock) : HostClock::ModuleDefault();
     int failure = EXIT_BAD_INPUT;
-    const std::unique_ptr<ModuleLibrary> library = OpenModuleFile(file, clock, err, {}, &failure);
-    if (library == nullptr) return failure;
+    const std::unique_ptr<HostedModule> module = HostedModule::Open(file, clock, err, failure);
+    if (module == nullptr) return failure;
     SessionRecord record;
     record.file = file;
     record.script = script.name;
-    int result = PlaySession(*library, file, script, clock, options, record, out, err);
-    std::string unload_fault;
-    if (!library->Unload(unload_fault)) {
-        err << "semhost: " << file << ": the module " << unload_fault << " while unloading\n";
-        result = EXIT_CRASHED;
+    int result = module->Unload(PlaySession(*module, script, options, record, out, err), err);
+    if (!module->unload_fault().empty()) {
         if (record.fault.empty() && !record.moments.empty()) {
-            record.fault = "the module " + unload_fault + " while unloading";
+            record.fault = "the module " + module->unload_fault() + " while unloading";
             record.fault_moment = static_cast<int>(record.moments.size()) - 1;
             record.fault_time = record.finish;
         }

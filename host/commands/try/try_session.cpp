@@ -1,5 +1,6 @@
 #include "commands/try/try_session.h"
 
+#include "hosting/modifier_keys.h"
 #include "platform/host_platform.h"
 #include "reports/session_json.h"
 #include "reports/session_summary.h"
@@ -11,13 +12,6 @@
 #include <limits>
 
 namespace {
-
-struct ModifierKey {
-    const char* json_name;
-    const char* label;  // as `press` names it in the timeline
-    int virtual_key;
-};
-const ModifierKey kModifiers[3] = {{"shift", "Shift", 16}, {"ctrl", "Ctrl", 17}, {"alt", "Alt", 18}};
 
 // A whole number in the range of a pin that holds one, from a JSON number,
 // a boolean or a text.
@@ -111,10 +105,11 @@ int TrySession::Load(double now_ms, std::ostream& err) {
     m_clock = std::make_unique<HostClock>(HostClock::ModuleDefault());
     std::ostringstream problems;
     int code = EXIT_OK;
-    m_library = OpenModuleFile(m_file, *m_clock, problems, {}, &code);
-    if (m_library != nullptr) {
-        m_session = std::make_unique<HostSession>(*m_library);
-        code = ProbeModule(*m_session, m_file, m_identity, problems);
+    m_module = HostedModule::Open(m_file, *m_clock, problems, code);
+    if (m_module != nullptr) {
+        m_session = &m_module->session();
+        code = m_module->Probe(problems);
+        m_identity = m_module->identity();
         if (code == EXIT_OK && m_panel.name.size() + m_panel.knobs.size() + m_panel.ranges.size() != 0) {
             std::vector<std::string> names;
             std::vector<bool> numbers;
@@ -130,15 +125,13 @@ int TrySession::Load(double now_ms, std::ostream& err) {
         }
     }
     if (code == EXIT_OK) {
-        m_session->RestartLabels();
         m_record.module_name = m_identity.name;
         m_record.module_about = m_identity.about;
         m_timeline = std::make_unique<Timeline>(m_unread_text, *m_session, *m_clock, m_record);
-        m_session->AddObserver(m_timeline.get());
-        code = OpenHostObjects(*m_session, m_file, problems);
+        m_module->Attach(*m_timeline);
+        code = m_module->OpenObjects(problems);
     }
-    if (code != EXIT_OK && m_timeline && m_session->faulted())
-        m_timeline->Fault(m_session->fault().empty() ? std::string("the module crashed") : m_session->fault());
+    if (code != EXIT_OK && m_timeline && m_session->faulted()) m_timeline->Fault(m_module->FaultText());
     err << problems.str();
     if (code != EXIT_OK) {
         m_fault = problems.str();
@@ -154,11 +147,10 @@ int TrySession::Load(double now_ms, std::ostream& err) {
 }
 
 void TrySession::Unload(std::ostream& err) {
-    if (m_timeline && m_session) m_session->RemoveObserver(m_timeline.get());
+    if (m_module) m_module->Unload(EXIT_OK, err);
+    m_module.reset();
+    m_session = nullptr;
     m_timeline.reset();
-    m_session.reset();
-    if (m_library) UnloadModule(*m_library, m_file, EXIT_OK, err);
-    m_library.reset();
     m_clock.reset();
     host_platform::ReleaseHeldKeys();
     for (bool& held : m_keys_held) held = false;
@@ -169,17 +161,13 @@ int TrySession::Finish(std::ostream& err) {
     if (m_session && !m_session->faulted() && m_fault.empty()) {
         if (m_idle_repeats > 0) Tell({});
         m_log << TimelineHeadingText("end of the session") << '\n';
-        m_timeline->BeginMoment(RecordedMoment::Kind::End, "the host closes the module");
-        for (HostedObject* object : m_session->Objects(ObjectKind::Gui)) m_session->Close(*object);
-        for (HostedObject* object : m_session->Objects(ObjectKind::Audio)) m_session->Close(*object);
+        code = m_module->CloseObjects(err);
         Tell(NewLines());
-        if (m_session->faulted()) code = ReportFault(*m_session, m_file, err);
     }
-    if (m_timeline && m_session) m_session->RemoveObserver(m_timeline.get());
+    if (m_module) code = m_module->Unload(code, err);
+    m_module.reset();
+    m_session = nullptr;
     m_timeline.reset();
-    m_session.reset();
-    if (m_library) code = UnloadModule(*m_library, m_file, code, err);
-    m_library.reset();
     m_clock.reset();
     host_platform::ReleaseHeldKeys();
     m_log.flush();
@@ -197,15 +185,16 @@ void TrySession::MoveClockTo(double wall_ms) {
 }
 
 void TrySession::HoldKeys(const nlohmann::json& keys) {
-    for (int i = 0; i < 3; ++i) {
-        const bool held = keys.contains(kModifiers[i].json_name) && keys[kModifiers[i].json_name].get<bool>();
+    for (int i = 0; i < kModifierKeyCount; ++i) {
+        const ModifierKey& key = kModifierKeys[i];
+        const bool held = keys.contains(key.name) && keys[key.name].get<bool>();
         if (held == m_keys_held[i]) continue;
         m_keys_held[i] = held;
-        const bool taken = host_platform::SetKeyHeld(kModifiers[i].virtual_key, held);
-        const std::string step = std::string(held ? "press " : "release ") + kModifiers[i].label;
+        const bool taken = host_platform::SetKeyHeld(key.virtual_key, held);
+        const std::string step = std::string(held ? "press " : "release ") + key.label;
         m_timeline->BeginMoment(held ? RecordedMoment::Kind::Press : RecordedMoment::Kind::Release, step);
         m_timeline->Note(step + (taken ? "" : " (the system did not take the key)"));
-        m_timeline->KeyHeld(kModifiers[i].label, held);
+        m_timeline->KeyHeld(key.label, held);
     }
 }
 
@@ -252,8 +241,8 @@ std::string TrySession::SetFromPage(const nlohmann::json& action) {
     if (action.contains("keys")) {
         const nlohmann::json& keys = action["keys"];
         if (!keys.is_object()) return "keys is an object";
-        for (const ModifierKey& key : kModifiers)
-            if (keys.contains(key.json_name) && !keys[key.json_name].is_boolean()) return "keys holds true or false";
+        for (const ModifierKey& key : kModifierKeys)
+            if (keys.contains(key.name) && !keys[key.name].is_boolean()) return "keys holds true or false";
         HoldKeys(keys);
     }
     const int index = static_cast<int>(pin);
@@ -324,7 +313,7 @@ void TrySession::Tell(const std::vector<std::string>& lines) {
 void TrySession::Collect(const nlohmann::json& id, bool idle_round) {
     if (m_session->faulted() && m_fault.empty()) {
         m_fault = "semhost: " + m_file + ": " + m_session->fault();
-        m_timeline->Fault(m_session->fault().empty() ? std::string("the module crashed") : m_session->fault());
+        m_timeline->Fault(m_module->FaultText());
     }
     const std::size_t first_line = m_lines_told;
     if (idle_round) {

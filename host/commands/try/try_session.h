@@ -13,6 +13,7 @@
 #include "session/host_session.h"
 #include "library/module_library.h"
 #include "commands/try/panel.h"
+#include "hosting/modifier_keys.h"
 #include "reports/session_record.h"
 #include "reports/timeline.h"
 
@@ -102,8 +103,8 @@ private:
     std::ostream& m_log;
 
     std::unique_ptr<HostClock> m_clock;
-    std::unique_ptr<ModuleLibrary> m_library;
-    std::unique_ptr<HostSession> m_session;
+    std::unique_ptr<HostedModule> m_module;
+    HostSession* m_session = nullptr;  // m_module's, while a copy is loaded
     // The timeline's own text is not read: the lines come from the record.
     std::ostream m_unread_text{nullptr};
     SessionRecord m_record;
@@ -115,7 +116,7 @@ private:
     ModuleIdentity m_identity;
     double m_epoch_ms = 0.0;  // the wall clock at which the session clock read 0
     int m_copies = 0;         // how many times the module was loaded
-    bool m_keys_held[3] = {false, false, false};  // shift, ctrl, alt
+    bool m_keys_held[kModifierKeyCount] = {};  // by kModifierKeys
 
     std::deque<std::string> m_history;        // this copy's timeline, for pages that connect later
     std::string m_last_idle_round;            // an idle round's lines without their times

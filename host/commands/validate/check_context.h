@@ -31,13 +31,6 @@ private:
     std::uint64_t m_state;
 };
 
-// Closes every object the session holds, GUI objects first, as a host
-// does when it is done.
-inline void CloseAllObjects(HostSession& session) {
-    for (HostedObject* gui : session.Objects(ObjectKind::Gui)) session.Close(*gui);
-    for (HostedObject* audio : session.Objects(ObjectKind::Audio)) session.Close(*audio);
-}
-
 // What a check gives back: its status and the reason.
 struct CheckOutcome {
     CheckStatus status = CheckStatus::Passed;

@@ -13,7 +13,7 @@ CheckOutcome Exports(CheckContext& context) {
 CheckOutcome HeapAfterClose(CheckContext& context) {
     // The checks before end with every object closed: what the module
     // still holds of its heap then is lost for good.
-    CloseAllObjects(context.session());
+    context.session().CloseAll();
     if (context.faulted()) return CheckOutcome::Fail("");
     ModuleLibrary& library = context.library();
     const std::vector<HeldBlock> held = library.HeldBlocks();
@@ -30,7 +30,7 @@ CheckOutcome HeapAfterClose(CheckContext& context) {
 }
 
 CheckOutcome Unload(CheckContext& context) {
-    CloseAllObjects(context.session());
+    context.session().CloseAll();
     if (context.faulted()) return CheckOutcome::Fail("");
     std::string fault;
     if (!context.library().Unload(fault)) return CheckOutcome::Fail("the module " + fault + " while unloading");

@@ -20,7 +20,7 @@ constexpr int kMaxGuiObjects = 4;
 // (a fault leaves nothing to close) and the breach is its failure.
 CheckOutcome StopAt(CheckContext& context, const std::string& where, const std::string& breach) {
     host_platform::ReleaseHeldKeys();
-    if (!context.faulted()) CloseAllObjects(context.session());
+    if (!context.faulted()) context.session().CloseAll();
     return CheckOutcome::Fail(where + ": " + breach + "; the check stopped there");
 }
 
@@ -172,7 +172,7 @@ CheckOutcome RandomSession(CheckContext& context) {
     if (session.faulted()) return CheckOutcome::Fail("");
     if (const std::string* breach = context.Breach())
         return StopAt(context, "event " + std::to_string(kRandomEvents), *breach);
-    CloseAllObjects(session);
+    session.CloseAll();
     if (session.faulted()) return CheckOutcome::Fail("");
     return CheckOutcome::Pass(std::to_string(kRandomEvents) + " host events, seed " + std::to_string(seed));
 }

@@ -31,13 +31,16 @@ int RunValidate(const std::string& file, const ValidateOptions& options, std::os
     }
     HostClock clock = options.clock_given ? HostClock(options.clock) : HostClock::ModuleDefault();
     int failure = EXIT_BAD_INPUT;
-    std::unique_ptr<ModuleLibrary> library = OpenModuleFile(file, clock, err, {}, &failure);
-    if (library == nullptr) return failure;
+    std::unique_ptr<HostedModule> module = HostedModule::Open(file, clock, err, failure);
+    if (module == nullptr) return failure;
     // Later copies load as the first did; a problem they meet is reported
     // as the checks they could not run.
     const ModuleOpener open = [&](const LibraryOptions& library_options, std::string& problem) {
         std::ostringstream reason;
-        std::unique_ptr<ModuleLibrary> copy = OpenModuleFile(file, clock, reason, library_options);
+        HostingOptions hosting;
+        hosting.library = library_options;
+        int ignored = EXIT_OK;
+        std::unique_ptr<HostedModule> copy = HostedModule::Open(file, clock, reason, ignored, hosting);
         problem = reason.str();
         while (!problem.empty() && problem.back() == '\n') problem.pop_back();
         return copy;
@@ -47,10 +50,10 @@ int RunValidate(const std::string& file, const ValidateOptions& options, std::os
     report.seed = options.seed;
     report.cycles = options.cycles;
     report.clock = clock.mode() == HostClock::Mode::Virtual ? "virtual" : "real";
-    out << "semhost validate " << file << ": " << library->back_end() << ", "
+    out << "semhost validate " << file << ": " << module->library().back_end() << ", "
         << Counted(options.cycles, "cycle", "cycles") << ", seed " << options.seed << ", " << report.clock
         << " clock\n";
-    ValidateModule(std::move(library), open, clock, options, report, out);
+    ValidateModule(std::move(module), open, clock, options, report, out);
     const bool failed = report.Count(CheckStatus::Failed) > 0;
     if (failed) {
         // As every failure: one line on standard error, here naming the

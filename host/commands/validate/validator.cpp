@@ -18,15 +18,16 @@ public:
     // `live`: print each check's line as it ends (null: the caller prints).
     // Checks named in `not_repeated` failed at an earlier alignment and are
     // not run again (their results here say so; the merge ignores them).
-    Validator(std::unique_ptr<ModuleLibrary> library, const ModuleOpener& open, const LibraryOptions& library_options,
+    Validator(std::unique_ptr<HostedModule> module, const ModuleOpener& open, const LibraryOptions& library_options,
               HostClock& clock, const ValidateOptions& options, const ValidationReport& report, std::ostream* live,
               const std::set<std::string>& not_repeated = {})
         : m_report(report), m_live(live), m_open(open), m_library_options(library_options),
           m_not_repeated(not_repeated) {
         m_options = &options;
         m_clock = &clock;
-        for (const CheckDefinition& check : CheckTable()) m_missing[check.id] = MissingCapability(check.need, *library);
-        StartSession(std::move(library));
+        for (const CheckDefinition& check : CheckTable())
+            m_missing[check.id] = MissingCapability(check.need, module->library());
+        StartSession(std::move(module));
     }
     ~Validator() override { EndSession(); }
 
@@ -49,7 +50,7 @@ private:
     // the calls it makes.
     bool RunCheck(const CheckDefinition& check, bool shown = true);
     void Keep(CheckResult result);
-    void StartSession(std::unique_ptr<ModuleLibrary> library);
+    void StartSession(std::unique_ptr<HostedModule> module);
     void EndSession();
     // A fresh copy of the module after a fault, met as a host meets it
     // (identity and pin table); false, with m_lost saying why, when none.
@@ -64,10 +65,9 @@ private:
     const LibraryOptions m_library_options;
     const std::set<std::string> m_not_repeated;
     std::map<std::string, std::string> m_missing;  // why the back end cannot make a check, by id
-    // The session is declared after its library: it closes what a failed
-    // check left open before the library goes.
-    std::unique_ptr<ModuleLibrary> m_library;
-    std::unique_ptr<HostSession> m_owned_session;
+    // The copy under test; its session closes what a failed check left
+    // open before the library goes.
+    std::unique_ptr<HostedModule> m_module;
     std::string m_lost;              // why no copy of the module is left, or ""
     bool m_met = false;              // this copy's identity is watched and its pins read
     std::set<std::string> m_ran_on_copy;
@@ -109,30 +109,27 @@ bool Validator::RunCheck(const CheckDefinition& check, bool shown) {
     return !faulted;
 }
 
-void Validator::StartSession(std::unique_ptr<ModuleLibrary> library) {
-    m_library = std::move(library);
+void Validator::StartSession(std::unique_ptr<HostedModule> module) {
+    m_module = std::move(module);
     m_met = false;
     m_ran_on_copy.clear();
-    m_owned_session = std::make_unique<HostSession>(*m_library);
-    m_owned_session->AddObserver(this);
-    m_session = m_owned_session.get();
+    m_module->Attach(static_cast<SessionObserver&>(*this));
+    m_session = &m_module->session();
 }
 
 void Validator::EndSession() {
-    if (m_owned_session == nullptr) return;
-    m_earlier_calls += m_owned_session->host_calls();
-    m_earlier_callbacks += m_owned_session->callbacks();
-    m_owned_session->RemoveObserver(this);
+    if (m_module == nullptr) return;
+    m_earlier_calls += m_session->host_calls();
+    m_earlier_callbacks += m_session->callbacks();
     m_session = nullptr;
-    m_owned_session.reset();
-    m_library.reset();
+    m_module.reset();
 }
 
 bool Validator::ReplaceFaultedModule() {
     host_platform::ReleaseHeldKeys();
     EndSession();
     std::string problem;
-    std::unique_ptr<ModuleLibrary> copy = m_open(m_library_options, problem);
+    std::unique_ptr<HostedModule> copy = m_open(m_library_options, problem);
     if (copy == nullptr) {
         m_lost = "a fresh copy of the module could not be loaded: " + problem;
         return false;
@@ -248,14 +245,15 @@ public:
 
 }  // namespace
 
-void ValidateModule(std::unique_ptr<ModuleLibrary> library, const ModuleOpener& open, HostClock& clock,
+void ValidateModule(std::unique_ptr<HostedModule> module, const ModuleOpener& open, HostClock& clock,
                     const ValidateOptions& options, ValidationReport& report, std::ostream& out) {
-    report.back_end = library->back_end();
+    report.back_end = module->library().back_end();
     report.checks.clear();
-    if (!library->sets_stack_alignment()) {
+    if (!module->library().sets_stack_alignment()) {
         std::map<std::string, std::string> missing;
-        for (const CheckDefinition& check : CheckTable()) missing[check.id] = MissingCapability(check.need, *library);
-        Validator validator(std::move(library), open, LibraryOptions{}, clock, options, report, &out);
+        for (const CheckDefinition& check : CheckTable())
+            missing[check.id] = MissingCapability(check.need, module->library());
+        Validator validator(std::move(module), open, LibraryOptions{}, clock, options, report, &out);
         report.checks = validator.Run();
         // The checks that compare alignments cannot be made.
         for (const CheckDefinition& check : CheckTable()) {
@@ -277,8 +275,7 @@ void ValidateModule(std::unique_ptr<ModuleLibrary> library, const ModuleOpener& 
             LibraryOptions library_options;
             library_options.stack_alignment = alignment;
             std::string problem;
-            std::unique_ptr<ModuleLibrary> copy =
-                library != nullptr ? std::move(library) : open(library_options, problem);
+            std::unique_ptr<HostedModule> copy = module != nullptr ? std::move(module) : open(library_options, problem);
             if (copy == nullptr) {
                 std::vector<CheckResult> lost = passes.front();
                 for (CheckResult& result : lost)

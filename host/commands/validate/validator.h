@@ -3,6 +3,7 @@
 // checks are listed in check_table.h.
 #pragma once
 
+#include "hosting/hosted_module.h"
 #include "reports/check_report.h"
 #include "session/host_clock.h"
 #include "library/module_library.h"
@@ -35,17 +36,17 @@ struct ValidateOptions {
 
 // Opens a fresh copy of the module with these options; null and a one-line
 // problem when it cannot.
-using ModuleOpener = std::function<std::unique_ptr<ModuleLibrary>(const LibraryOptions&, std::string& problem)>;
+using ModuleOpener = std::function<std::unique_ptr<HostedModule>(const LibraryOptions&, std::string& problem)>;
 
-// Runs the selected checks on a loaded library, printing one line per check
+// Runs the selected checks on a loaded module, printing one line per check
 // (PASS, FAIL with its replay line, or SKIP with the reason) and then "N
 // passed, N failed, N skipped", and fills `report` (its module, seed,
 // cycles and clock given) with the back end and each check's result, in
 // table order. An emulated module is checked at each stack alignment, each
-// pass on a copy of its own from `open` (the first pass on `library`), and
+// pass on a copy of its own from `open` (the first pass on `module`), and
 // a copy that faults is replaced so that the checks after it still run. The
 // module's clock is `clock`, which the random session lets move.
-void ValidateModule(std::unique_ptr<ModuleLibrary> library, const ModuleOpener& open, HostClock& clock,
+void ValidateModule(std::unique_ptr<HostedModule> module, const ModuleOpener& open, HostClock& clock,
                     const ValidateOptions& options, ValidationReport& report, std::ostream& out);
 
 // Prints the table of checks: "ID  what it checks" a line, or as JSON.
