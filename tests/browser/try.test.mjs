@@ -8,6 +8,7 @@ import http from 'node:http';
 import { centerOf, click, launchBrowser, mouse, openPage, paths, pinText, setAndShow, startTry, stopAll,
          waitForPin }
   from './harness.mjs';
+import { finish, quillmarkPage as quillmarkPageIn, twoPressesResetThePosition } from './cases.mjs';
 
 const MOUSE_DOWN = 0, RESET_VALUE = 1, INTERVAL = 2, POSITION = 3, RESET = 4, RANDOMIZE = 5, MIN = 6, MAX = 7;
 const CTRL = 2;
@@ -15,24 +16,7 @@ const CTRL = 2;
 let browser;
 before(async () => { browser = await launchBrowser(); });
 after(async () => { await browser.close(); await stopAll(); });
-
-// A fresh server and page per test: each starts with a new module object,
-// whose first mouse-down is never half of a double click.
-async function quillmarkPage() {
-  const server = await startTry([paths.quillmark, paths.panel]);
-  const page = await openPage(browser, server);
-  await setAndShow(page, RESET_VALUE, 0.25);
-  await setAndShow(page, POSITION, 0.8);
-  return { server, page };
-}
-
-async function finish({ server, page }) {
-  assert.deepEqual(page.problems, []);
-  await page.close();
-  const status = await server.stop();
-  assert.equal(status.code, 0, status.errors);
-  return status;
-}
+const quillmarkPage = () => quillmarkPageIn(browser);
 
 // A later action, once shown, proves that every earlier one was taken.
 let sentinel = 0;
@@ -43,25 +27,7 @@ async function settle(page) {
 
 describe('the knob', () => {
   test('two presses 100 ms apart reset "Animation Position" to "Reset Value"', async () => {
-    const session = await quillmarkPage();
-    const knob = await centerOf(session.page, '#knob-3 svg');
-    const t = Date.now() / 1000;
-    await click(session.page, knob, t);
-    await click(session.page, knob, t + 0.1);
-    await waitForPin(session.page, POSITION, '0.25');
-    assert.equal(await session.page.$eval('#knob-3 .knob-value', node => node.textContent), '0.25');
-    // The picture of pins over time grew with the session: a lane per pin,
-    // and the module's write of "Animation Position" marked in its lane.
-    await session.page.waitForFunction(() =>
-      document.querySelectorAll('#session .lane').length === 8 &&
-      document.querySelector('#session .lane[data-pin="3"] .write') !== null);
-    const status = await finish(session);
-    // The module measured the gap the browser's time stamps made.
-    const presses = [...status.output.matchAll(/\n +(\d+) ms {2}set "Mouse Down" = 1/g)].map(m => Number(m[1]));
-    assert.equal(presses.length, 2);
-    assert.equal(presses[1] - presses[0], 100);
-    // Ctrl-C closed every object and unloaded the module.
-    assert.match(status.output, /host -> gui#1 {2}GUI_CLOSE[^]*host -> audio#1 {2}AUDIO_CLOSE[^]*closed and unloaded/);
+    await twoPressesResetThePosition(browser);
   });
 
   test('two presses 300 ms apart with "Interval (ms)" at 200 do not reset', async () => {
@@ -152,6 +118,37 @@ describe('the pin controls', () => {
     await setAndShow(session.page, RESET_VALUE, 0.5);
     await waitForPin(second, RESET_VALUE, '0.5');
     await second.close();
+    await finish(session);
+  });
+});
+
+describe('other tabs', () => {
+  test('five more tabs of the page watch, and the driving tab still drives, also reloaded', async () => {
+    const session = await quillmarkPage();
+    const viewers = [];
+    for (let i = 0; i < 5; i += 1) viewers.push(await openPage(browser, session.server));
+    for (const viewer of viewers) assert.match(await viewer.$eval('#role', node => node.textContent), /read-only/);
+    await session.page.bringToFront();
+    const knob = await centerOf(session.page, '#knob-3 svg');
+    let t = Date.now() / 1000;
+    await click(session.page, knob, t);
+    await click(session.page, knob, t + 0.1);
+    await waitForPin(session.page, POSITION, '0.25');
+    for (const viewer of viewers) await waitForPin(viewer, POSITION, '0.25');
+    // Reloaded, the driving tab drives again; the others still watch.
+    await session.page.reload();
+    await session.page.waitForFunction(() => window.tryStats.states > 0 &&
+                                             /you drive/.test(document.getElementById('role').textContent));
+    await setAndShow(session.page, POSITION, 0.8);
+    t = Date.now() / 1000 + 1;
+    await click(session.page, knob, t);
+    await click(session.page, knob, t + 0.1);
+    await waitForPin(session.page, POSITION, '0.25');
+    for (const viewer of viewers) {
+      assert.match(await viewer.$eval('#role', node => node.textContent), /read-only/);
+      assert.deepEqual(viewer.problems, []);
+      await viewer.close();
+    }
     await finish(session);
   });
 });

@@ -271,6 +271,7 @@ void TrySession::Idle(double page_clock_ms) {
         m_record.TruncateTo(before);
         m_lines_told = before.lines;
     }
+    TrimRecord(2);
 }
 
 nlohmann::json TrySession::PinJson(int pin) const {
@@ -283,6 +284,14 @@ nlohmann::json TrySession::PinJson(int pin) const {
         value = static_cast<std::int32_t>(bits);
     }
     return {{"index", pin}, {"text", m_session->FormatPinValue(pin, bits)}, {"value", value}};
+}
+
+// A long session keeps its newest moments: trimmed while idle, and during a
+// stream of actions only when there are many more.
+void TrySession::TrimRecord(std::size_t limit) {
+    if (m_record.moments.size() < limit * kRecordMoments) return;
+    m_lines_told -= m_timeline->TrimRecord(kRecordMoments);
+    m_changes_told = m_record.changes.size();
 }
 
 std::vector<std::string> TrySession::NewLines() {
@@ -358,12 +367,7 @@ void TrySession::Collect(const nlohmann::json& id, bool idle_round) {
         update["fault"] = m_fault;
         m_fault_told = true;
     }
-    // A long session keeps its newest moments, between actions.
-    if (m_record.moments.size() >= 2 * kRecordMoments) {
-        const std::size_t dropped = m_timeline->TrimRecord(kRecordMoments);
-        m_lines_told -= dropped;
-        m_changes_told = m_record.changes.size();
-    }
+    TrimRecord(4);
     if (pins.empty() && lines.empty() && id.is_null() && !update.contains("fault")) return;
     m_messages.push_back(std::move(update));
 }

@@ -36,10 +36,11 @@ public:
     static constexpr std::size_t kHistoryLines = 1000;
     // Moments the picture of pins over time shows at most: the newest.
     static constexpr std::size_t kPictureMoments = 300;
-    // Moments the session's record keeps: the newest, at least this many and
-    // fewer than twice as many, so that a session left open for hours
+    // Moments the session's record keeps: the newest, at least as many as
+    // the picture shows and fewer than twice as many (four times while
+    // actions come without a pause), so that a session left open for hours
     // keeps a bounded record.
-    static constexpr std::size_t kRecordMoments = 1000;
+    static constexpr std::size_t kRecordMoments = kPictureMoments;
 
     // `log` receives the timeline as `play` prints it.
     TrySession(std::string file, Panel panel, std::ostream& log);
@@ -93,6 +94,9 @@ private:
     void MoveClockTo(double wall_ms);
     void HoldKeys(const nlohmann::json& keys);
     void Collect(const nlohmann::json& id, bool idle_round);
+    // Drops all but the newest kRecordMoments moments once there are
+    // `limit` times as many.
+    void TrimRecord(std::size_t limit);
     // The record's lines since the last call, as the timeline prints them.
     std::vector<std::string> NewLines();
     void Tell(const std::vector<std::string>& lines);
