@@ -26,7 +26,8 @@ struct PlayOptions {
 };
 
 // An empty script path plays the generic session: the module opened,
-// idled, each pin changed once, closed. A virtual clock moves only
+// idled, each pin changed once (a sine in each sample input and four
+// blocks run, for a module with sample pins), closed. A virtual clock moves only
 // with the script's waits (emulated modules only).
 int RunPlay(const std::string& file, const std::string& script_path, const PlayOptions& options, std::ostream& out,
             std::ostream& err);
