@@ -38,11 +38,14 @@ export async function twoPressesResetThePosition(browser) {
   await session.page.waitForFunction(() =>
     document.querySelectorAll('#session .lane').length === 8 &&
     document.querySelector('#session .lane[data-pin="3"] .write') !== null);
+  const virtual = /virtual clock/.test(await session.page.$eval('#where', node => node.textContent));
   const status = await finish(session);
-  // The module measured the gap the browser's time stamps made.
   const presses = [...status.output.matchAll(/\n +(\d+) ms {2}set "Mouse Down" = 1/g)].map(m => Number(m[1]));
   assert.equal(presses.length, 2);
-  assert.equal(presses[1] - presses[0], 100);
+  // On the virtual clock (an emulated module) the module measured the gap
+  // the browser's time stamps made; a module in a process of its own reads
+  // the system's clock.
+  if (virtual) assert.equal(presses[1] - presses[0], 100);
   // Ctrl-C closed every object and unloaded the module.
   assert.match(status.output, /host -> gui#1 {2}GUI_CLOSE[^]*host -> audio#1 {2}AUDIO_CLOSE[^]*closed and unloaded/);
 }
