@@ -232,4 +232,11 @@ void SleepUnlessInterrupted(std::uint32_t milliseconds) {
         Sleep(static_cast<DWORD>(end - now < 50 ? end - now : 50));
 }
 
+bool StandardErrorIsTerminal() { return _isatty(_fileno(stderr)) != 0; }
+
+std::string EnvironmentValue(const char* name) {
+    const char* value = std::getenv(name);
+    return value != nullptr ? value : "";
+}
+
 }  // namespace host_platform
