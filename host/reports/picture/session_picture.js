@@ -66,10 +66,10 @@ function layOut(data, width) {
   const perMs = lastMs > 0 ? Math.min(0.5, timeWidth / lastMs) : 0;
   // The audio each moment played, in samples: its slot widens by a share
   // of the room the waveforms get.
-  const blocks = data.blocks || [];
+  const blocks = (data.blocks || []).filter((block) => block.moment >= 0 && block.moment < moments.length);
   const played = new Array(count).fill(0);
   blocks.forEach((block) => {
-    if (block.moment >= 0 && block.moment < count) played[block.moment] += block.length;
+    played[block.moment] += block.length;
   });
   const totalPlayed = played.reduce((a, b) => a + b, 0);
   const waveRoom = totalPlayed > 0 ? Math.min(available * 0.6, blocks.length * 8) : 0;
