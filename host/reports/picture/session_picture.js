@@ -66,7 +66,10 @@ function layOut(data, width) {
   const perMs = lastMs > 0 ? Math.min(0.5, timeWidth / lastMs) : 0;
   // The audio each moment played, in samples: its slot widens by a share
   // of the room the waveforms get.
-  const blocks = (data.blocks || []).filter((block) => block.moment >= 0 && block.moment < moments.length);
+  // Only blocks with a sample pin's signal take room: a module without
+  // sample pins keeps the picture it has without them.
+  const blocks = (data.blocks || []).filter((block) => block.levels.length > 0 && block.moment >= 0 &&
+                                                       block.moment < moments.length);
   const played = new Array(count).fill(0);
   blocks.forEach((block) => {
     played[block.moment] += block.length;
