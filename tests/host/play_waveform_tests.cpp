@@ -82,7 +82,9 @@ TEST(PlayWaveform, EachBlockKeepsItsLowHighPeakAndRmsAndTheTraceASlicePerRun) {
         for (const nlohmann::json& block : data.at("blocks")) {
             // One after the other on the sample clock, in ms as well.
             const std::uint64_t start = block.at("start").get<std::uint64_t>();
-            if (!first) EXPECT_EQ(start, next_start) << block.dump();
+            if (!first) {
+                EXPECT_EQ(start, next_start) << block.dump();
+            }
             first = false;
             next_start = start + block.at("length").get<std::uint64_t>();
             EXPECT_LT(block.at("startMs").get<double>(), block.at("endMs").get<double>());
@@ -155,7 +157,9 @@ TEST(PlayWaveform, ALongSessionIsKeptBoundedWithItsExtremes) {
         next = entry.block_start + entry.length;
         EXPECT_EQ(entry.length, static_cast<std::uint64_t>(entry.runs) * 64);
         EXPECT_EQ(entry.levels.front().stats.samples, static_cast<std::uint64_t>(entry.runs) * 2);
-        if (entry.block_start < 10 * 64) EXPECT_EQ(entry.moment, 1);
+        if (entry.block_start < 10 * 64) {
+            EXPECT_EQ(entry.moment, 1);
+        }
         total += entry.runs;
         low = std::min(low, entry.levels.front().low);
         high = std::max(high, entry.levels.front().high);
