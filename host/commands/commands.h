@@ -34,7 +34,7 @@ int RunPlay(const std::string& file, const std::string& script_path, const PlayO
 
 // Serves a page on 127.0.0.1 where a person drives the module with the
 // mouse and keyboard, until SIGINT or SIGTERM; PANEL (may be empty) adds
-// knobs. Port 0 takes any free port. Not in the Windows build.
+// knobs. Port 0 takes any free port.
 int RunTry(const std::string& file, const std::string& panel_path, int port, std::ostream& out, std::ostream& err);
 
 // Refuses, before a command runs, an output file it could not write or that

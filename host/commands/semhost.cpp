@@ -208,13 +208,7 @@ int Try(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
         }
     }
     if (files.empty() || files.size() > 2) return UsageError("try needs a FILE and at most one PANEL", err);
-#ifdef SEMHOST_HAS_TRY
     return RunTry(files[0], files.size() == 2 ? files[1] : std::string(), static_cast<int>(port), out, err);
-#else
-    (void)out;
-    err << "semhost: try is not part of this build; use the Linux semhost\n";
-    return EXIT_BAD_INPUT;
-#endif
 }
 
 // Takes --timeout-ms N out of a command's arguments, as every command
