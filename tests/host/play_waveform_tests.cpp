@@ -55,8 +55,9 @@ TEST(PlayWaveform, EachBlockKeepsItsLowHighPeakAndRmsAndTheTraceASlicePerRun) {
         SCOPED_TRACE(fixture);
         std::filesystem::remove(html);
         std::filesystem::remove(trace);
-        const CommandResult result =
-            RunCommand({"play", fixture, script, "--clock", "virtual", "--html", html, "--trace", trace});
+        std::vector<std::string> arguments = {"play", fixture, script, "--html", html, "--trace", trace};
+        if (fixture.ends_with(".sem")) arguments.insert(arguments.end(), {"--clock", "virtual"});
+        const CommandResult result = RunCommand(arguments);
         ASSERT_EQ(result.code, 0) << result.out << result.err;
         const nlohmann::json data = PictureData(ReadFile(html));
         ASSERT_TRUE(data.is_object());
@@ -117,9 +118,14 @@ TEST(PlayWaveform, EachBlockKeepsItsLowHighPeakAndRmsAndTheTraceASlicePerRun) {
         // A slice per processing run, on the sample clock: as many as blocks.
         const nlohmann::json parsed = nlohmann::json::parse(ReadFile(trace));
         std::size_t slices = 0;
+        double slice_end = 0;
         for (const nlohmann::json& event : parsed.at("traceEvents")) {
             if (event.value("cat", "") != "run") continue;
             ++slices;
+            EXPECT_EQ(event.at("tid"), 2);
+            // One after the other on their track, never overlapping.
+            EXPECT_NEAR(event.at("ts").get<double>(), slice_end, 1e-6) << event.dump();
+            slice_end = event.at("ts").get<double>() + event.at("dur").get<double>();
             EXPECT_EQ(event.at("ph"), "X");
             EXPECT_GT(event.at("dur").get<double>(), 0.0);
             EXPECT_TRUE(event.at("args").at("levels").contains("Out")) << event.dump();
