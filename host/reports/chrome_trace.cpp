@@ -90,6 +90,34 @@ nlohmann::json ChromeTraceJson(const SessionRecord& record) {
         }
         timed.emplace_back(line.begin.order, event);
     }
+    // The processing runs on a track of their own, on the sample clock: a
+    // slice per run (or per merged stretch of runs) with its levels.
+    std::vector<json> runs;
+    for (const RecordedBlocks& entry : record.blocks) {
+        json args = {{"moment", entry.moment},
+                     {"block_start", entry.block_start},
+                     {"samples", entry.length},
+                     {"runs", entry.runs},
+                     {"ran", entry.ran}};
+        for (const RecordedLevel& level : entry.levels) {
+            const std::string name =
+                level.pin >= 0 && level.pin < static_cast<int>(record.pins.size()) ? record.pins[level.pin].name
+                                                                                    : std::to_string(level.pin);
+            args["levels"][name] = {{"min", level.low},
+                                    {"max", level.high},
+                                    {"peak", level.stats.peak},
+                                    {"rms", level.stats.Rms()}};
+        }
+        const double begin = entry.StartMs() * 1000.0;
+        runs.push_back({{"name", entry.runs == 1 ? (entry.ran ? "process" : "asleep") : "process x" + std::to_string(entry.runs)},
+                        {"cat", "run"},
+                        {"ph", "X"},
+                        {"ts", begin},
+                        {"dur", entry.EndMs() * 1000.0 - begin},
+                        {"pid", 1},
+                        {"tid", 2},
+                        {"args", args}});
+    }
     std::stable_sort(timed.begin(), timed.end(),
                      [](const auto& a, const auto& b) { return a.first < b.first; });
 
@@ -104,6 +132,14 @@ nlohmann::json ChromeTraceJson(const SessionRecord& record) {
                       {"tid", 1},
                       {"args", {{"name", "session (" + record.script + ")"}}}});
     for (auto& [order, event] : timed) events.push_back(std::move(event));
+    if (!runs.empty()) {
+        events.push_back({{"name", "thread_name"},
+                          {"ph", "M"},
+                          {"pid", 1},
+                          {"tid", 2},
+                          {"args", {{"name", "processing runs (sample clock)"}}}});
+        for (json& run : runs) events.push_back(std::move(run));
+    }
 
     json other = {{"module", record.module_name}, {"script", record.script}, {"clock", record.clock}};
     if (!record.fault.empty()) other["fault"] = record.fault;

@@ -88,6 +88,31 @@ nlohmann::json SessionRecordJson(const SessionRecord& record, const std::string&
         holds.push_back({{"key", hold.key}, {"from", hold.from}, {"to", hold.to}});
     data["holds"] = holds;
 
+    // The sample pins' signal, block by block, on the sample clock.
+    json blocks = json::array();
+    for (const RecordedBlocks& entry : record.blocks) {
+        json levels = json::array();
+        for (const RecordedLevel& level : entry.levels) {
+            levels.push_back({{"pin", level.pin},
+                              {"min", Number(level.low)},
+                              {"max", Number(level.high)},
+                              {"peak", Number(level.stats.peak)},
+                              {"rms", Number(level.stats.Rms())},
+                              {"nan", level.stats.nan},
+                              {"infinite", level.stats.infinite}});
+        }
+        blocks.push_back({{"moment", entry.moment},
+                          {"order", entry.time.order},
+                          {"start", entry.block_start},
+                          {"length", entry.length},
+                          {"startMs", Number(entry.StartMs())},
+                          {"endMs", Number(entry.EndMs())},
+                          {"runs", entry.runs},
+                          {"ran", entry.ran},
+                          {"levels", levels}});
+    }
+    data["blocks"] = blocks;
+
     if (record.fault.empty()) {
         data["fault"] = nullptr;
     } else {

@@ -2,6 +2,58 @@
 
 #include <algorithm>
 
+namespace {
+
+// `later` follows `earlier` on the sample clock within the same moment.
+void MergeInto(RecordedBlocks& earlier, const RecordedBlocks& later) {
+    earlier.time = later.time;
+    earlier.length += later.length;
+    earlier.runs += later.runs;
+    earlier.ran += later.ran;
+    for (const RecordedLevel& level : later.levels) {
+        RecordedLevel* same = nullptr;
+        for (RecordedLevel& mine : earlier.levels)
+            if (mine.pin == level.pin) same = &mine;
+        if (same == nullptr) {
+            earlier.levels.push_back(level);
+            continue;
+        }
+        same->low = std::min(same->low, level.low);
+        same->high = std::max(same->high, level.high);
+        same->stats.Merge(level.stats);
+    }
+}
+
+bool Joinable(const RecordedBlocks& a, const RecordedBlocks& b) {
+    return a.moment == b.moment && a.sample_rate == b.sample_rate && a.block_start + a.length == b.block_start;
+}
+
+}  // namespace
+
+void AddRecordedBlocks(SessionRecord& record, const RecordedBlocks& run) {
+    std::vector<RecordedBlocks>& blocks = record.blocks;
+    if (!blocks.empty() && blocks.back().runs < record.blocks_per_entry && Joinable(blocks.back(), run)) {
+        MergeInto(blocks.back(), run);
+        return;
+    }
+    blocks.push_back(run);
+    if (blocks.size() <= kMaxRecordedBlocks) return;
+    // Halve: each entry with the one after it, where both are of one moment.
+    std::vector<RecordedBlocks> halved;
+    halved.reserve(blocks.size() / 2 + 1);
+    for (std::size_t i = 0; i < blocks.size(); ++i) {
+        if (i + 1 < blocks.size() && Joinable(blocks[i], blocks[i + 1])) {
+            MergeInto(blocks[i], blocks[i + 1]);
+            halved.push_back(std::move(blocks[i]));
+            ++i;
+        } else {
+            halved.push_back(std::move(blocks[i]));
+        }
+    }
+    blocks = std::move(halved);
+    record.blocks_per_entry *= 2;
+}
+
 const char* PinKindName(RecordedPin::Kind kind) {
     switch (kind) {
     case RecordedPin::Kind::Float:
@@ -59,7 +111,7 @@ const char* LineKindName(RecordedLine::Kind kind) {
 }
 
 RecordExtent SessionRecord::extent() const {
-    return RecordExtent{moments.size(), lines.size(), changes.size(), expects.size(), holds.size()};
+    return RecordExtent{moments.size(), lines.size(), changes.size(), expects.size(), holds.size(), blocks.size()};
 }
 
 void SessionRecord::TruncateTo(const RecordExtent& extent) {
@@ -68,6 +120,7 @@ void SessionRecord::TruncateTo(const RecordExtent& extent) {
     if (changes.size() > extent.changes) changes.resize(extent.changes);
     if (expects.size() > extent.expects) expects.resize(extent.expects);
     if (holds.size() > extent.holds) holds.resize(extent.holds);
+    if (blocks.size() > extent.blocks) blocks.resize(extent.blocks);
 }
 
 SessionRecord SessionRecord::NewestMoments(std::size_t keep) const {
@@ -122,6 +175,13 @@ SessionRecord SessionRecord::NewestMoments(std::size_t keep) const {
         kept.from = std::max(kept.from - first, 0);
         if (kept.to >= 0) kept.to -= first;
         part.holds.push_back(std::move(kept));
+    }
+    part.blocks_per_entry = blocks_per_entry;
+    for (const RecordedBlocks& entry : blocks) {
+        if (entry.moment < first) continue;
+        RecordedBlocks kept = entry;
+        kept.moment -= first;
+        part.blocks.push_back(std::move(kept));
     }
     part.fault_moment = fault_moment >= 0 ? std::max(fault_moment - first, 0) : -1;
     return part;

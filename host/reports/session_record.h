@@ -9,6 +9,8 @@
 // every pin change, module write and expectation names its moment.
 #pragma once
 
+#include "session/sample_signal.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -83,6 +85,37 @@ struct RecordedHold {
     int to = -1;      // the moment of the release; -1 while still held at the end
 };
 
+// One sample pin's signal over one or more consecutive blocks: the lowest
+// and highest finite sample, and its peak and RMS.
+struct RecordedLevel {
+    int pin = 0;  // the declaration
+    float low = 0.0f;
+    float high = 0.0f;
+    SampleStats stats;
+};
+
+// One processing run of the audio object, or several consecutive runs of the
+// same moment once the session has played more blocks than the record keeps
+// (see AddRecordedBlocks).
+struct RecordedBlocks {
+    int moment = 0;
+    RecordTime time;               // when the (last) run ended
+    std::uint64_t block_start = 0; // the sample clock of its first sample
+    std::uint64_t length = 0;      // samples
+    int runs = 1;                  // the blocks it stands for
+    int ran = 0;                   // of which the module ran (the rest it slept through)
+    double sample_rate = 0.0;
+    std::vector<RecordedLevel> levels;  // every sample pin, in pin-array order
+
+    double StartMs() const { return sample_rate > 0 ? block_start * 1000.0 / sample_rate : 0.0; }
+    double EndMs() const { return sample_rate > 0 ? (block_start + length) * 1000.0 / sample_rate : 0.0; }
+};
+
+// The most entries the record keeps for the blocks: past it, neighbours of
+// the same moment are merged in pairs and each entry stands for twice the
+// blocks it did, so a long session keeps its whole shape at a coarser grain.
+inline constexpr std::size_t kMaxRecordedBlocks = 4096;
+
 // How far a record goes, to take back what came after.
 struct RecordExtent {
     std::size_t moments = 0;
@@ -90,6 +123,7 @@ struct RecordExtent {
     std::size_t changes = 0;
     std::size_t expects = 0;
     std::size_t holds = 0;
+    std::size_t blocks = 0;
 };
 
 struct SessionRecord {
@@ -105,6 +139,8 @@ struct SessionRecord {
     std::vector<RecordedChange> changes;
     std::vector<RecordedExpect> expects;
     std::vector<RecordedHold> holds;
+    std::vector<RecordedBlocks> blocks;
+    int blocks_per_entry = 1;  // grows as the record merges blocks
     int expects_in_script = 0;
     // How the session ended early, if it did: the module crashed or hung.
     std::string fault;
@@ -125,6 +161,9 @@ struct SessionRecord {
     // bounded record. Returns how many lines were dropped from the front.
     std::size_t KeepNewestMoments(std::size_t keep);
 };
+
+// Adds one run's levels to the record, merging as kMaxRecordedBlocks asks.
+void AddRecordedBlocks(SessionRecord& record, const RecordedBlocks& run);
 
 // The name of a kind as the reports spell it: "float", "click", "host call".
 const char* PinKindName(RecordedPin::Kind kind);

@@ -262,3 +262,30 @@ void Timeline::OnCallback(const CallbackEvent& callback) {
 void Timeline::OnViolation(Violation, const std::string& reason) {
     Line(RecordedLine::Kind::Violation, 0, "!! the host noticed: " + reason, true);
 }
+
+void Timeline::OnRun(const ProcessingRun& run) {
+    if (run.object == nullptr) return;
+    const HostedObject& audio = *run.object;
+    RecordedBlocks entry;
+    entry.moment = static_cast<int>(m_record.moments.size()) - 1;
+    entry.time = Now();
+    entry.block_start = run.block_start;
+    entry.length = static_cast<std::uint64_t>(std::max(run.length, 0));
+    entry.ran = run.ran ? 1 : 0;
+    entry.sample_rate = run.sample_rate;
+    for (const auto& [index, port] : audio.sample_ports) {
+        if (index < 0 || index >= static_cast<int>(audio.audio_pins.size())) continue;
+        RecordedLevel level;
+        level.pin = audio.audio_pins[index].declaration;
+        level.stats.Add(port.block.data(), port.block.size());
+        bool any = false;
+        for (const float sample : port.block) {
+            if (!std::isfinite(sample)) continue;
+            level.low = any ? std::min(level.low, sample) : sample;
+            level.high = any ? std::max(level.high, sample) : sample;
+            any = true;
+        }
+        entry.levels.push_back(level);
+    }
+    AddRecordedBlocks(m_record, entry);
+}

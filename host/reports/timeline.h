@@ -54,6 +54,8 @@ public:
     void OnHostCallEnd(const HostCallEvent& call) override;
     void OnCallback(const CallbackEvent& callback) override;
     void OnViolation(Violation kind, const std::string& reason) override;
+    // Keeps each sample pin's low, high, peak and RMS of the block.
+    void OnRun(const ProcessingRun& run) override;
 
 private:
     RecordTime Now();

@@ -2,9 +2,12 @@
 // Chromium, headless, driven by puppeteer-core. Each page must load with no
 // console error and no request beyond its own file, draw one lane per pin
 // and one mark per expect (and the crash, for a module that crashed), show
-// a moment's lines on pointing, draw again from data, and not be blank.
+// a moment's lines on pointing, draw again from data, and not be blank. The
+// audio fixture's page draws a waveform per sample pin, and pointing at one
+// names that block's peak and RMS.
 //
 //   node picture_test.mjs --semhost PATH --scratch DIR --fixture PATH --crash-fixture PATH [--quillmark PATH]
+//                         [--audio-fixture PATH]
 //
 // Exits 0 when all held, 1 on a failure, 77 when puppeteer-core or Chromium
 // is not installed (./quill test installs both).
@@ -105,6 +108,7 @@ async function examine(browser, name, html, expected, scratch) {
   check(drawn.lanes === expected.pins, `${name}: one lane per pin (${drawn.lanes} of ${expected.pins})`);
   check(drawn.expects === expected.expects, `${name}: one mark per expect (${drawn.expects} of ${expected.expects})`);
   check(drawn.crashes === (expected.crashed ? 1 : 0), `${name}: the crash ${expected.crashed ? "is" : "is not"} marked`);
+  if (expected.waves) await examineWaves(page, name, expected.waves);
 
   // Pointing at the second moment's mark shows its lines.
   const mark = await page.$("svg.picture g.action[data-moment='1'] > :first-child");
@@ -138,6 +142,36 @@ async function examine(browser, name, html, expected, scratch) {
         `${name}: the screenshot is not blank (${(ink.share * 100).toFixed(1)}% inked, ${ink.colours} colours)`);
 }
 
+// Every sample pin's lane has its waveform, with ink in it; pointing at the
+// middle of one shows the block there with its peak and RMS.
+async function examineWaves(page, name, waves) {
+  const drawn = await page.evaluate(() => {
+    const lanes = [...document.querySelectorAll("svg.picture g.lane.stream")];
+    return lanes.map((lane) => {
+      // The tallest: the silence at open is a flat line.
+      const boxes = [...lane.querySelectorAll("path.wave")].map((shape) => shape.getBBox());
+      const box = boxes.reduce((a, b) => (b.height > a.height ? b : a), { width: 0, height: 0 });
+      return { shapes: boxes.length, width: box.width, height: box.height };
+    });
+  });
+  check(drawn.length === waves && drawn.every((lane) => lane.shapes > 0 && lane.width > 20 && lane.height > 10),
+        `${name}: a waveform in each of ${waves} sample lanes (${JSON.stringify(drawn)})`);
+  let box = null;
+  for (const wave of await page.$$("svg.picture g.lane.stream path.wave")) {
+    const candidate = await wave.boundingBox();
+    if (candidate && (!box || candidate.height > box.height)) box = candidate;
+  }
+  if (!box) return;
+  await page.mouse.move(box.x + box.width / 2, box.y + box.height / 2);
+  const shown = await page.evaluate(() => {
+    const line = document.querySelector("#moment-lines .block-levels");
+    return line ? line.textContent : "";
+  });
+  check(/block at [\d.]+\u2013[\d.]+ ms .*"Out" peak 0\.[34]\d*, RMS 0\.[12]\d*/.test(shown),
+        `${name}: pointing at a block shows its peak and RMS (${shown})`);
+  await page.mouse.move(0, 0);
+}
+
 async function main() {
   const given = options();
   let puppeteer;
@@ -167,6 +201,15 @@ async function main() {
     pages.push(["demo", demoHtml, Object.assign(play(given.semhost, given.quillmark, "", demoHtml, 0), { crashed: false })]);
   } else {
     console.log(`note  no ${given.quillmark || "Quillmark.sem"}: the demo's picture is not opened`);
+  }
+
+  if (given["audio-fixture"] && existsSync(given["audio-fixture"])) {
+    const audioScript = join(scratch, "picture_audio.script");
+    writeFileSync(audioScript, "set Gain 0.5\nsignal In sine 440 Hz at 0.8\nrun 8 blocks\nexpect Out peak 0.39 .. 0.4\n" +
+                               "signal In silence\nrun 4 blocks\n");
+    const audioHtml = join(scratch, "audio.html");
+    pages.push(["audio", audioHtml, Object.assign(play(given.semhost, given["audio-fixture"], audioScript, audioHtml, 0),
+                                                  { crashed: false, waves: 2 })]);
   }
 
   const profile = mkdtempSync(join(scratch, "chromium-profile-"));

@@ -9,17 +9,20 @@
 // Across: the session's moments (the host's start, each step of the
 // script, the end), each a slot of the same width, with the time that
 // passed between them as space in proportion. Down: the steps along the
-// top, then a lane per pin of the module's pin table.
+// top, then a lane per pin of the module's pin table. A moment with
+// processing runs is wider, in proportion to the audio it played, and a
+// sample pin's lane draws its signal there: the lowest and highest sample
+// of each block, on the sample clock.
 
 const SVG_NS = "http://www.w3.org/2000/svg";
 const LABEL_WIDTH = 210;
 const SECTION_HEIGHT = 22;
 const STEPS_HEIGHT = 118;
 const AXIS_HEIGHT = 24;
-const LANE_HEIGHTS = { float: 66, int: 66, onoff: 30, stream: 26 };
+const LANE_HEIGHTS = { float: 66, int: 66, onoff: 30, stream: 26, wave: 78 };
 const LANE_GAP = 4;
 
-const pictureState = { data: null, chosen: -1, pointed: -1, layout: null };
+const pictureState = { data: null, chosen: -1, pointed: -1, pointedX: -1, layout: null };
 
 function svgElement(name, attributes, parent) {
   const element = document.createElementNS(SVG_NS, name);
@@ -61,22 +64,58 @@ function layOut(data, width) {
   const lastMs = moments.length ? moments[moments.length - 1].ms : 0;
   const timeWidth = Math.max(0, available - slot * count);
   const perMs = lastMs > 0 ? Math.min(0.5, timeWidth / lastMs) : 0;
+  // The audio each moment played, in samples: its slot widens by a share
+  // of the room the waveforms get.
+  // Only blocks with a sample pin's signal take room: a module without
+  // sample pins keeps the picture it has without them.
+  const blocks = (data.blocks || []).filter((block) => block.levels.length > 0 && block.moment >= 0 &&
+                                                       block.moment < moments.length);
+  const played = new Array(count).fill(0);
+  blocks.forEach((block) => {
+    played[block.moment] += block.length;
+  });
+  const totalPlayed = played.reduce((a, b) => a + b, 0);
+  const waveRoom = totalPlayed > 0 ? Math.min(available * 0.6, blocks.length * 8) : 0;
+  const widths = played.map((samples) => slot + (totalPlayed > 0 ? (waveRoom * samples) / totalPlayed : 0));
   const starts = [];
   let x = LABEL_WIDTH;
   moments.forEach((moment, i) => {
-    if (i > 0) x += slot + (moment.ms - moments[i - 1].ms) * perMs;
+    if (i > 0) x += widths[i - 1] + (moment.ms - moments[i - 1].ms) * perMs;
     starts.push(x);
   });
-  const end = (starts.length ? starts[starts.length - 1] : LABEL_WIDTH) + slot;
+  const end = starts.length ? starts[starts.length - 1] + widths[starts.length - 1] : LABEL_WIDTH + slot;
   const at = (momentIndex, order) => {
     const moment = moments[momentIndex];
     if (!moment) return end;
     const span = Math.max(1, moment.endOrder - moment.order);
     const share = Math.min(1, Math.max(0, (order - moment.order) / span));
-    return starts[momentIndex] + slot * (0.15 + 0.7 * share);
+    return starts[momentIndex] + widths[momentIndex] * (0.15 + 0.7 * share);
   };
-  const centre = (momentIndex) => starts[momentIndex] + slot / 2;
-  return { slot, starts, end, at, centre, width: end + 90 };
+  const centre = (momentIndex) => starts[momentIndex] + widths[momentIndex] / 2;
+  // Each block's place: a moment's blocks share the middle of its slot by
+  // their samples, in the order of the sample clock.
+  const firstSample = new Map();
+  blocks.forEach((block) => {
+    if (!firstSample.has(block.moment)) firstSample.set(block.moment, block.start);
+  });
+  const blockSpans = blocks.map((block) => {
+    const left = starts[block.moment] + widths[block.moment] * 0.15;
+    const room = widths[block.moment] * 0.7;
+    const perSample = played[block.moment] > 0 ? room / played[block.moment] : 0;
+    const from = left + (block.start - firstSample.get(block.moment)) * perSample;
+    return { from, to: from + block.length * perSample, block };
+  });
+  return { slot, widths, starts, end, at, centre, blockSpans, width: end + 90 };
+}
+
+// The block drawn at `x`, or null.
+function blockAt(layout, x) {
+  let found = null;
+  for (const span of layout.blockSpans) {
+    if (span.from <= x + 0.5 && x - 0.5 <= span.to) found = span.block;
+    if (span.from > x + 0.5) break;
+  }
+  return found;
 }
 
 function momentAt(layout, x) {
@@ -193,6 +232,10 @@ function drawLane(svg, data, layout, pin, top, height, index) {
   svgText(lane, 8, top + 29, `${pin.datatype} \u00b7 ${pin.output ? "out" : "in"}`, { class: "pin-type" });
 
   const changes = data.changes.filter((change) => change.pin === pin.index);
+  if (pin.kind === "stream" && hasWave(data, pin)) {
+    drawWave(lane, layout, pin, top, height);
+    return lane;
+  }
   if (pin.kind === "stream") {
     svgText(lane, LABEL_WIDTH + 6, top + height / 2 + 4, "a stream of samples: not drawn", { class: "pin-type" });
     return lane;
@@ -248,6 +291,59 @@ function drawLane(svg, data, layout, pin, top, height, index) {
   return lane;
 }
 
+function hasWave(data, pin) {
+  return (data.blocks || []).some((block) => block.levels.some((level) => level.pin === pin.index));
+}
+
+function laneHeight(data, pin) {
+  if (pin.kind === "stream" && hasWave(data, pin)) return LANE_HEIGHTS.wave;
+  return LANE_HEIGHTS[pin.kind] || 40;
+}
+
+// A sample pin's signal: for each block a band from its lowest to its
+// highest sample, around a zero line, scaled to the largest magnitude the
+// pin reached. Each moment's blocks make one shape of their own.
+function drawWave(lane, layout, pin, top, height) {
+  const spans = [];
+  layout.blockSpans.forEach((span) => {
+    const level = span.block.levels.find((candidate) => candidate.pin === pin.index);
+    if (level) spans.push({ span, level });
+  });
+  let scale = 0;
+  spans.forEach(({ level }) => {
+    scale = Math.max(scale, Math.abs(level.min || 0), Math.abs(level.max || 0));
+  });
+  const middle = top + height / 2;
+  const half = height / 2 - 7;
+  const yOf = (value) => middle - (scale > 0 ? ((value || 0) / scale) * half : 0);
+  svgElement("line", { class: "wave-zero", x1: LABEL_WIDTH, y1: middle, x2: layout.end, y2: middle }, lane);
+  svgText(lane, 8, top + 42, scale > 0 ? `\u00b1${Number(scale.toPrecision(3))}` : "silent", { class: "pin-type wave-scale" });
+  let upper = [];
+  let lower = [];
+  let moment = -1;
+  const close = () => {
+    if (!upper.length) return;
+    const points = upper.concat(lower.reverse());
+    svgElement("path", { class: "wave", d: `M${points.map(([x, y]) => `${x.toFixed(2)},${y.toFixed(2)}`).join(" L")} Z` }, lane);
+    upper = [];
+    lower = [];
+  };
+  spans.forEach(({ span, level }) => {
+    if (span.block.moment !== moment) close();
+    moment = span.block.moment;
+    let high = yOf(level.max);
+    let low = yOf(level.min);
+    // At least a pixel high, so that a quiet or constant stretch shows.
+    if (low - high < 1) {
+      high -= 0.5;
+      low += 0.5;
+    }
+    upper.push([span.from, high], [span.to, high]);
+    lower.push([span.from, low], [span.to, low]);
+  });
+  close();
+}
+
 function drawWrite(lane, pin, change, x, y) {
   const mark = svgElement("path", { class: "write", d: `M${x},${y - 5} L${x + 5},${y} L${x},${y + 5} L${x - 5},${y} Z` }, lane);
   withTitle(mark, `the module wrote "${pin.name}" = ${change.text} at ${change.ms} ms`);
@@ -284,6 +380,22 @@ function drawFault(svg, data, layout, top, bottom) {
   withTitle(group, data.fault.text);
 }
 
+// "block at 21.3 ms (sample 1024, 64 samples): "Out" peak 0.25, RMS 0.177"
+function describeBlock(data, block) {
+  const ms = (value) => Number(value.toFixed(3));
+  const where = `${block.runs > 1 ? `${block.runs} blocks` : "block"} at ${ms(block.startMs)}\u2013${ms(block.endMs)} ms ` +
+    `(sample ${block.start}, ${block.length} samples${block.ran < block.runs ? `, asleep through ${block.runs - block.ran}` : ""})`;
+  const levels = block.levels.map((level) => {
+    const pin = data.pins.find((candidate) => candidate.index === level.pin);
+    const name = pin ? pin.name : `pin ${level.pin}`;
+    const number = (value) => (value === null ? "n/a" : Number(value.toPrecision(4)));
+    let text = `"${name}" peak ${number(level.peak)}, RMS ${number(level.rms)}`;
+    if (level.nan || level.infinite) text += `, ${level.nan} NaN, ${level.infinite} Inf`;
+    return text;
+  });
+  return `${where}: ${levels.join(" \u00b7 ")}`;
+}
+
 function describeMoment(data, index) {
   const moment = data.moments[index];
   const parts = [`${moment.ms} ms`, moment.text];
@@ -305,7 +417,7 @@ function showMoment(index) {
       return;
     }
     element.setAttribute("x", layout.starts[shown]);
-    element.setAttribute("width", layout.slot);
+    element.setAttribute("width", layout.widths[shown]);
     element.classList.toggle("chosen", shown === pictureState.chosen);
   });
   panel.textContent = "";
@@ -315,6 +427,10 @@ function showMoment(index) {
   }
   heading.textContent = (shown === pictureState.chosen ? "kept: " : "") + describeMoment(data, shown);
   const moment = data.moments[shown];
+  const layout = pictureState.layout;
+  const pointedBlock = index >= 0 && layout ? blockAt(layout, pictureState.pointedX) : null;
+  const block = pointedBlock && pointedBlock.moment === shown ? pointedBlock : null;
+  if (block) htmlElement("div", { class: "line block-levels" }, panel, describeBlock(data, block));
   if (moment.section) htmlElement("div", { class: "line heading" }, panel, `-- ${sectionText(moment.section)}`);
   data.lines.forEach((line) => {
     if (line.moment !== shown) return;
@@ -362,7 +478,7 @@ function render(data, root) {
   const laneTops = new Map();
   data.pins.forEach((pin) => {
     laneTops.set(pin.index, height);
-    height += (LANE_HEIGHTS[pin.kind] || 40) + LANE_GAP;
+    height += laneHeight(data, pin) + LANE_GAP;
   });
   height += 8;
   const svg = svgElement("svg", { class: "picture", width: layout.width, height: height,
@@ -373,22 +489,27 @@ function render(data, root) {
   svgElement("rect", { class: "pointer", x: 0, y: 0, width: 0, height: height }, svg);
   drawSteps(svg, data, layout);
   drawAxis(svg, data, layout);
-  data.pins.forEach((pin, i) => drawLane(svg, data, layout, pin, laneTops.get(pin.index), LANE_HEIGHTS[pin.kind] || 40, i));
+  data.pins.forEach((pin, i) => drawLane(svg, data, layout, pin, laneTops.get(pin.index), laneHeight(data, pin), i));
   drawHolds(svg, data, layout, lanesTop, height - 8);
   drawExpects(svg, data, layout, laneTops);
   drawFault(svg, data, layout, SECTION_HEIGHT, height - 4);
 
-  const pick = (event) => {
+  const pointX = (event) => {
     const box = svg.getBoundingClientRect();
-    const x = (event.clientX - box.left) * (layout.width / box.width);
+    return (event.clientX - box.left) * (layout.width / box.width);
+  };
+  const pick = (event) => {
+    const x = pointX(event);
     return x < LABEL_WIDTH ? -1 : momentAt(layout, x);
   };
   svg.addEventListener("mousemove", (event) => {
+    pictureState.pointedX = pointX(event);
     pictureState.pointed = pick(event);
     showMoment(pictureState.pointed);
   });
   svg.addEventListener("mouseleave", () => {
     pictureState.pointed = -1;
+    pictureState.pointedX = -1;
     showMoment(-1);
   });
   svg.addEventListener("click", (event) => {
