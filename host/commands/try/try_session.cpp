@@ -1,5 +1,6 @@
 #include "commands/try/try_session.h"
 
+#include "hosting/modifier_keys.h"
 #include "platform/host_platform.h"
 #include "reports/session_json.h"
 #include "reports/session_summary.h"
@@ -11,13 +12,6 @@
 #include <limits>
 
 namespace {
-
-struct ModifierKey {
-    const char* json_name;
-    const char* label;  // as `press` names it in the timeline
-    int virtual_key;
-};
-const ModifierKey kModifiers[3] = {{"shift", "Shift", 16}, {"ctrl", "Ctrl", 17}, {"alt", "Alt", 18}};
 
 // The width of the time stamp in front of each timeline line.
 constexpr std::size_t kStampWidth = 11;
@@ -266,15 +260,15 @@ void TrySession::MoveClockTo(double wall_ms) {
 }
 
 void TrySession::HoldKeys(const nlohmann::json& keys) {
-    for (int i = 0; i < 3; ++i) {
-        const bool held = keys.contains(kModifiers[i].json_name) && keys[kModifiers[i].json_name].get<bool>();
+    for (int i = 0; i < kModifierKeyCount; ++i) {
+        const bool held = keys.contains(kModifierKeys[i].name) && keys[kModifierKeys[i].name].get<bool>();
         if (held == m_keys_held[i]) continue;
         m_keys_held[i] = held;
-        const bool taken = host_platform::SetKeyHeld(kModifiers[i].virtual_key, held);
-        const std::string step = std::string(held ? "press " : "release ") + kModifiers[i].label;
+        const bool taken = host_platform::SetKeyHeld(kModifierKeys[i].virtual_key, held);
+        const std::string step = std::string(held ? "press " : "release ") + kModifierKeys[i].label;
         m_timeline->BeginMoment(held ? RecordedMoment::Kind::Press : RecordedMoment::Kind::Release, step);
         m_timeline->Note(step + (taken ? "" : " (the system did not take the key)"));
-        m_timeline->KeyHeld(kModifiers[i].label, held);
+        m_timeline->KeyHeld(kModifierKeys[i].label, held);
     }
 }
 
@@ -321,8 +315,8 @@ std::string TrySession::SetFromPage(const nlohmann::json& action) {
     if (action.contains("keys")) {
         const nlohmann::json& keys = action["keys"];
         if (!keys.is_object()) return "keys is an object";
-        for (const ModifierKey& key : kModifiers)
-            if (keys.contains(key.json_name) && !keys[key.json_name].is_boolean()) return "keys holds true or false";
+        for (const ModifierKey& key : kModifierKeys)
+            if (keys.contains(key.name) && !keys[key.name].is_boolean()) return "keys holds true or false";
         HoldKeys(keys);
     }
     const int index = static_cast<int>(pin);

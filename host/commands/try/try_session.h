@@ -7,6 +7,7 @@
 #pragma once
 
 #include "commands/commands.h"
+#include "hosting/modifier_keys.h"
 #include "session/host_clock.h"
 #include "session/host_session.h"
 #include "library/module_library.h"
@@ -97,7 +98,7 @@ private:
     ModuleIdentity m_identity;
     double m_epoch_ms = 0.0;  // the wall clock at which the session clock read 0
     int m_copies = 0;         // how many times the module was loaded
-    bool m_keys_held[3] = {false, false, false};  // shift, ctrl, alt
+    bool m_keys_held[kModifierKeyCount] = {};  // as kModifierKeys lists them
 
     std::vector<std::uint32_t> m_shown_bits;  // the pin values the pages were last told
     std::vector<std::string> m_history;       // this copy's timeline, for pages that connect later
