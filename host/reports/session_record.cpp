@@ -32,6 +32,10 @@ const char* MomentKindName(RecordedMoment::Kind kind) {
         return "idle";
     case RecordedMoment::Kind::Expect:
         return "expect";
+    case RecordedMoment::Kind::Signal:
+        return "signal";
+    case RecordedMoment::Kind::Run:
+        return "run";
     case RecordedMoment::Kind::End:
         return "end";
     }

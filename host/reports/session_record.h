@@ -4,7 +4,7 @@
 // does, so every report tells the same session.
 //
 // The session is a row of moments: the host's start, then one per step of
-// the script (set, click, press, release, wait, idle, expect), then the
+// the script (set, click, press, release, wait, idle, expect, signal, run), then the
 // end. Every line of the timeline belongs to the moment it happened in, and
 // every pin change, module write and expectation names its moment.
 #pragma once
@@ -48,7 +48,7 @@ struct RecordedLine {
 };
 
 struct RecordedMoment {
-    enum class Kind { Start, Set, Click, Press, Release, Wait, Idle, Expect, End };
+    enum class Kind { Start, Set, Click, Press, Release, Wait, Idle, Expect, Signal, Run, End };
     Kind kind = Kind::Start;
     std::string text;     // "set \"Reset\" = 1", "click \"Mouse Down\"", "wait 100 ms"
     int pin = -1;         // the pin the step names, if any

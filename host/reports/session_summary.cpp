@@ -110,6 +110,8 @@ std::string SummarizeSession(const SessionRecord& record) {
         case RecordedMoment::Kind::Wait:
         case RecordedMoment::Kind::Idle:
         case RecordedMoment::Kind::Expect:
+        case RecordedMoment::Kind::Signal:
+        case RecordedMoment::Kind::Run:
             break;
         }
         gesture_of[m] = current;

@@ -83,6 +83,8 @@ bool HostSession::CallModule(const HostedObject* target, const std::string& what
     for (SessionObserver* observer : m_observers) observer->OnHostCallEnd(event);
     CheckRecords(description);
     CheckIdentity(description);
+    // Pin changes a GUI object wrote during the call reach the audio side now.
+    if (m_depth == 0 && m_statuses_waiting) DeliverWaitingStatuses();
     return true;
 }
 

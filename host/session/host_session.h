@@ -320,7 +320,8 @@ public:
     int FindPin(const std::string& name) const;  // -1 when none
     std::uint32_t PinBits(int pin) const;
     // The host sets a pin (from the patch, or a person's action) and tells
-    // every GUI object of it.
+    // every GUI object of it, then every audio object that binds it (see
+    // QueuePinStatus).
     void SetPin(int pin, std::uint32_t bits);
     // A pin value as the pin's type reads it: "0.25", "1".
     std::string FormatPinValue(int pin, std::uint32_t bits) const;
@@ -356,9 +357,14 @@ private:
     void BindAudioPins(HostedObject& audio);
     // Queues, for every open audio object with an audio-side pin bound to
     // declaration `pin`, the variable's new value and EV_PIN_STATUS at the
-    // object's next block.
+    // object's next block start: delivered as soon as no call into the
+    // module is under way (at once for the host's own set, after the GUI
+    // call for a GUI object's write), before the run that covers it.
     void QueuePinStatus(int pin);
     void QueueHostStatus(HostedObject& audio, int audio_pin, std::int32_t status, std::uint32_t value_bits);
+    // Delivers the statuses queued since the host's last call into the
+    // module returned: each at its object's next block start, at once.
+    void DeliverWaitingStatuses();
     SamplePort& PortOf(HostedObject& audio, int audio_pin);
     // Writes a pin's value into its module variable in the pin's type.
     void WriteVariable(const AudioPin& pin, std::uint32_t bits);
@@ -394,6 +400,8 @@ private:
 
     std::uint64_t m_sample_clock = 0;  // never wraps; the module sees its low 32 bits
     std::uint64_t m_events_queued = 0;
+    bool m_statuses_waiting = false;     // host statuses queued, not yet delivered
+    bool m_delivering_statuses = false;
 
     struct WatchedText {
         ModuleAddress address;

@@ -38,10 +38,9 @@ void SampleBuffer::Read(std::vector<float>& samples) const {
 }
 
 std::optional<int> SampleBuffer::CheckGuards() {
-    // Only the guard right after the block is read each run; the room
-    // beyond it is read too when the block is the longest, as then it is
-    // all the guard there is.
-    const int after = std::min(kGuardSamples, m_max_block + kGuardSamples - m_length);
+    // The guard before the block and the 64 samples after it are read each
+    // run; the room beyond holds the pattern too, unchecked.
+    const int after = kGuardSamples;
     std::vector<std::uint32_t> before(kGuardSamples);
     std::vector<std::uint32_t> behind(static_cast<std::size_t>(after));
     m_library.Read(m_block.address(), before.data(), before.size() * 4);

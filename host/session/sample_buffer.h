@@ -18,7 +18,7 @@ class SampleBuffer {
 public:
     // The guard before the block, and the part of the guard after it that
     // is checked after each run (the rest of the room holds the same
-    // pattern, checked when the block grows into it).
+    // pattern).
     static constexpr int kGuardSamples = 64;
     // A quiet NaN with a payload of its own: a module that reads past its
     // block gets a value that shows in its output, and one that writes

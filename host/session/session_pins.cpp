@@ -58,8 +58,8 @@ std::uint32_t HostSession::PinBits(int pin) const {
 void HostSession::SetPin(int pin, std::uint32_t bits) {
     if (pin < 0 || pin >= static_cast<int>(m_pin_bits.size())) return;
     m_pin_bits[pin] = bits;
-    QueuePinStatus(pin);
     DeliverPinChange(pin);
+    QueuePinStatus(pin);
 }
 
 std::string HostSession::FormatPinValue(int pin, std::uint32_t bits) const {

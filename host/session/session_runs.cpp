@@ -106,6 +106,23 @@ void HostSession::QueueHostStatus(HostedObject& audio, int audio_pin, std::int32
     event.sequence = m_events_queued++;
     audio.pending_events.push_back(event);
     std::push_heap(audio.pending_events.begin(), audio.pending_events.end(), LaterEvent);
+    m_statuses_waiting = true;
+    if (m_depth == 0) DeliverWaitingStatuses();
+}
+
+void HostSession::DeliverWaitingStatuses() {
+    if (m_delivering_statuses || faulted()) return;
+    m_delivering_statuses = true;
+    while (m_statuses_waiting && !faulted()) {
+        m_statuses_waiting = false;
+        for (HostedObject* audio : Objects(ObjectKind::Audio)) {
+            if (audio->closing) continue;
+            int delivered = 0;
+            DeliverDue(*audio, audio->block_start + 1, delivered, MaxEventsPerRun(RunLength(*audio)));
+            if (faulted()) break;
+        }
+    }
+    m_delivering_statuses = false;
 }
 
 void HostSession::QueuePinStatus(int pin) {
@@ -152,9 +169,12 @@ bool HostSession::DeliverDue(HostedObject& audio, std::uint64_t end, int& delive
         const QueuedEvent event = audio.pending_events.back();
         audio.pending_events.pop_back();
         m_sample_clock = event.due;
-        // The variable takes the new value at the sample the status reports it.
-        if (event.host_pin >= 0 && event.host_pin < static_cast<int>(audio.audio_pins.size()))
+        // The variable takes the new value at the sample the status reports
+        // it, and a status wakes a sleeping object.
+        if (event.host_pin >= 0 && event.host_pin < static_cast<int>(audio.audio_pins.size())) {
             WriteVariable(audio.audio_pins[event.host_pin], event.value_bits);
+            audio.sleeping = false;
+        }
         if (!record) record.emplace(m_library, at.size);
         std::fill(bytes.begin(), bytes.end(), 0);
         put(at.time_stamp, event.time_stamp, 4);
@@ -166,9 +186,12 @@ bool HostSession::DeliverDue(HostedObject& audio, std::uint64_t end, int& delive
         const ModuleAddress handler = audio.fields.event_handler;
         const std::vector<std::uint64_t> event_arguments = {audio.fields.object, record->address()};
         std::uint64_t ignored = 0;
-        CallModule(&audio,
-                   "event type " + std::to_string(event.event_type) + " at " + std::to_string(event.time_stamp),
-                   [&] { m_library.Call(handler, CallShape::Event, event_arguments, ignored); });
+        const std::string what =
+            event.host_pin >= 0
+                ? "EV_PIN_STATUS " + PinLabel(audio.audio_pins[event.host_pin].declaration) + " status " +
+                      std::to_string(event.param_a) + " at " + std::to_string(event.time_stamp)
+                : "event type " + std::to_string(event.event_type) + " at " + std::to_string(event.time_stamp);
+        CallModule(&audio, what, [&] { m_library.Call(handler, CallShape::Event, event_arguments, ignored); });
     }
     return true;
 }

@@ -3,6 +3,7 @@
 // sine at Gain 0.5 comes out at half its peak, every run counts its heap
 // operations where the back end can, and a fault fixture shows its fault.
 #include "commands/commands.h"
+#include "semhost_test_support.h"
 #include "session/host_clock.h"
 #include "session/host_session.h"
 
@@ -14,17 +15,6 @@
 #include <sstream>
 
 namespace {
-
-std::vector<std::string> AudioFixturePaths(const std::string& fault) {
-    std::vector<std::string> paths = {std::string(QUILL_AUDIO_FIXTURE_DIR) + "/audio_fixture_" + fault +
-                                      SEMHOST_FIXTURE_SUFFIX};
-#if defined(QUILL_I386_AUDIO_FIXTURE_DIR)
-    paths.push_back(std::string(QUILL_I386_AUDIO_FIXTURE_DIR) + "/audio_fixture_" + fault + ".sem");
-#endif
-    for (const std::string& path : paths)
-        if (!std::filesystem::exists(path)) ADD_FAILURE() << path << " is missing";
-    return paths;
-}
 
 struct RunLog : SessionObserver {
     std::vector<ProcessingRun> runs;

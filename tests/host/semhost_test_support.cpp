@@ -64,3 +64,4 @@ std::string CheckReason(const std::string& output, const std::string& id) {
     }
     return "";
 }
+

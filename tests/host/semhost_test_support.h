@@ -17,6 +17,10 @@ CommandResult RunCommand(const std::vector<std::string>& args);
 // The fixture module built with one fault ("wrong_magic") or none ("good").
 std::string FixturePath(const std::string& fault);
 
+// The audio fixture built with one fault ("nan") or none ("sound"): the
+// native build, then, where the emulator runs, the i386 one.
+std::vector<std::string> AudioFixturePaths(const std::string& fault);
+
 // Writes a file under the build folder and returns its path.
 std::string WriteScratchFile(const std::string& name, const std::string& text);
 

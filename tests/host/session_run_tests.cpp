@@ -132,36 +132,47 @@ TEST(ProcessingRun, EventsLandAtTheirSampleBeforeTheRunThatCoversThem) {
         if (clock == 0) module.audio.Queue(64 + 10, EV_DATA);  // inside the next block
     };
     session.Process(*opened.object, 2);
-    EXPECT_EQ(order, (std::vector<std::string>{"event 0 at 0 in block 0", "run at 0", "event 2 at 74 in block 64",
-                                               "run at 64"}));
+    // (The input's status came when its signal was set, before the first run.)
+    EXPECT_EQ(order, (std::vector<std::string>{"run at 0", "event 2 at 74 in block 64", "run at 64"}));
     // The event reads the input's sample at its own time.
     float expected[80];
     RenderSignal(noise, 48000.0, 0, expected, 80);
     EXPECT_EQ(sample_at_event, expected[74]);
 }
 
-TEST(ProcessingRun, APinChangeWritesTheVariableAndReportsItsStatusAtTheNextBlock) {
+TEST(ProcessingRun, APinChangeWritesTheVariableAndReportsItsStatusAtTheNextBlockStart) {
     GainModule module;
     Opened opened(module);
     HostSession& session = opened.session;
     session.Process(*opened.object, 1);
     float gain_seen_in_event = -1.0f;
+    std::int64_t clock_in_event = -1;
     module.audio.on_event = [&](const ModuleEvent& event) {
         module.events.push_back(event);
         gain_seen_in_event = module.gain;
+        clock_in_event = module.audio.Ask(AUDIO_HOST_GET_SAMPLE_CLOCK);
     };
-    session.SetPin(session.FindPin("Gain"), PinBitsOfFloat(0.75f));
-    // Not yet: the audio side hears of it at the sample it lands on.
-    EXPECT_EQ(module.gain, 0.0f);
-    EXPECT_TRUE(module.events.empty());
     session.SetPin(session.FindPin("Panel"), PinBitsOfFloat(3.0f));  // GUI-side only: nothing reaches audio
-    session.Process(*opened.object, 1);
+    EXPECT_TRUE(module.events.empty());
+    session.SetPin(session.FindPin("Gain"), PinBitsOfFloat(0.75f));
+    // At once, at the sample the next block starts with, before its run.
     ASSERT_EQ(module.events.size(), 1u);
     EXPECT_EQ(module.events[0].event_type, EV_PIN_STATUS);
     EXPECT_EQ(module.events[0].time_stamp, 64u);
+    EXPECT_EQ(clock_in_event, 64);
     EXPECT_EQ(module.events[0].param_ptr, 1);  // "Gain" is pin 1 of the array
     EXPECT_EQ(module.events[0].param_a, PS_ONCE);
     EXPECT_EQ(gain_seen_in_event, 0.75f);
+
+    // A change made inside a call of the module's reaches the audio side
+    // once that call has returned, not inside it.
+    module.audio.on_open = [&] {
+        session.SetPin(session.FindPin("Gain"), PinBitsOfFloat(0.5f));
+        EXPECT_EQ(module.events.size(), 1u);
+    };
+    session.Dispatch(*opened.object, AUDIO_OPEN);
+    ASSERT_EQ(module.events.size(), 2u);
+    EXPECT_EQ(gain_seen_in_event, 0.5f);
 }
 
 TEST(ProcessingRun, VariablesAreWrittenInThePinsOwnWidth) {

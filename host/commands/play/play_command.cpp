@@ -52,25 +52,42 @@ bool ReadScript(const std::string& script_path, Script& script, std::ostream& er
 
 // The session `play` runs without a script, on any module: the objects
 // idled, each pin changed once to another value of its type, idled again.
-// A pin of audio samples holds no value a person sets.
+// A pin of audio samples holds no value a person sets: an audio module's
+// sample inputs get a sine each (440 Hz, 660 Hz, ...), the audio object
+// runs four blocks, and its outputs are shown.
 void MakeGenericSession(const HostSession& session, Script& script) {
     script.commands.clear();
-    auto add = [&script](ScriptCommand::Kind kind, int pin = -1, const std::string& text = "") {
+    auto add = [&script](ScriptCommand::Kind kind, int pin = -1, const std::string& text = "") -> ScriptCommand& {
         ScriptCommand command;
         command.kind = kind;
         command.pin = pin;
         command.text = text;
         script.commands.push_back(command);
+        return script.commands.back();
     };
+    bool audio = false;
+    for (const PinDeclaration& pin : session.pins()) audio = audio || pin.datatype == DT_FSAMPLE;
     add(ScriptCommand::Kind::Heading, -1,
-        "A generic session: the module idled, each pin changed once, idled");
+        audio ? "A generic session: the module idled, each pin changed once, a sine in each sample input, "
+                "4 blocks run, idled"
+              : "A generic session: the module idled, each pin changed once, idled");
     add(ScriptCommand::Kind::Idle);
+    int inputs = 0;
     for (const PinDeclaration& pin : session.pins()) {
-        if (pin.datatype == DT_FSAMPLE)
-            add(ScriptCommand::Kind::Heading, -1,
-                "\"" + pin.name + "\" carries audio samples: left as it is");
-        else
+        if (pin.datatype != DT_FSAMPLE) {
             add(ScriptCommand::Kind::Change, pin.index);
+        } else if (!audio) {
+            add(ScriptCommand::Kind::Heading, -1, "\"" + pin.name + "\" carries audio samples: left as it is");
+        } else if (pin.direction == DR_IN) {
+            ScriptCommand& signal = add(ScriptCommand::Kind::Signal, pin.index);
+            signal.signal.kind = InputSignal::Kind::Sine;
+            signal.signal.frequency = 440.0 * (2 + inputs++) / 2;
+            signal.signal.level = 0.5;
+        }
+    }
+    if (audio) {
+        ScriptCommand& run = add(ScriptCommand::Kind::Run);
+        run.count = 4;
     }
     add(ScriptCommand::Kind::Idle);
 }
@@ -85,7 +102,8 @@ int PlaySession(HostedModule& module, Script& script, const PlayOptions& options
 
     if (script.generic) MakeGenericSession(session, script);
     std::vector<ScriptPin> script_pins;
-    for (const PinDeclaration& pin : session.pins()) script_pins.push_back({pin.name, pin.TakesFloat()});
+    for (const PinDeclaration& pin : session.pins())
+        script_pins.push_back({pin.name, pin.TakesFloat(), pin.datatype == DT_FSAMPLE, pin.direction == DR_OUT});
     std::string error;
     if (!ResolveScript(script, script_pins, error)) {
         err << "semhost: " << error << '\n';
@@ -130,7 +148,8 @@ int PlaySession(HostedModule& module, Script& script, const PlayOptions& options
     if (options.brief) return result;
     out << "\npin values at the end:\n";
     for (const PinDeclaration& pin : session.pins())
-        out << "  \"" << pin.name << "\" = " << session.FormatPinValue(pin.index, session.PinBits(pin.index))
+        out << "  \"" << pin.name << "\" = "
+            << (pin.datatype == DT_FSAMPLE ? "audio samples" : session.FormatPinValue(pin.index, session.PinBits(pin.index)))
             << '\n';
     if (interrupted)
         err << "semhost: " << file << ": interrupted by " << signal_name

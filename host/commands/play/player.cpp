@@ -5,9 +5,28 @@
 
 #include <cmath>
 #include <cstdlib>
+#include <cstdio>
 #include <cstring>
 
 namespace {
+
+// Adds up each sample output over the blocks of one `run`.
+struct RunTotals : SessionObserver {
+    const HostedObject* audio = nullptr;
+    std::map<int, SampleStats> outputs;
+    int blocks = 0;
+    int runs = 0;
+    void OnRun(const ProcessingRun& run) override {
+        if (run.object != audio) return;
+        ++blocks;
+        runs += run.ran ? 1 : 0;
+        for (const ProcessingRun::Output& output : run.outputs) outputs[output.pin].Merge(output.stats);
+    }
+};
+
+std::string Counted(long count, const char* one, const char* many) {
+    return std::to_string(count) + " " + (count == 1 ? one : many);
+}
 
 std::string KeyLabel(const std::string& name) {
     const ModifierKey* key = FindModifierKey(name);
@@ -62,7 +81,96 @@ void Player::IdleAll() {
     }
 }
 
+HostedObject* Player::Audio() const {
+    const std::vector<HostedObject*> audio = m_session.Objects(ObjectKind::Audio);
+    return audio.empty() ? nullptr : audio.front();
+}
+
+int Player::BlocksOfRun(const ScriptCommand& command, int block_size) {
+    if (!command.in_samples) return static_cast<int>(command.count);
+    return static_cast<int>((command.count + block_size - 1) / block_size);
+}
+
+void Player::Signal(const ScriptCommand& command) {
+    const std::string said = "signal \"" + m_session.pins()[command.pin].name + "\" = " + command.signal.Describe();
+    m_timeline.BeginMoment(RecordedMoment::Kind::Signal, said, command.pin, command.line);
+    HostedObject* audio = Audio();
+    const int audio_pin = audio != nullptr ? audio->AudioPinOf(command.pin) : -1;
+    if (audio_pin < 0) {
+        m_timeline.Note(said + " (the audio object has no such input)");
+        return;
+    }
+    m_timeline.Note(said + " from sample clock " + std::to_string(audio->block_start));
+    m_session.SetInputSignal(*audio, command.pin, command.signal);
+}
+
+void Player::RunBlocks(const ScriptCommand& command) {
+    const std::string said = "run " + Counted(command.count, command.in_samples ? "sample" : "block",
+                                             command.in_samples ? "samples" : "blocks");
+    m_timeline.BeginMoment(RecordedMoment::Kind::Run, said, -1, command.line);
+    HostedObject* audio = Audio();
+    if (audio == nullptr) {
+        m_timeline.Note(said + ": no audio object is open");
+        return;
+    }
+    const int length = HostSession::RunLength(*audio);
+    const int blocks = BlocksOfRun(command, length);
+    m_timeline.Note(said + ": " + Counted(blocks, "block", "blocks") + " of " + std::to_string(length) +
+                    " samples from sample clock " + std::to_string(audio->block_start));
+    RunTotals totals;
+    totals.audio = audio;
+    m_session.AddObserver(&totals);
+    m_session.Process(*audio, blocks);
+    m_session.RemoveObserver(&totals);
+    if (m_session.faulted()) return;
+    const int slept = totals.blocks - totals.runs;
+    m_timeline.Note(Counted(totals.runs, "run", "runs") +
+                    (slept > 0 ? ", asleep through " + Counted(slept, "block", "blocks") : std::string()));
+    m_last_run = totals.outputs;
+    for (const auto& [pin, stats] : m_last_run)
+        m_timeline.Note("\"" + m_session.pins()[pin].name + "\": " + stats.Describe());
+}
+
+bool Player::ExpectMeasure(const Script& script, const ScriptCommand& command) {
+    const int pin = command.pin;
+    const std::string& name = m_session.pins()[pin].name;
+    const auto found = m_last_run.find(pin);
+    const bool ran = found != m_last_run.end();
+    const SampleStats stats = ran ? found->second : SampleStats{};
+    const char* measure = MeasureName(command.measure);
+    std::string expected;
+    std::string actual;
+    bool met;
+    if (command.measure == ScriptCommand::Measure::Silent) {
+        met = ran && stats.Silent();
+        char text[48];
+        std::snprintf(text, sizeof text, "peak %.9g", stats.peak);
+        actual = stats.Finite() ? std::string(text) : std::to_string(stats.nan) + " NaN, " +
+                                                          std::to_string(stats.infinite) + " Inf";
+    } else {
+        // Peak and RMS compared as the 32-bit floats samples are.
+        const float value = static_cast<float>(command.measure == ScriptCommand::Measure::Peak ? stats.peak : stats.Rms());
+        const float low = std::strtof(command.value_text.c_str(), nullptr);
+        const float high = command.is_range ? std::strtof(command.high_text.c_str(), nullptr) : low;
+        met = ran && value >= low && value <= high;
+        char text[48];
+        std::snprintf(text, sizeof text, "%.9g", static_cast<double>(value));
+        actual = text;
+        expected = command.is_range ? " in " + command.value_text + " .. " + command.high_text
+                                    : " = " + command.value_text;
+    }
+    if (!ran) actual = "no run yet";
+    const std::string said = "expect \"" + name + "\" " + measure + expected;
+    m_timeline.BeginMoment(RecordedMoment::Kind::Expect, said, pin, command.line);
+    m_timeline.Expectation(pin, said + (met ? ": ok (" : ": FAILED (") + actual + ")", met);
+    if (met) return true;
+    m_err << "semhost: " << script.name << ":" << command.line << ": expected \"" << name << "\" " << measure
+          << expected << " over the last run, actual " << actual << '\n';
+    return false;
+}
+
 bool Player::Expect(const Script& script, const ScriptCommand& command) {
+    if (command.measure != ScriptCommand::Measure::None) return ExpectMeasure(script, command);
     const int pin = command.pin;
     const std::string& name = m_session.pins()[pin].name;
     const std::uint32_t held = m_session.PinBits(pin);
@@ -160,6 +268,12 @@ int Player::Run(const Script& script) {
             break;
         case ScriptCommand::Kind::Expect:
             if (!Expect(script, command)) return 1;
+            break;
+        case ScriptCommand::Kind::Signal:
+            Signal(command);
+            break;
+        case ScriptCommand::Kind::Run:
+            RunBlocks(command);
             break;
         }
         if (m_session.faulted()) {

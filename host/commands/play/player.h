@@ -8,6 +8,7 @@
 #include "commands/play/script.h"
 #include "reports/timeline.h"
 
+#include <map>
 #include <ostream>
 
 class Player {
@@ -21,9 +22,16 @@ public:
     // interrupt was caught (host_platform::CatchInterrupts), at once.
     int Run(const Script& script);
 
+    // The blocks a `run` covers: N blocks, or enough for N samples.
+    static int BlocksOfRun(const ScriptCommand& command, int block_size);
+
 private:
     void SetPin(int pin, std::uint32_t bits);
     bool Expect(const Script& script, const ScriptCommand& command);
+    bool ExpectMeasure(const Script& script, const ScriptCommand& command);
+    void Signal(const ScriptCommand& command);
+    void RunBlocks(const ScriptCommand& command);
+    HostedObject* Audio() const;
     void IdleAll();
     std::uint32_t ValueBits(int pin, const std::string& text) const;
     std::uint32_t ChangedBits(int pin) const;
@@ -32,4 +40,6 @@ private:
     Timeline& m_timeline;
     HostClock& m_clock;
     std::ostream& m_err;
+    // Each sample output over the last `run`, by pin; empty before the first.
+    std::map<int, SampleStats> m_last_run;
 };

@@ -57,6 +57,86 @@ bool IsNumber(const std::string& text) {
     return end != nullptr && *end == '\0';
 }
 
+double Number(const std::string& text) { return std::strtod(text.c_str(), nullptr); }
+
+bool IsFiniteNumber(const std::string& text) { return IsNumber(text) && std::isfinite(Number(text)); }
+
+bool IsMeasure(const std::string& word) { return word == "peak" || word == "rms"; }
+
+// The signal that `tokens` from `first` on describe: "silence", "dc 0.5",
+// "sine 440 Hz at 0.5", "noise at 0.5 seed 3", "impulse 1".
+bool ParseSignal(const std::vector<std::string>& tokens, std::size_t first, InputSignal& signal, std::string& problem) {
+    const std::string& kind = tokens[first];
+    std::vector<std::string> rest(tokens.begin() + static_cast<long>(first) + 1, tokens.end());
+    signal = InputSignal{};
+    signal.level = 1.0;
+    signal.seed = 1;
+    // "at LEVEL" and "seed N", where the kind takes them.
+    const auto take_at = [&](bool allowed, bool allowed_seed) {
+        for (std::size_t i = 0; i < rest.size();) {
+            if ((rest[i] == "at" && allowed) || (rest[i] == "seed" && allowed_seed)) {
+                if (i + 1 >= rest.size() || !IsFiniteNumber(rest[i + 1])) {
+                    problem = "\"" + rest[i] + "\" needs a number";
+                    return false;
+                }
+                if (rest[i] == "at") {
+                    signal.level = Number(rest[i + 1]);
+                } else {
+                    const double seed = Number(rest[i + 1]);
+                    if (seed < 0 || seed != std::floor(seed) || seed > 1e18) {
+                        problem = "a seed is a whole number from 0";
+                        return false;
+                    }
+                    signal.seed = static_cast<std::uint64_t>(seed);
+                }
+                rest.erase(rest.begin() + static_cast<long>(i), rest.begin() + static_cast<long>(i) + 2);
+                continue;
+            }
+            ++i;
+        }
+        return true;
+    };
+    if (kind == "silence") {
+        signal.kind = InputSignal::Kind::Silence;
+        signal.level = 0.0;
+    } else if (kind == "dc") {
+        signal.kind = InputSignal::Kind::Dc;
+        if (rest.size() != 1 || !IsFiniteNumber(rest[0])) {
+            problem = "\"dc\" needs one level, as in \"dc 0.5\"";
+            return false;
+        }
+        signal.level = Number(rest[0]);
+        rest.clear();
+    } else if (kind == "sine") {
+        signal.kind = InputSignal::Kind::Sine;
+        if (!take_at(true, false)) return false;
+        if (rest.empty() || rest.size() > 2 || (rest.size() == 2 && Lowercase(rest[1]) != "hz") ||
+            !IsFiniteNumber(rest[0]) || Number(rest[0]) <= 0) {
+            problem = "\"sine\" needs a frequency above 0, as in \"sine 440 Hz at 0.5\"";
+            return false;
+        }
+        signal.frequency = Number(rest[0]);
+        rest.clear();
+    } else if (kind == "noise") {
+        signal.kind = InputSignal::Kind::Noise;
+        if (!take_at(true, true)) return false;
+    } else if (kind == "impulse") {
+        signal.kind = InputSignal::Kind::Impulse;
+        if (rest.size() == 1 && IsFiniteNumber(rest[0])) {
+            signal.level = Number(rest[0]);
+            rest.clear();
+        }
+    } else {
+        problem = "unknown signal \"" + kind + "\" (silence, dc, sine, noise or impulse)";
+        return false;
+    }
+    if (!rest.empty()) {
+        problem = "\"" + rest[0] + "\" does not belong to a " + kind + " signal";
+        return false;
+    }
+    return true;
+}
+
 // Drops a trailing comment: " # " (or " #" at the end) outside quotes.
 std::string WithoutTrailingComment(const std::string& line) {
     bool quoted = false;
@@ -87,7 +167,7 @@ bool ParseLine(const std::string& raw, ScriptCommand& command, bool& empty, std:
         return false;
     }
     const std::string& verb = tokens[0];
-    const std::size_t count = tokens.size();
+    std::size_t count = tokens.size();
 
     if (verb == "set") {
         if (count < 3) {
@@ -148,8 +228,55 @@ bool ParseLine(const std::string& raw, ScriptCommand& command, bool& empty, std:
         command.kind = ScriptCommand::Kind::Idle;
         return true;
     }
+    if (verb == "signal") {
+        // The pin is every word before the signal's kind.
+        static const char* const kKinds[] = {"silence", "dc", "sine", "noise", "impulse"};
+        std::size_t kind_at = 0;
+        for (std::size_t i = 2; i < count && kind_at == 0; ++i)
+            for (const char* kind : kKinds)
+                if (tokens[i] == kind) kind_at = i;
+        if (kind_at == 0) {
+            problem = "\"signal\" needs a pin and a signal: silence, dc LEVEL, sine FREQ Hz [at LEVEL], "
+                      "noise [at LEVEL] [seed N] or impulse [LEVEL]";
+            return false;
+        }
+        if (!ParseSignal(tokens, kind_at, command.signal, problem)) return false;
+        command.kind = ScriptCommand::Kind::Signal;
+        command.pin_text = Join(tokens, 1, kind_at);
+        return true;
+    }
+    if (verb == "run") {
+        const bool unit = count == 3 && (tokens[2] == "blocks" || tokens[2] == "block" || tokens[2] == "samples" ||
+                                         tokens[2] == "sample");
+        char* end = nullptr;
+        errno = 0;
+        const long number = unit ? std::strtol(tokens[1].c_str(), &end, 10) : 0;
+        if (!unit || tokens[1].empty() || *end != '\0' || errno != 0 || number < 1 || number > kMaxRunCount) {
+            problem = "\"run\" needs a count from 1 to " + std::to_string(kMaxRunCount) +
+                      " and blocks or samples, as in \"run 4 blocks\"";
+            return false;
+        }
+        command.kind = ScriptCommand::Kind::Run;
+        command.count = number;
+        command.in_samples = tokens[2][0] == 's';
+        return true;
+    }
     if (verb == "expect") {
         command.kind = ScriptCommand::Kind::Expect;
+        if (count >= 3 && tokens[count - 1] == "silent") {
+            command.measure = ScriptCommand::Measure::Silent;
+            command.pin_text = Join(tokens, 1, count - 1);
+            return true;
+        }
+        // A measure's word before the value or range: a sample output's
+        // peak or RMS, unless the pin's own name ends in it.
+        const std::size_t measure_at = count >= 6 && tokens[count - 2] == ".." ? count - 4 : count - 2;
+        if (count >= 4 && IsMeasure(tokens[measure_at])) {
+            command.measure = tokens[measure_at] == "peak" ? ScriptCommand::Measure::Peak : ScriptCommand::Measure::Rms;
+            command.plain_pin_text = Join(tokens, 1, measure_at + 1);
+            tokens.erase(tokens.begin() + static_cast<long>(measure_at));
+            count = tokens.size();
+        }
         if (count >= 5 && tokens[count - 2] == "..") {
             if (!IsNumber(tokens[count - 3]) || !IsNumber(tokens[count - 1])) {
                 problem = "a range is two numbers, as in \"0.2 .. 0.8\"";
@@ -178,7 +305,7 @@ bool ParseLine(const std::string& raw, ScriptCommand& command, bool& empty, std:
         command.value_text = tokens[count - 1];
         return true;
     }
-    problem = "unknown command \"" + verb + "\" (set, click, press, release, wait, idle, expect)";
+    problem = "unknown command \"" + verb + "\" (set, click, press, release, wait, idle, expect, signal, run)";
     return false;
 }
 
@@ -249,17 +376,41 @@ bool ParseScript(const std::string& text, const std::string& name, Script& scrip
     return true;
 }
 
+const char* MeasureName(ScriptCommand::Measure measure) {
+    switch (measure) {
+    case ScriptCommand::Measure::Peak: return "peak";
+    case ScriptCommand::Measure::Rms: return "rms";
+    case ScriptCommand::Measure::Silent: return "silent";
+    case ScriptCommand::Measure::None: break;
+    }
+    return "";
+}
+
 bool ResolveScript(Script& script, const std::vector<ScriptPin>& pins, std::string& error) {
+    // The generic session is made from the pins themselves.
+    if (script.generic) return true;
     for (ScriptCommand& command : script.commands) {
         const std::string where = script.name + ":" + std::to_string(command.line) + ": ";
         const bool names_pin = command.kind == ScriptCommand::Kind::Set ||
                                command.kind == ScriptCommand::Kind::Click ||
-                               command.kind == ScriptCommand::Kind::Expect;
+                               command.kind == ScriptCommand::Kind::Expect ||
+                               command.kind == ScriptCommand::Kind::Signal;
         if (!names_pin) continue;
         const std::string pin_text = command.kind == ScriptCommand::Kind::Click && command.pin_text.empty()
                                          ? "Mouse Down"
                                          : command.pin_text;
         command.pin = FindPin(pin_text, pins);
+        // "expect Level peak 3": the measure's word may be the end of a name
+        // when no sample output takes the name without it.
+        const bool measured = command.measure == ScriptCommand::Measure::Peak ||
+                              command.measure == ScriptCommand::Measure::Rms;
+        if (measured && (command.pin < 0 || !pins[command.pin].samples)) {
+            const int plain = FindPin(command.plain_pin_text, pins);
+            if (plain >= 0 && !pins[plain].samples) {
+                command.pin = plain;
+                command.measure = ScriptCommand::Measure::None;
+            }
+        }
         if (command.pin < 0) {
             std::string known;
             for (const ScriptPin& pin : pins) known += (known.empty() ? "\"" : ", \"") + pin.name + "\"";
@@ -268,6 +419,28 @@ bool ResolveScript(Script& script, const std::vector<ScriptPin>& pins, std::stri
             return false;
         }
         const ScriptPin& pin = pins[command.pin];
+        const std::string named = "\"" + pin.name + "\"";
+        if (command.kind == ScriptCommand::Kind::Signal) {
+            if (!pin.samples || pin.output) {
+                error = where + named + " is no sample input: only a sample input takes a signal";
+                return false;
+            }
+            continue;
+        }
+        if (command.kind == ScriptCommand::Kind::Expect && command.measure != ScriptCommand::Measure::None) {
+            if (!pin.samples || !pin.output) {
+                error = where + named + " is no sample output: " + MeasureName(command.measure) +
+                        " is measured on a sample output";
+                return false;
+            }
+            continue;
+        }
+        if (pin.samples) {
+            error = where + named + " carries audio samples: " +
+                    (pin.output ? "expect its peak, its rms, or that it is silent"
+                                : "give it a signal (silence, dc, sine, noise or impulse)");
+            return false;
+        }
         for (const std::string* value : {&command.value_text, &command.high_text}) {
             if (value->empty() || ValueFits(*value, pin)) continue;
             error = where + "\"" + pin.name + "\" holds whole numbers; \"" + *value + "\" is not one";

@@ -9,9 +9,21 @@
 //   expect PIN VALUE         the pin holds exactly VALUE
 //   expect PIN LOW .. HIGH   the pin holds a value from LOW to HIGH
 //
+// For a module's sample pins (DT_FSAMPLE):
+//   signal PIN silence | dc LEVEL | sine FREQ Hz [at LEVEL] | noise [at LEVEL] [seed N] | impulse [LEVEL]
+//                            what the host feeds a sample input from the next block on
+//                            (LEVEL 1 and seed 1 unless given)
+//   run N blocks | run N samples
+//                            the audio object covers N blocks, or as many as N samples need
+//   expect PIN peak VALUE, expect PIN rms VALUE (or LOW .. HIGH), expect PIN silent
+//                            a sample output's largest magnitude or RMS over the last run, or
+//                            only zeros in it; a VALUE is compared as a 32-bit float
+//
 // PIN is a pin's name as the module declares it (spaces allowed, quotes
 // optional) or #N for pin number N. A " # " starts a trailing comment.
 #pragma once
+
+#include "session/sample_signal.h"
 
 #include <cstddef>
 #include <string>
@@ -20,7 +32,9 @@
 struct ScriptCommand {
     // Change is no script's: the generic session sets each pin to another
     // value of its type, chosen from the value the host holds then.
-    enum class Kind { Heading, Set, Click, Press, Release, Wait, Idle, Expect, Change };
+    enum class Kind { Heading, Set, Click, Press, Release, Wait, Idle, Expect, Change, Signal, Run };
+    // What an expect measures of a sample output; None: the pin's value.
+    enum class Measure { None, Peak, Rms, Silent };
 
     Kind kind = Kind::Idle;
     int line = 0;
@@ -33,6 +47,13 @@ struct ScriptCommand {
     std::string key_name;
     long milliseconds = 0;  // wait
     std::string text;       // heading
+    InputSignal signal;     // signal
+    long count = 0;         // run: blocks, or samples
+    bool in_samples = false;
+    Measure measure = Measure::None;
+    // expect with a measure: the pin as written were the measure's word part
+    // of its name ("expect Level peak 3" on a pin named "Level peak").
+    std::string plain_pin_text;
 };
 
 struct Script {
@@ -40,6 +61,9 @@ struct Script {
     bool generic = false;  // no file: play makes the generic session for the module
     std::vector<ScriptCommand> commands;
 };
+
+// The most blocks, or samples, one `run` covers.
+inline constexpr long kMaxRunCount = 1000000;
 
 // The largest script `play` reads: far more than any session needs.
 inline constexpr std::size_t kMaxScriptBytes = 1024 * 1024;
@@ -53,7 +77,12 @@ bool ParseScript(const std::string& text, const std::string& name, Script& scrip
 struct ScriptPin {
     std::string name;
     bool takes_float = false;
+    bool samples = false;  // DT_FSAMPLE: a signal, not a value
+    bool output = false;
 };
+
+// "peak", "rms", "silent".
+const char* MeasureName(ScriptCommand::Measure measure);
 
 // Binds every pin name to the module's pins and checks that each value fits
 // its pin's type. On a problem returns false with "NAME:LINE: problem".

@@ -134,6 +134,12 @@ function drawStepMark(group, kind, x, y, held) {
   case "expect":
     svgElement("circle", { cx: x, cy: y, r: 4, class: held ? "held" : "failed" }, group);
     break;
+  case "signal":
+    svgElement("path", { d: `M${x - 6},${y} Q${x - 3},${y - 7} ${x},${y} T${x + 6},${y}`, class: "stroke" }, group);
+    break;
+  case "run":
+    svgElement("path", { d: `M${x - 4},${y - 5} L${x + 5},${y} L${x - 4},${y + 5} Z` }, group);
+    break;
   default:
     svgElement("rect", { x: x - 4, y: y - 4, width: 8, height: 8 }, group);
   }

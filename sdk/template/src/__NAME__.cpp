@@ -21,7 +21,7 @@ namespace {
 
 // The name and the unique identifier: one text, the stem of the file name.
 constexpr char kModuleName[] = "__NAME__";
-constexpr char kModuleAbout[] = "Output is Input times Gain";
+constexpr char kModuleAbout[] = "__ABOUT__";
 
 }  // namespace
 
