@@ -26,14 +26,15 @@ struct PlayOptions {
 };
 
 // An empty script path plays the generic session: the module opened,
-// idled, each pin changed once, closed. A virtual clock moves only
+// idled, each pin changed once (a sine in each sample input and four
+// blocks run, for a module with sample pins), closed. A virtual clock moves only
 // with the script's waits (emulated modules only).
 int RunPlay(const std::string& file, const std::string& script_path, const PlayOptions& options, std::ostream& out,
             std::ostream& err);
 
 // Serves a page on 127.0.0.1 where a person drives the module with the
 // mouse and keyboard, until SIGINT or SIGTERM; PANEL (may be empty) adds
-// knobs. Port 0 takes any free port. Not in the Windows build.
+// knobs. Port 0 takes any free port.
 int RunTry(const std::string& file, const std::string& panel_path, int port, std::ostream& out, std::ostream& err);
 
 // Refuses, before a command runs, an output file it could not write or that

@@ -29,11 +29,12 @@ const char kUsage[] =
     "               to 18446744073709551615 (no negative seeds: leave --seed out and a\n"
     "               fresh one is drawn and printed)\n"
     "  list-checks  the ids of validate's checks and what each checks\n"
-    "  play         plays SCRIPT (or a generic session: each pin changed once) and\n"
-    "               prints a timeline; --brief prints only the steps, the module's\n"
-    "               writes and the expects; --html writes the session's picture, a page\n"
-    "               that opens from disk; --trace writes it in the Trace Event format\n"
-    "               (Perfetto, chrome://tracing)\n"
+    "  play         plays SCRIPT (or a generic session: each pin changed once, a sine\n"
+    "               in each sample input, four blocks run) and prints a timeline, with\n"
+    "               one line per sample output per run; --brief prints only the steps,\n"
+    "               the module's writes, the runs and the expects; --html writes the\n"
+    "               session's picture, a page that opens from disk; --trace writes it\n"
+    "               in the Trace Event format (Perfetto, chrome://tracing)\n"
     "\n"
     "--clock virtual: the module's clock moves only as the host lets it, exactly; the\n"
     "default for modules that run in the emulator. --clock real: the system's time;\n"
@@ -207,13 +208,7 @@ int Try(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
         }
     }
     if (files.empty() || files.size() > 2) return UsageError("try needs a FILE and at most one PANEL", err);
-#ifdef SEMHOST_HAS_TRY
     return RunTry(files[0], files.size() == 2 ? files[1] : std::string(), static_cast<int>(port), out, err);
-#else
-    (void)out;
-    err << "semhost: try is not part of this build; use the Linux semhost\n";
-    return EXIT_BAD_INPUT;
-#endif
 }
 
 // Takes --timeout-ms N out of a command's arguments, as every command

@@ -9,6 +9,7 @@
 // every pin change, module write and expectation names its moment.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -82,6 +83,15 @@ struct RecordedHold {
     int to = -1;      // the moment of the release; -1 while still held at the end
 };
 
+// How far a record goes, to take back what came after.
+struct RecordExtent {
+    std::size_t moments = 0;
+    std::size_t lines = 0;
+    std::size_t changes = 0;
+    std::size_t expects = 0;
+    std::size_t holds = 0;
+};
+
 struct SessionRecord {
     std::string command = "semhost play";  // what played the session, for titles
     std::string file;
@@ -101,6 +111,19 @@ struct SessionRecord {
     int fault_moment = -1;
     RecordTime fault_time;
     RecordTime finish;  // the last point of the session
+
+    RecordExtent extent() const;
+    // Forgets everything recorded after `extent` was taken (the record
+    // must not have been trimmed since).
+    void TruncateTo(const RecordExtent& extent);
+    // The newest `keep` moments alone, numbered from 0 again, with the
+    // lines, changes, expectations and holds of theirs; each pin starts from
+    // the value it held at the first of them. The whole record when it has
+    // no more.
+    SessionRecord NewestMoments(std::size_t keep) const;
+    // The same in place, so that a session that runs for hours keeps a
+    // bounded record. Returns how many lines were dropped from the front.
+    std::size_t KeepNewestMoments(std::size_t keep);
 };
 
 // The name of a kind as the reports spell it: "float", "click", "host call".

@@ -1,6 +1,7 @@
 #include "reports/timeline.h"
 
 #include "protocol/protocol_names.h"
+#include "reports/timeline_text.h"
 
 #include <algorithm>
 #include <cmath>
@@ -49,6 +50,11 @@ Timeline::Timeline(std::ostream& out, const HostSession& session, const HostCloc
     m_record.moments.push_back(start);
 }
 
+std::size_t Timeline::TrimRecord(std::size_t keep) {
+    if (!m_open.empty()) return 0;
+    return m_record.KeepNewestMoments(keep);
+}
+
 long Timeline::ElapsedMs() const { return static_cast<long>(m_clock.Milliseconds() - m_start_ms); }
 
 RecordTime Timeline::Now() { return RecordTime{static_cast<std::uint32_t>(ElapsedMs()), m_order++}; }
@@ -64,9 +70,7 @@ int Timeline::Line(RecordedLine::Kind kind, int depth, const std::string& text, 
     line.parent = m_open.empty() ? -1 : m_open.back();
     m_record.lines.push_back(line);
     if (shown) {
-        char stamp[32];
-        std::snprintf(stamp, sizeof stamp, "%7ld ms  ", static_cast<long>(line.begin.ms));
-        m_out << stamp << std::string(static_cast<std::size_t>(std::max(depth, 0)) * 2, ' ') << text << '\n';
+        m_out << TimelineLineText(line) << '\n';
         m_out.flush();
     }
     return static_cast<int>(m_record.lines.size()) - 1;
@@ -100,7 +104,7 @@ void Timeline::Note(const std::string& text) { Line(RecordedLine::Kind::Note, 0,
 
 void Timeline::Heading(const std::string& text) {
     m_section += (m_section.empty() ? "" : "\n") + text;
-    m_out << "           -- " << text << '\n';
+    m_out << TimelineHeadingText(text) << '\n';
     m_out.flush();
 }
 

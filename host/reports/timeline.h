@@ -43,6 +43,10 @@ public:
     void Fault(const std::string& text);
     // Ends the record: every call still open ends now.
     void Finish();
+    // Keeps the newest `keep` moments of the record and no more
+    // (SessionRecord::KeepNewestMoments), unless a call is under way, whose
+    // lines the timeline still holds by number. Returns the lines dropped.
+    std::size_t TrimRecord(std::size_t keep);
     long ElapsedMs() const;
     void Flush() { m_out.flush(); }
 

@@ -1,6 +1,7 @@
 // Runs `semhost try` and a headless Chromium for the browser tests and the
 // benchmark. Paths come from the environment (CTest sets them):
-//   SEMHOST        build/native/semhost
+//   SEMHOST        build/native/semhost (or build/win32/semhost.exe)
+//   SEMHOST_RUNNER a program that runs SEMHOST, such as build/win32/wine-run
 //   QUILLMARK      build/win32/Quillmark.sem
 //   QUILL_PANEL    module/quillmark.panel
 //   CRASH_FIXTURE  the native fixture module whose "Level" change crashes
@@ -16,6 +17,7 @@ export const root = path.resolve(here, '../..');
 
 export const paths = {
   semhost: process.env.SEMHOST || path.join(root, 'build/native/semhost'),
+  runner: process.env.SEMHOST_RUNNER || '',
   quillmark: process.env.QUILLMARK || path.join(root, 'build/win32/Quillmark.sem'),
   panel: process.env.QUILL_PANEL || path.join(root, 'module/quillmark.panel'),
   crashFixture: process.env.CRASH_FIXTURE || path.join(root, 'build/native/tests/host/fixtures/fixture_crash.so'),
@@ -32,7 +34,8 @@ export async function stopAll() {
 // Starts `semhost try ARGS...` and resolves once it prints its address.
 export function startTry(args, { cwd } = {}) {
   return new Promise((resolve, reject) => {
-    const child = spawn(paths.semhost, ['try', ...args], { cwd, stdio: ['ignore', 'pipe', 'pipe'] });
+    const command = paths.runner ? [paths.runner, paths.semhost] : [paths.semhost];
+    const child = spawn(command[0], [...command.slice(1), 'try', ...args], { cwd, stdio: ['ignore', 'pipe', 'pipe'] });
     running.add(child);
     child.on('exit', () => running.delete(child));
     let output = '';
@@ -47,6 +50,7 @@ export function startTry(args, { cwd } = {}) {
         resolve({
           url: found[1], port: Number(found[2]), token: found[3],
           origin: `http://127.0.0.1:${found[2]}`,
+          pid: child.pid,
           output: () => output,
           // Ctrl-C, as a person ends it; resolves with the exit status.
           stop: () => { child.kill('SIGINT'); return exited; },

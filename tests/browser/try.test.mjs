@@ -8,6 +8,7 @@ import http from 'node:http';
 import { centerOf, click, launchBrowser, mouse, openPage, paths, pinText, setAndShow, startTry, stopAll,
          waitForPin }
   from './harness.mjs';
+import { finish, quillmarkPage as quillmarkPageIn, twoPressesResetThePosition } from './cases.mjs';
 
 const MOUSE_DOWN = 0, RESET_VALUE = 1, INTERVAL = 2, POSITION = 3, RESET = 4, RANDOMIZE = 5, MIN = 6, MAX = 7;
 const CTRL = 2;
@@ -15,24 +16,7 @@ const CTRL = 2;
 let browser;
 before(async () => { browser = await launchBrowser(); });
 after(async () => { await browser.close(); await stopAll(); });
-
-// A fresh server and page per test: each starts with a new module object,
-// whose first mouse-down is never half of a double click.
-async function quillmarkPage() {
-  const server = await startTry([paths.quillmark, paths.panel]);
-  const page = await openPage(browser, server);
-  await setAndShow(page, RESET_VALUE, 0.25);
-  await setAndShow(page, POSITION, 0.8);
-  return { server, page };
-}
-
-async function finish({ server, page }) {
-  assert.deepEqual(page.problems, []);
-  await page.close();
-  const status = await server.stop();
-  assert.equal(status.code, 0, status.errors);
-  return status;
-}
+const quillmarkPage = () => quillmarkPageIn(browser);
 
 // A later action, once shown, proves that every earlier one was taken.
 let sentinel = 0;
@@ -43,25 +27,7 @@ async function settle(page) {
 
 describe('the knob', () => {
   test('two presses 100 ms apart reset "Animation Position" to "Reset Value"', async () => {
-    const session = await quillmarkPage();
-    const knob = await centerOf(session.page, '#knob-3 svg');
-    const t = Date.now() / 1000;
-    await click(session.page, knob, t);
-    await click(session.page, knob, t + 0.1);
-    await waitForPin(session.page, POSITION, '0.25');
-    assert.equal(await session.page.$eval('#knob-3 .knob-value', node => node.textContent), '0.25');
-    // The picture of pins over time grew with the session: a lane per pin,
-    // and the module's write of "Animation Position" marked in its lane.
-    await session.page.waitForFunction(() =>
-      document.querySelectorAll('#session .lane').length === 8 &&
-      document.querySelector('#session .lane[data-pin="3"] .write') !== null);
-    const status = await finish(session);
-    // The module measured the gap the browser's time stamps made.
-    const presses = [...status.output.matchAll(/\n +(\d+) ms {2}set "Mouse Down" = 1/g)].map(m => Number(m[1]));
-    assert.equal(presses.length, 2);
-    assert.equal(presses[1] - presses[0], 100);
-    // Ctrl-C closed every object and unloaded the module.
-    assert.match(status.output, /host -> gui#1 {2}GUI_CLOSE[^]*host -> audio#1 {2}AUDIO_CLOSE[^]*closed and unloaded/);
+    await twoPressesResetThePosition(browser);
   });
 
   test('two presses 300 ms apart with "Interval (ms)" at 200 do not reset', async () => {
@@ -144,17 +110,45 @@ describe('the pin controls', () => {
     const session = await quillmarkPage();
     const second = await openPage(browser, session.server);
     assert.match(await second.$eval('#role', node => node.textContent), /read-only/);
-    const refused = await second.evaluate(async () => {
-      const response = await fetch('/action' + location.search, {
-        method: 'POST', body: JSON.stringify({ op: 'set', pin: 1, value: 0.5, page: 'another' }) });
-      return response.status;
-    });
-    assert.equal(refused, 409);
+    await second.evaluate(() => window.trySend({ op: 'set', pin: 1, value: 0.5, t: Date.now() }));
+    await second.waitForFunction(() => /the server refused: another page drives the module/
+      .test(document.getElementById('lines').textContent), { polling: 20 });
     // It still sees what the driving page does.
     await session.page.bringToFront();
     await setAndShow(session.page, RESET_VALUE, 0.5);
     await waitForPin(second, RESET_VALUE, '0.5');
     await second.close();
+    await finish(session);
+  });
+});
+
+describe('other tabs', () => {
+  test('five more tabs of the page watch, and the driving tab still drives, also reloaded', async () => {
+    const session = await quillmarkPage();
+    const viewers = [];
+    for (let i = 0; i < 5; i += 1) viewers.push(await openPage(browser, session.server));
+    for (const viewer of viewers) assert.match(await viewer.$eval('#role', node => node.textContent), /read-only/);
+    await session.page.bringToFront();
+    const knob = await centerOf(session.page, '#knob-3 svg');
+    let t = Date.now() / 1000;
+    await click(session.page, knob, t);
+    await click(session.page, knob, t + 0.1);
+    await waitForPin(session.page, POSITION, '0.25');
+    for (const viewer of viewers) await waitForPin(viewer, POSITION, '0.25');
+    // Reloaded, the driving tab drives again; the others still watch.
+    await session.page.reload();
+    await session.page.waitForFunction(() => window.tryStats.states > 0 &&
+                                             /you drive/.test(document.getElementById('role').textContent));
+    await setAndShow(session.page, POSITION, 0.8);
+    t = Date.now() / 1000 + 1;
+    await click(session.page, knob, t);
+    await click(session.page, knob, t + 0.1);
+    await waitForPin(session.page, POSITION, '0.25');
+    for (const viewer of viewers) {
+      assert.match(await viewer.$eval('#role', node => node.textContent), /read-only/);
+      assert.deepEqual(viewer.problems, []);
+      await viewer.close();
+    }
     await finish(session);
   });
 });
@@ -193,47 +187,36 @@ describe('the server', () => {
     assert.equal(await request(server.port, { path: `/${token}` }), 200);
     assert.equal(await request(server.port, { path: '/' }), 403);
     assert.equal(await request(server.port, { path: '/?token=0123' }), 403);
-    assert.equal(await request(server.port, { path: `/events${token}`.replace(server.token, 'x'.repeat(32)) }), 403);
+    assert.equal(await request(server.port, { path: `/socket${token}&tab=a`.replace(server.token, 'x'.repeat(32)) }), 403);
     assert.equal(await request(server.port, { path: `/${token}`, host: `localhost:${server.port}` }), 403);
     assert.equal(await request(server.port, { path: `/${token}`, host: 'evil.example' }), 403);
-    assert.equal(await request(server.port, { method: 'POST', path: '/action', body: '{"op":"reload"}' }), 403);
+    // Nothing but the page's WebSocket changes anything.
+    assert.equal(await request(server.port, { method: 'POST', path: `/action${token}`, body: '{"op":"reload"}' }), 405);
     assert.equal((await server.stop()).code, 0);
   });
 
   test('answers 1,000 malformed requests with 400 and still serves the page', async () => {
     const server = await startTry([paths.quillmark, paths.panel]);
-    const token = `?token=${server.token}`;
-    const bodies = ['', '{', 'null', '[]', '"set"', '{"op":"set"', '\u0000\u0001', '{"op":1}', 'x'.repeat(3000)];
     const garbage = ['\r\n\r\n', 'GET\r\n\r\n', 'HELLO / HTTP/9.9\r\n\r\n', 'GET /?token= HTTP/1.1 extra\r\n\r\n',
-                     '\u0000\u00ff\u0010\r\n\r\n'];
+                     '\u0000\u00ff\u0010\r\n\r\n', `GET / HTTP/1.1\r\nHost: 127.0.0.1:${server.port}\r\nX: \u0001\r\n\r\n`,
+                     `GET / HTTP/1.1\r\nHost: 127.0.0.1:${server.port}\r\nHost: evil.example\r\n\r\n`];
     const answers = new Map();
-    const count = answer => answers.set(answer, (answers.get(answer) || 0) + 1);
     for (let i = 0; i < 1000; i += 1) {
-      if (i % 2 === 0) {
-        count(await request(server.port, { method: 'POST', path: `/action${token}`, body: bodies[i % bodies.length] }));
-      } else {
-        const bytes = garbage[i % garbage.length];
-        const answer = await rawRequest(server.port, bytes);
-        const status = Number((/^HTTP\/1\.1 (\d+)/.exec(answer) || [0, 0])[1]);
-        count(status);
-      }
+      const answer = await rawRequest(server.port, garbage[i % garbage.length]);
+      const status = Number((/^HTTP\/1\.1 (\d+)/.exec(answer) || [0, 0])[1]);
+      answers.set(status, (answers.get(status) || 0) + 1);
     }
     assert.deepEqual([...answers.keys()], [400]);
-    // Actions the driving page sends that make no sense are malformed too.
+    // Actions the driving page sends that make no sense are refused, each
+    // with its reason, and the page goes on.
     const page = await openPage(browser, server);
-    for (const action of [{ op: 'set', pin: 99, value: 1 }, { op: 'set', pin: 1, value: 'abc' },
-                          { op: 'set', pin: 0, value: 1.5 }, { op: 'set', pin: 1, value: 1, t: 'now' },
-                          { op: 'set', pin: 1, value: 1, keys: { ctrl: 'yes' } }, { op: 'jump' },
-                          { op: 'set', pin: 1, value: 1, seq: 1 }]) {
-      const status = await page.evaluate(async (action) => {
-        const page = sessionStorage.getItem('semhost-try-page');
-        window.testSeq = (window.testSeq || 0) + 1;
-        const response = await fetch('/action' + location.search, { method: 'POST',
-          body: JSON.stringify({ load: 'test', seq: window.testSeq, ...action, page }) });
-        return response.status;
-      }, action);
-      assert.equal(status, 400, JSON.stringify(action));
-    }
+    const actions = [{ op: 'set', pin: 99, value: 1 }, { op: 'set', pin: 1, value: 'abc' },
+                     { op: 'set', pin: 0, value: 1.5 }, { op: 'set', pin: 1, value: 1, t: 'now' },
+                     { op: 'set', pin: 1, value: 1, keys: { ctrl: 'yes' } }, { op: 'jump' }, { op: 1 }, [],
+                     { op: 'clock', t: 'soon' }];
+    for (const action of actions) await page.evaluate(a => window.trySend(a), action);
+    await page.waitForFunction(n => (document.getElementById('lines').textContent.match(/the server refused/g) || [])
+      .length === n, { polling: 20 }, actions.length);
     await setAndShow(page, RESET_VALUE, 0.5);
     await page.close();
     assert.equal((await server.stop()).code, 0);

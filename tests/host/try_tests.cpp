@@ -140,9 +140,17 @@ TEST_F(TrySessionTest, TheModuleMeasuresTheGapsOfTheBrowsersTimeStamps) {
     // A time stamp before the clock does not turn it back.
     EXPECT_EQ(session.Act(Set(MOUSE_DOWN, 0, 900), kEpoch + 5000), "");
     EXPECT_EQ(session.session_ms(), 1401u);
-    // Idle keeps the clock 100 ms behind real time.
+    // Idle keeps the clock 100 ms behind the page's clock.
     session.Idle(kEpoch + 3000);
     EXPECT_EQ(session.session_ms(), 2900u);
+    // However late the next press arrives, the page's clock (here the
+    // release's time) holds the session's clock before it: a double click.
+    EXPECT_EQ(session.Act(Set(MOUSE_DOWN, 1, 4000), kEpoch + 9000), "");
+    EXPECT_EQ(session.Act(Set(RESET_VALUE, 0.5, 4010), kEpoch + 9000), "");
+    EXPECT_EQ(session.Act(Set(MOUSE_DOWN, 0, 4020), kEpoch + 9000), "");
+    for (int round = 0; round < 5; ++round) session.Idle(kEpoch + 4020);
+    EXPECT_EQ(session.Act(Set(MOUSE_DOWN, 1, 4121), kEpoch + 9400), "");
+    EXPECT_EQ(Shown(session, POSITION), "0.5");
 
     EXPECT_EQ(session.Finish(err), EXIT_OK) << err.str();
     EXPECT_NE(log.str().find("   1401 ms  set \"Mouse Down\" = 1\n"), std::string::npos) << log.str();
@@ -211,7 +219,7 @@ TEST_F(TrySessionTest, IdleRoundsLikeTheLastAreCountedNotShown) {
     EXPECT_EQ(session.Act(Set(RESET_VALUE, 0.5, 300), kEpoch), "");
     messages = session.TakeMessages();
     ASSERT_EQ(messages.size(), 1u);
-    EXPECT_EQ(messages[0]["lines"][0], "           (3 more idle rounds like the last one)");
+    EXPECT_EQ(messages[0]["lines"][0], "            (3 more idle rounds like the last one)");
     EXPECT_EQ(messages[0]["lines"][1], "    300 ms  set \"Reset Value\" = 0.5");
     // The record behind the picture keeps the first idle round and the set,
     // not the rounds like it.
@@ -240,6 +248,25 @@ TEST_F(TrySessionTest, ThePictureOfALongSessionShowsItsNewestMoments) {
     EXPECT_EQ(data["changes"][0]["moment"], 0);
     for (const nlohmann::json& line : data["lines"]) EXPECT_GE(line["moment"].get<int>(), 0);
     session.Finish(err);
+}
+
+TEST_F(TrySessionTest, ALongSessionKeepsABoundedRecord) {
+    TrySession session(kQuillmark, Panel{}, log);
+    ASSERT_EQ(session.Load(kEpoch, err), EXIT_OK) << err.str();
+    for (int i = 1; i <= 5000; ++i) {
+        ASSERT_EQ(session.Act(Set(RESET_VALUE, i, i), kEpoch), "");
+        if (i % 1000 == 500) session.Idle(kEpoch + i);
+        session.TakeMessages();
+    }
+    EXPECT_LT(session.record().moments.size(), 4 * TrySession::kRecordMoments);
+    EXPECT_EQ(session.record().moments.back().text, "set \"Reset Value\" = 5000");
+    const nlohmann::json state = session.State();
+    EXPECT_EQ(state["lines"].size(), TrySession::kHistoryLines);
+    EXPECT_EQ(state["lines"].back(), "   5000 ms    gui#1 -> host  GUI_HOST_GET_PIN_VALUE \"Random (max)\" -> 1");
+    const nlohmann::json data = session.TakePicture(kEpoch + 6000, 0)["data"];
+    EXPECT_EQ(data["moments"].size(), TrySession::kPictureMoments);
+    EXPECT_EQ(data["moments"].back()["text"], "set \"Reset Value\" = 5000");
+    EXPECT_EQ(session.Finish(err), EXIT_OK) << err.str();
 }
 
 TEST_F(TrySessionTest, ACrashIsToldAndAFreshCopyLoads) {

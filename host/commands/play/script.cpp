@@ -116,7 +116,7 @@ bool ParseSignal(const std::vector<std::string>& tokens, std::size_t first, Inpu
     } else if (kind == "sine") {
         signal.kind = InputSignal::Kind::Sine;
         if (!take_at(true, false)) return false;
-        if (rest.empty() || rest.size() > 2 || (rest.size() == 2 && Lowercase(rest[1]) != "hz") ||
+        if (rest.empty() || rest.size() > 2 || (rest.size() == 2 && rest[1] != "Hz" && rest[1] != "hz") ||
             !IsFiniteNumber(rest[0]) || Number(rest[0]) <= 0) {
             problem = "\"sine\" needs a frequency above 0, as in \"sine 440 Hz at 0.5\"";
             return false;

@@ -1,9 +1,21 @@
-// The page `semhost try` serves: one self-contained HTML document (style
-// and script inline) that draws any module's pins from the session's
-// messages and sends a person's actions back. Its picture of pins over time
-// is the session picture's own drawing code (session_picture.h).
+// The files of the page `semhost try` serves: its HTML skeleton, script and
+// style (page/, embedded at build time), and the session picture's drawing
+// code and style, which draw its picture of pins over time. The page loads
+// nothing but these, from the same server.
 #pragma once
 
-#include <string>
+#include <string_view>
 
-const std::string& TryPageHtml();
+struct TryPageFile {
+    std::string_view path;  // "/try_page.js"; "/" for the page itself
+    std::string_view content_type;
+    std::string_view body;
+};
+
+// The file served at `path`, or null.
+const TryPageFile* FindTryPageFile(std::string_view path);
+
+// The page's parts, as embedded (page/try_page.html, .js, .css).
+const char* TryPageHtml();
+const char* TryPageScript();
+const char* TryPageStyle();

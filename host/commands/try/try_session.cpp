@@ -4,35 +4,14 @@
 #include "platform/host_platform.h"
 #include "reports/session_json.h"
 #include "reports/session_summary.h"
+#include "reports/timeline_text.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
-#include <fstream>
 #include <limits>
 
 namespace {
-
-// The width of the time stamp in front of each timeline line.
-constexpr std::size_t kStampWidth = 11;
-
-std::vector<std::string> SplitLines(const std::string& text) {
-    std::vector<std::string> lines;
-    std::size_t start = 0;
-    while (start < text.size()) {
-        std::size_t end = text.find('\n', start);
-        if (end == std::string::npos) end = text.size();
-        lines.push_back(text.substr(start, end - start));
-        start = end + 1;
-    }
-    return lines;
-}
-
-std::string WithoutStamps(const std::vector<std::string>& lines) {
-    std::string text;
-    for (const std::string& line : lines) text += (line.size() > kStampWidth ? line.substr(kStampWidth) : line) + '\n';
-    return text;
-}
 
 // A whole number in the range of a pin that holds one, from a JSON number,
 // a boolean or a text.
@@ -78,54 +57,6 @@ bool FloatValue(const nlohmann::json& value, float& number) {
     return end == text.c_str() + text.size();
 }
 
-// The newest `keep` moments of a record, numbered from 0 again; each pin
-// starts from the value it held at the first of them.
-SessionRecord RecentPart(const SessionRecord& full, std::size_t keep) {
-    if (full.moments.size() <= keep) return full;
-    const int first = static_cast<int>(full.moments.size() - keep);
-    SessionRecord part = full;
-    part.moments.assign(full.moments.begin() + first, full.moments.end());
-    std::vector<int> line_index(full.lines.size(), -1);
-    part.lines.clear();
-    for (std::size_t i = 0; i < full.lines.size(); ++i) {
-        if (full.lines[i].moment < first) continue;
-        RecordedLine line = full.lines[i];
-        line.moment -= first;
-        line.parent = line.parent >= 0 ? line_index[static_cast<std::size_t>(line.parent)] : -1;
-        line_index[i] = static_cast<int>(part.lines.size());
-        part.lines.push_back(line);
-    }
-    part.changes.clear();
-    for (RecordedChange change : full.changes) {
-        if (change.moment < first) {
-            for (RecordedPin& pin : part.pins) {
-                if (pin.index != change.pin) continue;
-                pin.initial = change.text;
-                pin.initial_value = change.value;
-            }
-            continue;
-        }
-        change.moment -= first;
-        change.line = change.line >= 0 ? line_index[static_cast<std::size_t>(change.line)] : -1;
-        part.changes.push_back(change);
-    }
-    part.expects.clear();
-    for (RecordedExpect expect : full.expects) {
-        if (expect.moment < first) continue;
-        expect.moment -= first;
-        part.expects.push_back(expect);
-    }
-    part.holds.clear();
-    for (RecordedHold hold : full.holds) {
-        if (hold.to >= 0 && hold.to < first) continue;
-        hold.from = std::max(hold.from - first, 0);
-        if (hold.to >= 0) hold.to -= first;
-        part.holds.push_back(hold);
-    }
-    if (part.fault_moment >= 0) part.fault_moment = std::max(part.fault_moment - first, 0);
-    return part;
-}
-
 }  // namespace
 
 const char* PinKind(const PinDeclaration& pin) {
@@ -159,7 +90,8 @@ int TrySession::Load(double now_ms, std::ostream& err) {
     m_history.clear();
     m_last_idle_round.clear();
     m_idle_repeats = 0;
-    m_timeline_text.str(std::string());
+    m_lines_told = 0;
+    m_changes_told = 0;
     m_epoch_ms = now_ms;
     m_record = SessionRecord{};
     m_record.file = m_file;
@@ -195,7 +127,7 @@ int TrySession::Load(double now_ms, std::ostream& err) {
     if (code == EXIT_OK) {
         m_record.module_name = m_identity.name;
         m_record.module_about = m_identity.about;
-        m_timeline = std::make_unique<Timeline>(m_timeline_text, *m_session, *m_clock, m_record);
+        m_timeline = std::make_unique<Timeline>(m_unread_text, *m_session, *m_clock, m_record);
         m_module->Attach(*m_timeline);
         code = m_module->OpenObjects(problems);
     }
@@ -207,16 +139,9 @@ int TrySession::Load(double now_ms, std::ostream& err) {
         if (m_fault.empty()) m_fault = "semhost: " + m_file + ": the module could not be loaded";
         m_fault_told = true;
     }
-    m_shown_bits.clear();
-    if (m_session) {
-        for (const PinDeclaration& pin : m_session->pins()) m_shown_bits.push_back(m_session->PinBits(pin.index));
-    }
     m_log << "-- copy " << m_copies << " of " << m_file << " loaded\n";
-    const std::vector<std::string> lines = SplitLines(m_timeline_text.str());
-    m_timeline_text.str(std::string());
-    for (const std::string& line : lines) m_log << line << '\n';
-    m_log.flush();
-    m_history = lines;
+    Tell(NewLines());
+    m_changes_told = m_record.changes.size();
     m_messages.push_back(State());
     return code;
 }
@@ -234,10 +159,10 @@ void TrySession::Unload(std::ostream& err) {
 int TrySession::Finish(std::ostream& err) {
     int code = EXIT_OK;
     if (m_session && !m_session->faulted() && m_fault.empty()) {
-        m_timeline->Heading("end of the session");
+        if (m_idle_repeats > 0) Tell({});
+        m_log << TimelineHeadingText("end of the session") << '\n';
         code = m_module->CloseObjects(err);
-        m_log << m_timeline_text.str();
-        m_timeline_text.str(std::string());
+        Tell(NewLines());
     }
     if (m_module) code = m_module->Unload(code, err);
     m_module.reset();
@@ -261,14 +186,15 @@ void TrySession::MoveClockTo(double wall_ms) {
 
 void TrySession::HoldKeys(const nlohmann::json& keys) {
     for (int i = 0; i < kModifierKeyCount; ++i) {
-        const bool held = keys.contains(kModifierKeys[i].name) && keys[kModifierKeys[i].name].get<bool>();
+        const ModifierKey& key = kModifierKeys[i];
+        const bool held = keys.contains(key.name) && keys[key.name].get<bool>();
         if (held == m_keys_held[i]) continue;
         m_keys_held[i] = held;
-        const bool taken = host_platform::SetKeyHeld(kModifierKeys[i].virtual_key, held);
-        const std::string step = std::string(held ? "press " : "release ") + kModifierKeys[i].label;
+        const bool taken = host_platform::SetKeyHeld(key.virtual_key, held);
+        const std::string step = std::string(held ? "press " : "release ") + key.label;
         m_timeline->BeginMoment(held ? RecordedMoment::Kind::Press : RecordedMoment::Kind::Release, step);
         m_timeline->Note(step + (taken ? "" : " (the system did not take the key)"));
-        m_timeline->KeyHeld(kModifierKeys[i].label, held);
+        m_timeline->KeyHeld(key.label, held);
     }
 }
 
@@ -328,12 +254,10 @@ std::string TrySession::SetFromPage(const nlohmann::json& action) {
     return "";
 }
 
-void TrySession::Idle(double now_ms) {
+void TrySession::Idle(double page_clock_ms) {
     if (!m_session || faulted()) return;
-    MoveClockTo(now_ms - kIdleLagMs);
-    const std::size_t moments = m_record.moments.size();
-    const std::size_t lines = m_record.lines.size();
-    const std::size_t changes = m_record.changes.size();
+    MoveClockTo(page_clock_ms - kIdleLagMs);
+    const RecordExtent before = m_record.extent();
     m_timeline->BeginMoment(RecordedMoment::Kind::Idle, "idle");
     for (HostedObject* gui : m_session->Objects(ObjectKind::Gui)) {
         m_session->Dispatch(*gui, GUI_IDLE);
@@ -343,10 +267,11 @@ void TrySession::Idle(double now_ms) {
     Collect(nlohmann::json(), true);
     // A round like the last is left out of the record too, or a page left
     // open would grow it 20 times a second.
-    if (m_idle_repeats > repeats && m_record.changes.size() == changes && !m_session->faulted()) {
-        m_record.moments.resize(moments);
-        m_record.lines.resize(lines);
+    if (m_idle_repeats > repeats && m_record.changes.size() == before.changes && !m_session->faulted()) {
+        m_record.TruncateTo(before);
+        m_lines_told = before.lines;
     }
+    TrimRecord(2);
 }
 
 nlohmann::json TrySession::PinJson(int pin) const {
@@ -361,46 +286,79 @@ nlohmann::json TrySession::PinJson(int pin) const {
     return {{"index", pin}, {"text", m_session->FormatPinValue(pin, bits)}, {"value", value}};
 }
 
-void TrySession::Collect(const nlohmann::json& id, bool idle_round) {
-    std::vector<std::string> lines = SplitLines(m_timeline_text.str());
-    m_timeline_text.str(std::string());
-    if (idle_round) {
-        // Idle rounds come every 50 ms: one like the last is counted, not shown.
-        const std::string round = WithoutStamps(lines);
-        if (!lines.empty() && round == m_last_idle_round) {
-            ++m_idle_repeats;
-            lines.clear();
-        } else {
-            m_last_idle_round = round;
-        }
-    }
-    if (!lines.empty() && m_idle_repeats > 0) {
-        char note[96];
-        std::snprintf(note, sizeof note, "%*s(%ld more idle rounds like the last one)", static_cast<int>(kStampWidth),
-                      "", m_idle_repeats);
-        lines.insert(lines.begin(), note);
+// A long session keeps its newest moments: trimmed while idle, and during a
+// stream of actions only when there are many more.
+void TrySession::TrimRecord(std::size_t limit) {
+    if (m_record.moments.size() < limit * kRecordMoments) return;
+    m_lines_told -= m_timeline->TrimRecord(kRecordMoments);
+    m_changes_told = m_record.changes.size();
+}
+
+std::vector<std::string> TrySession::NewLines() {
+    std::vector<std::string> lines;
+    for (; m_lines_told < m_record.lines.size(); ++m_lines_told)
+        lines.push_back(TimelineLineText(m_record.lines[m_lines_told]));
+    return lines;
+}
+
+// Idle rounds come every 50 ms: the lines of one like the last are counted,
+// not shown; the count is told before the next line that is.
+void TrySession::Tell(const std::vector<std::string>& lines) {
+    if (m_idle_repeats > 0) {
+        const std::string note = TimelineAsideText("(" + std::to_string(m_idle_repeats) +
+                                                   " more idle rounds like the last one)");
         m_idle_repeats = 0;
-        if (!idle_round) m_last_idle_round.clear();
+        m_log << note << '\n';
+        m_history.push_back(note);
     }
-    nlohmann::json update = {{"type", "update"}, {"ms", m_clock->Milliseconds()}};
-    nlohmann::json pins = nlohmann::json::array();
-    for (const PinDeclaration& pin : m_session->pins()) {
-        const std::uint32_t bits = m_session->PinBits(pin.index);
-        if (bits == m_shown_bits[static_cast<std::size_t>(pin.index)]) continue;
-        m_shown_bits[static_cast<std::size_t>(pin.index)] = bits;
-        pins.push_back(PinJson(pin.index));
+    for (const std::string& line : lines) {
+        m_log << line << '\n';
+        m_history.push_back(line);
     }
+    while (m_history.size() > kHistoryLines) m_history.pop_front();
+    m_log.flush();
+}
+
+void TrySession::Collect(const nlohmann::json& id, bool idle_round) {
     if (m_session->faulted() && m_fault.empty()) {
         m_fault = "semhost: " + m_file + ": " + m_session->fault();
         m_timeline->Fault(m_module->FaultText());
-        for (const std::string& line : SplitLines(m_timeline_text.str())) lines.push_back(line);
-        m_timeline_text.str(std::string());
     }
-    for (const std::string& line : lines) m_log << line << '\n';
-    m_log.flush();
-    m_history.insert(m_history.end(), lines.begin(), lines.end());
-    if (m_history.size() > kHistoryLines)
-        m_history.erase(m_history.begin(), m_history.end() - static_cast<std::ptrdiff_t>(kHistoryLines));
+    const std::size_t first_line = m_lines_told;
+    if (idle_round) {
+        // The round without its times: the kinds, depths and texts of its lines.
+        std::string round;
+        for (std::size_t i = first_line; i < m_record.lines.size(); ++i)
+            round += std::to_string(m_record.lines[i].depth) + ' ' + m_record.lines[i].text + '\n';
+        if (first_line < m_record.lines.size() && round == m_last_idle_round && m_fault.empty()) {
+            ++m_idle_repeats;
+            m_lines_told = m_record.lines.size();
+        } else {
+            m_last_idle_round = std::move(round);
+        }
+    }
+    std::vector<std::string> lines;
+    if (m_lines_told < m_record.lines.size()) {
+        // Rounds counted since the last line shown are told first.
+        if (m_idle_repeats > 0)
+            lines.push_back(TimelineAsideText("(" + std::to_string(m_idle_repeats) +
+                                              " more idle rounds like the last one)"));
+        // After anything else, the next idle round is shown again.
+        if (!idle_round) m_last_idle_round.clear();
+        const std::vector<std::string> fresh = NewLines();
+        Tell(fresh);
+        lines.insert(lines.end(), fresh.begin(), fresh.end());
+    }
+    nlohmann::json update = {{"type", "update"}, {"ms", m_clock->Milliseconds()}};
+    // The pins that changed, each once, from the session's record of changes.
+    std::vector<int> changed;
+    for (; m_changes_told < m_record.changes.size(); ++m_changes_told) {
+        const int pin = m_record.changes[m_changes_told].pin;
+        if (std::find(changed.begin(), changed.end(), pin) == changed.end()) changed.push_back(pin);
+    }
+    nlohmann::json pins = nlohmann::json::array();
+    for (const int pin : changed) pins.push_back(PinJson(pin));
+    if (!changed.empty()) m_picture_changed = true;
     if (!lines.empty()) m_picture_changed = true;
     if (!pins.empty()) update["pins"] = pins;
     if (!lines.empty()) update["lines"] = lines;
@@ -409,6 +367,7 @@ void TrySession::Collect(const nlohmann::json& id, bool idle_round) {
         update["fault"] = m_fault;
         m_fault_told = true;
     }
+    TrimRecord(4);
     if (pins.empty() && lines.empty() && id.is_null() && !update.contains("fault")) return;
     m_messages.push_back(std::move(update));
 }
@@ -441,7 +400,7 @@ nlohmann::json TrySession::State() const {
                          {"high", knob.high}, {"label", knob.label}});
     }
     state["panel"] = {{"title", m_panel.title}, {"knobs", knobs}};
-    state["lines"] = m_history;
+    state["lines"] = nlohmann::json(std::vector<std::string>(m_history.begin(), m_history.end()));
     if (!m_fault.empty()) state["fault"] = m_fault;
     return state;
 }
@@ -452,7 +411,7 @@ nlohmann::json TrySession::TakePicture(double now_ms, double period_ms) {
     m_picture_ms = now_ms;
     // A session left open grows without end; the picture shows its newest
     // moments, so that drawing it stays quick.
-    SessionRecord record = RecentPart(m_record, kPictureMoments);
+    SessionRecord record = m_record.NewestMoments(kPictureMoments);
     // The picture shows the session up to now: calls still under way end here.
     if (!record.moments.empty()) record.finish = record.moments.back().end;
     return {{"type", "picture"}, {"data", SessionRecordJson(record, SummarizeSession(record))}};
@@ -462,4 +421,12 @@ std::vector<nlohmann::json> TrySession::TakeMessages() {
     std::vector<nlohmann::json> messages;
     messages.swap(m_messages);
     return messages;
+}
+
+void TrySession::PrintPinValues(std::ostream& out) const {
+    if (!m_session) return;
+    out << "\npin values at the end:\n";
+    for (const PinDeclaration& pin : m_session->pins())
+        out << "  \"" << pin.name << "\" = " << m_session->FormatPinValue(pin.index, m_session->PinBits(pin.index))
+            << '\n';
 }
