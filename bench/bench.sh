@@ -7,7 +7,8 @@
 # exports. Then, for the native x86-64 build: ns per operation through the
 # module beside its floor (a plain function making the same host callbacks)
 # and their ratio, built per file as the presets build the library and with
-# link-time optimisation, and callgrind's instructions per operation.
+# link-time optimisation, and callgrind's instructions per operation. Last,
+# `semhost render`'s speed on the audio fixture, emulated and native.
 
 BENCH_OPERATIONS=(mouse_down double_click process)
 
@@ -31,12 +32,12 @@ run_benchmarks() {
     deps_for win32
     log "building the shipped library and its floor (win32)"
     cmake --preset win32 >/dev/null
-    cmake --build --preset win32 -j "$(nproc)" --target quillmark quillmark_floor
+    cmake --build --preset win32 -j "$(nproc)" --target quillmark quillmark_floor audio_fixture_sound
     deps_for native-release
     log "building native-release (benchmarks)"
     cmake --preset native-release >/dev/null
     cmake --build --preset native-release -j "$(nproc)" \
-        --target quill_bench quill_bench_lto quill_instructions quill_image_instructions
+        --target quill_bench quill_bench_lto quill_instructions quill_image_instructions quill_render_throughput
     local dir=build/native-release/bench program
 
     log "build/win32/Quillmark.sem: i386 instructions of its own code per operation, beside its floor (emulated)"
@@ -67,4 +68,7 @@ run_benchmarks() {
             printf '    %-20s %8.1f\n' "$variant" "$(awk -v c="$count" 'BEGIN { print c / 1000 }')"
         done
     done
+
+    log "semhost render of the audio fixture at 48 kHz: i386 in the emulator, native in its own process"
+    "$dir/quill_render_throughput" || log "a render failed"
 }

@@ -1,4 +1,4 @@
-// The five commands of semhost (info, list-checks, validate, play, try)
+// The six commands of semhost (info, list-checks, validate, play, try, render)
 // and what they share besides the hosting of a module (hosting/): the
 // refusal of an output file.
 #pragma once
@@ -6,6 +6,7 @@
 #include "hosting/exit_code.h"
 #include "hosting/hosted_module.h"
 #include "session/host_clock.h"
+#include "commands/render/render_options.h"
 #include "commands/validate/validator.h"
 
 #include <optional>
@@ -36,6 +37,11 @@ int RunPlay(const std::string& file, const std::string& script_path, const PlayO
 // mouse and keyboard, until SIGINT or SIGTERM; PANEL (may be empty) adds
 // knobs. Port 0 takes any free port.
 int RunTry(const std::string& file, const std::string& panel_path, int port, std::ostream& out, std::ostream& err);
+
+// Runs the module's audio side over audio files (see RenderOptions).
+// Bad input is refused before the module is opened, with no file written.
+// Not in the Windows build (no libsndfile for it).
+int RunRender(const std::string& file, const RenderOptions& options, std::ostream& out, std::ostream& err);
 
 // Refuses, before a command runs, an output file it could not write or that
 // is one of its `inputs` (the module, the script): one line on `err` and

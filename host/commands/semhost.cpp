@@ -5,6 +5,7 @@
 #include "platform/host_platform.h"
 
 #include <cerrno>
+#include <cmath>
 #include <chrono>
 #include <cstdint>
 #include <cstdlib>
@@ -21,6 +22,9 @@ const char kUsage[] =
     "       semhost play FILE [SCRIPT] [--clock real|virtual] [--brief] [--html OUT.html]\n"
     "                    [--trace OUT.json]\n"
     "       semhost try FILE [PANEL] [--port N]\n"
+    "       semhost render FILE [SCRIPT] [--in [PIN=]IN.wav[:CHANNEL]]... [--out [PIN=]OUT.wav]...\n"
+    "                      [--set PIN=VALUE]... [--rate HZ] [--block N] [--seconds S]\n"
+    "                      [--expect [PIN=]GOLDEN.wav[:CHANNEL]]... [--tolerance T]\n"
     "\n"
     "  info         the module's identity and its pin table as the host sees them\n"
     "  validate     checks the module against the host protocol, one line per check:\n"
@@ -35,6 +39,19 @@ const char kUsage[] =
     "               the module's writes, the runs and the expects; --html writes the\n"
     "               session's picture, a page that opens from disk; --trace writes it\n"
     "               in the Trace Event format (Perfetto, chrome://tracing)\n"
+    "  render       runs the module's audio side over audio files: each --in feeds a\n"
+    "               sample input (a file of several channels feeds the sample inputs\n"
+    "               from PIN on, in pin order; :CHANNEL, counted from 1, picks one);\n"
+    "               each --out writes a sample output (.wav, .aif, .aiff or .flac) in\n"
+    "               the first input's encoding (16-bit, 24-bit or float; else float,\n"
+    "               and 24-bit for FLAC); no PIN= means the first sample pin. The rate\n"
+    "               is the inputs' (without inputs --rate's; default 48000 Hz),\n"
+    "               blocks of N samples (default 256); the render ends with the\n"
+    "               longest input (the others padded with silence), or lasts S\n"
+    "               seconds. --set sets a pin first, then SCRIPT plays along the\n"
+    "               render. --expect compares an output with a reference file: exit 1\n"
+    "               naming the first sample that differs by more than T (default 0)\n"
+    "               as the reference's format holds it. Not in the Windows build.\n"
     "\n"
     "--clock virtual: the module's clock moves only as the host lets it, exactly; the\n"
     "default for modules that run in the emulator. --clock real: the system's time;\n"
@@ -43,7 +60,7 @@ const char kUsage[] =
     "unload may take before it counts as hung (default 20000). Every option may also\n"
     "be written --option=value.\n"
     "\n"
-    "exit codes: 0 fine, 1 a check or an expect failed, 2 bad input, 3 the module crashed or hung\n";
+    "exit codes: 0 fine, 1 a check, an expect or a reference failed, 2 bad input, 3 the module crashed or hung\n";
 
 int UsageError(const std::string& problem, std::ostream& err) {
     err << "semhost: " << problem << '\n' << kUsage;
@@ -194,6 +211,72 @@ std::vector<std::string> SplitOptionValues(const std::vector<std::string>& given
     return args;
 }
 
+// A decimal number from `low` to `high`, written whole ("0.5", "1e-6").
+bool ParseDecimal(const std::string& text, double low, double high, double& value) {
+    if (text.empty()) return false;
+    char* end = nullptr;
+    value = std::strtod(text.c_str(), &end);
+    return end == text.c_str() + text.size() && std::isfinite(value) && value >= low && value <= high;
+}
+
+int Render(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+    std::vector<std::string> files;
+    RenderOptions options;
+    bool tolerance_given = false;
+    for (std::size_t i = 1; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        const bool has_value = i + 1 < args.size();
+        std::string problem;
+        if (arg == "--in" || arg == "--out" || arg == "--expect") {
+            AudioBinding binding;
+            if (!has_value) return UsageError(arg + " needs PIN=FILE", err);
+            if (!ParseAudioBinding(args[++i], arg != "--out", binding, problem))
+                return UsageError(arg + ": " + problem, err);
+            (arg == "--in" ? options.inputs : arg == "--out" ? options.outputs : options.expects).push_back(binding);
+        } else if (arg == "--set") {
+            PinSetting setting;
+            if (!has_value || !ParsePinSetting(args[++i], setting, problem))
+                return UsageError("--set needs PIN=VALUE" + (problem.empty() ? "" : ": " + problem), err);
+            options.settings.push_back(setting);
+        } else if (arg == "--rate") {
+            long rate = 0;
+            if (!has_value || !ParseCount(args[++i], 1, kMaxSampleRate, rate))
+                return UsageError("--rate needs a sample rate from 1 to " + std::to_string(kMaxSampleRate) + " Hz", err);
+            options.sample_rate = static_cast<int>(rate);
+        } else if (arg == "--block") {
+            long block = 0;
+            if (!has_value || !ParseCount(args[++i], 1, HostSession::kMaxBlockSize, block))
+                return UsageError("--block needs a number of samples from 1 to " +
+                                      std::to_string(HostSession::kMaxBlockSize),
+                                  err);
+            options.block_size = static_cast<int>(block);
+        } else if (arg == "--seconds") {
+            double seconds = 0;
+            if (!has_value || !ParseDecimal(args[++i], 0.0, kMaxRenderSeconds, seconds) || seconds <= 0)
+                return UsageError("--seconds needs a length above 0, at most 86400", err);
+            options.seconds = seconds;
+        } else if (arg == "--tolerance") {
+            if (!has_value || !ParseDecimal(args[++i], 0.0, 1e30, options.tolerance))
+                return UsageError("--tolerance needs a difference of 0 or more", err);
+            tolerance_given = true;
+        } else if (arg.rfind("--", 0) == 0) {
+            return UsageError("unexpected argument \"" + arg + "\"", err);
+        } else {
+            files.push_back(arg);
+        }
+    }
+    if (files.empty() || files.size() > 2) return UsageError("render needs a FILE and at most one SCRIPT", err);
+    if (tolerance_given && options.expects.empty()) return UsageError("--tolerance goes with --expect", err);
+    if (files.size() == 2) options.script_path = files[1];
+#ifdef SEMHOST_HAS_RENDER
+    return RunRender(files[0], options, out, err);
+#else
+    (void)out;
+    err << "semhost: render is not part of this build; use the Linux semhost\n";
+    return EXIT_BAD_INPUT;
+#endif
+}
+
 int Try(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
     std::vector<std::string> files;
     long port = 0;
@@ -248,5 +331,6 @@ int RunSemhost(const std::vector<std::string>& given, std::ostream& out, std::os
     if (command == "validate") return Validate(args, out, err);
     if (command == "play") return Play(args, out, err);
     if (command == "try") return Try(args, out, err);
+    if (command == "render") return Render(args, out, err);
     return UsageError("unknown command \"" + command + "\"", err);
 }

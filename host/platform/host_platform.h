@@ -92,4 +92,10 @@ std::string ExceptionText(std::uint32_t code);
 bool ReadProcessBytes(std::uintptr_t address, void* destination, std::size_t size);
 bool WriteProcessBytes(std::uintptr_t address, const void* source, std::size_t size);
 
+// Whether standard error is a terminal a person watches (and not a pipe or
+// a file), for output meant only for a person, such as a progress bar.
+bool StandardErrorIsTerminal();
+// An environment variable's value; "" when it is unset.
+std::string EnvironmentValue(const char* name);
+
 }  // namespace host_platform

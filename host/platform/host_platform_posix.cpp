@@ -14,6 +14,7 @@
 #include <chrono>
 #include <csignal>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <mutex>
@@ -226,6 +227,13 @@ bool WriteProcessBytes(std::uintptr_t address, const void* source, std::size_t s
         process_vm_writev(getpid(), &undo, 1, &again, 1, 0);
     }
     return false;
+}
+
+bool StandardErrorIsTerminal() { return isatty(STDERR_FILENO) == 1; }
+
+std::string EnvironmentValue(const char* name) {
+    const char* value = std::getenv(name);
+    return value != nullptr ? value : "";
 }
 
 }  // namespace host_platform

@@ -263,4 +263,11 @@ bool RunCatchingAbort(void (*body)(void*), void* context) {
     return returned;
 }
 
+bool StandardErrorIsTerminal() { return _isatty(_fileno(stderr)) != 0; }
+
+std::string EnvironmentValue(const char* name) {
+    const char* value = std::getenv(name);
+    return value != nullptr ? value : "";
+}
+
 }  // namespace host_platform

@@ -1,5 +1,6 @@
 #include "session/sample_signal.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -37,12 +38,23 @@ std::string InputSignal::Describe() const {
     case Kind::Sine: return "sine " + Number(frequency) + " Hz at " + Number(level);
     case Kind::Noise: return "noise at " + Number(level) + ", seed " + std::to_string(seed);
     case Kind::Impulse: return "impulse of " + Number(level);
+    case Kind::Stream: return stream ? stream->Describe() : "no stream";
     }
     return "?";
 }
 
 void RenderSignal(const InputSignal& signal, double sample_rate, std::uint64_t first, float* samples,
                   std::size_t count) {
+    if (signal.kind == InputSignal::Kind::Stream) {
+        // Silence before the stream began, then the stream's samples.
+        const std::size_t before =
+            first >= signal.start ? 0 : static_cast<std::size_t>(std::min<std::uint64_t>(signal.start - first, count));
+        std::fill(samples, samples + before, 0.0f);
+        if (count == before) return;
+        if (signal.stream) signal.stream->Read(first + before - signal.start, samples + before, count - before);
+        else std::fill(samples + before, samples + count, 0.0f);
+        return;
+    }
     for (std::size_t i = 0; i < count; ++i) {
         const std::uint64_t clock = first + i;
         // Samples before the signal began belong to no signal: silence.
@@ -70,6 +82,8 @@ void RenderSignal(const InputSignal& signal, double sample_rate, std::uint64_t f
         case InputSignal::Kind::Impulse:
             value = begun && n == 0 ? signal.level : 0.0;
             break;
+        case InputSignal::Kind::Stream:
+            break;  // above
         }
         samples[i] = static_cast<float>(value);
     }

@@ -8,21 +8,34 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 
+// Samples the host takes from elsewhere (an audio file), as a signal: the
+// samples from any point after the signal's start.
+class SampleStream {
+public:
+    virtual ~SampleStream() = default;
+    // Writes `count` samples, the first `offset` samples after the start.
+    virtual void Read(std::uint64_t offset, float* samples, std::size_t count) = 0;
+    // "in.wav, channel 2"
+    virtual std::string Describe() const = 0;
+};
+
 struct InputSignal {
-    enum class Kind { Silence, Dc, Sine, Noise, Impulse };
+    enum class Kind { Silence, Dc, Sine, Noise, Impulse, Stream };
 
     Kind kind = Kind::Silence;
     double level = 0.0;            // dc: the value; sine, noise, impulse: the peak
     double frequency = 0.0;        // sine: cycles per second
     std::uint64_t seed = 0;        // noise: the same seed gives the same samples
     std::uint64_t start = 0;       // the sample clock the signal began at: sine phase 0, the impulse's sample
+    std::shared_ptr<SampleStream> stream;  // stream: where the samples come from
 
-    // Sine and noise move from sample to sample; the others hold one value
-    // (after the impulse's first sample).
-    bool Varies() const { return kind == Kind::Sine || kind == Kind::Noise; }
-    // "silence", "dc 0.25", "sine 1000 Hz at 0.5", "noise at 0.5, seed 7", "impulse of 1".
+    // Sine, noise and a stream move from sample to sample; the others hold
+    // one value (after the impulse's first sample).
+    bool Varies() const { return kind == Kind::Sine || kind == Kind::Noise || kind == Kind::Stream; }
+    // "silence", "dc 0.25", "sine 1000 Hz at 0.5", "noise at 0.5, seed 7", "impulse of 1", the stream's own.
     std::string Describe() const;
 };
 

@@ -19,34 +19,13 @@ namespace {
 constexpr char kGenericSession[] = "generic session";
 
 bool ReadScript(const std::string& script_path, Script& script, std::ostream& err) {
-    std::string text;
-    std::string name = kGenericSession;
-    if (!script_path.empty()) {
-        // Only a regular file: a directory reads as empty, and a pipe or a
-        // device may never end.
-        std::error_code error;
-        const std::filesystem::file_status status = std::filesystem::status(script_path, error);
-        if (std::filesystem::exists(status) && !std::filesystem::is_regular_file(status)) {
-            err << "semhost: " << script_path << ": is not a regular file, so not a script\n";
-            return false;
-        }
-        std::ifstream in(script_path, std::ios::binary);
-        if (!in) {
-            err << "semhost: " << script_path << ": cannot read the script\n";
-            return false;
-        }
-        // One byte more than a script may have shows that it is too long.
-        text.resize(kMaxScriptBytes + 1);
-        in.read(text.data(), static_cast<std::streamsize>(text.size()));
-        text.resize(static_cast<std::size_t>(in.gcount()));
-        name = script_path;
-    }
+    if (!script_path.empty()) return ReadScriptFile(script_path, script, err);
     std::string error;
-    if (!ParseScript(text, name, script, error)) {
+    if (!ParseScript("", kGenericSession, script, error)) {
         err << "semhost: " << error << '\n';
         return false;
     }
-    script.generic = script_path.empty();
+    script.generic = true;
     return true;
 }
 
@@ -101,11 +80,8 @@ int PlaySession(HostedModule& module, Script& script, const PlayOptions& options
     HostSession& session = module.session();
 
     if (script.generic) MakeGenericSession(session, script);
-    std::vector<ScriptPin> script_pins;
-    for (const PinDeclaration& pin : session.pins())
-        script_pins.push_back({pin.name, pin.TakesFloat(), pin.datatype == DT_FSAMPLE, pin.direction == DR_OUT});
     std::string error;
-    if (!ResolveScript(script, script_pins, error)) {
+    if (!ResolveScript(script, ScriptPinsOf(session.pins()), error)) {
         err << "semhost: " << error << '\n';
         return EXIT_BAD_INPUT;
     }

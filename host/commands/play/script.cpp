@@ -5,7 +5,10 @@
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <limits>
+#include <system_error>
 
 namespace {
 
@@ -309,9 +312,16 @@ bool ParseLine(const std::string& raw, ScriptCommand& command, bool& empty, std:
     return false;
 }
 
-// The pin a script names: "#3", a declared name, or a bare number that no
-// pin uses as its name.
-int FindPin(const std::string& text, const std::vector<ScriptPin>& pins) {
+}  // namespace
+
+std::vector<ScriptPin> ScriptPinsOf(const std::vector<PinDeclaration>& pins) {
+    std::vector<ScriptPin> named;
+    for (const PinDeclaration& pin : pins)
+        named.push_back({pin.name, pin.TakesFloat(), pin.datatype == DT_FSAMPLE, pin.direction == DR_OUT});
+    return named;
+}
+
+int FindScriptPin(const std::string& text, const std::vector<ScriptPin>& pins) {
     for (std::size_t i = 0; i < pins.size(); ++i)
         if (pins[i].name == text) return static_cast<int>(i);
     std::string digits = text;
@@ -321,6 +331,8 @@ int FindPin(const std::string& text, const std::vector<ScriptPin>& pins) {
     const int number = std::atoi(digits.c_str());
     return number < static_cast<int>(pins.size()) ? number : -1;
 }
+
+namespace {
 
 bool ValueFits(const std::string& text, const ScriptPin& pin) {
     const double value = std::strtod(text.c_str(), nullptr);
@@ -399,13 +411,13 @@ bool ResolveScript(Script& script, const std::vector<ScriptPin>& pins, std::stri
         const std::string pin_text = command.kind == ScriptCommand::Kind::Click && command.pin_text.empty()
                                          ? "Mouse Down"
                                          : command.pin_text;
-        command.pin = FindPin(pin_text, pins);
+        command.pin = FindScriptPin(pin_text, pins);
         // "expect Level peak 3": the measure's word may be the end of a name
         // when no sample output takes the name without it.
         const bool measured = command.measure == ScriptCommand::Measure::Peak ||
                               command.measure == ScriptCommand::Measure::Rms;
         if (measured && (command.pin < 0 || !pins[command.pin].samples)) {
-            const int plain = FindPin(command.plain_pin_text, pins);
+            const int plain = FindScriptPin(command.plain_pin_text, pins);
             if (plain >= 0 && !pins[plain].samples) {
                 command.pin = plain;
                 command.measure = ScriptCommand::Measure::None;
@@ -446,6 +458,32 @@ bool ResolveScript(Script& script, const std::vector<ScriptPin>& pins, std::stri
             error = where + "\"" + pin.name + "\" holds whole numbers; \"" + *value + "\" is not one";
             return false;
         }
+    }
+    return true;
+}
+
+bool ReadScriptFile(const std::string& path, Script& script, std::ostream& err) {
+    // Only a regular file: a directory reads as empty, and a pipe or a
+    // device may never end.
+    std::error_code error;
+    const std::filesystem::file_status status = std::filesystem::status(path, error);
+    if (std::filesystem::exists(status) && !std::filesystem::is_regular_file(status)) {
+        err << "semhost: " << path << ": is not a regular file, so not a script\n";
+        return false;
+    }
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        err << "semhost: " << path << ": cannot read the script\n";
+        return false;
+    }
+    // One byte more than a script may have shows that it is too long.
+    std::string text(kMaxScriptBytes + 1, '\0');
+    in.read(text.data(), static_cast<std::streamsize>(text.size()));
+    text.resize(static_cast<std::size_t>(in.gcount()));
+    std::string problem;
+    if (!ParseScript(text, path, script, problem)) {
+        err << "semhost: " << problem << '\n';
+        return false;
     }
     return true;
 }

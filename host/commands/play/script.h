@@ -23,9 +23,11 @@
 // optional) or #N for pin number N. A " # " starts a trailing comment.
 #pragma once
 
+#include "session/host_session.h"
 #include "session/sample_signal.h"
 
 #include <cstddef>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -73,6 +75,10 @@ inline constexpr std::size_t kMaxScriptBytes = 1024 * 1024;
 // to "NAME:LINE: problem".
 bool ParseScript(const std::string& text, const std::string& name, Script& script, std::string& error);
 
+// Reads and parses the script file at `path` (a regular file, at most
+// kMaxScriptBytes). On a problem prints one line on `err` and returns false.
+bool ReadScriptFile(const std::string& path, Script& script, std::ostream& err);
+
 // One pin of the module, as much as resolving a script needs.
 struct ScriptPin {
     std::string name;
@@ -83,6 +89,13 @@ struct ScriptPin {
 
 // "peak", "rms", "silent".
 const char* MeasureName(ScriptCommand::Measure measure);
+
+// The module's pins as a script names them.
+std::vector<ScriptPin> ScriptPinsOf(const std::vector<PinDeclaration>& pins);
+
+// The pin a script (or a command line) names: "#3", a declared name, or a
+// bare number that no pin uses as its name. -1 when none.
+int FindScriptPin(const std::string& text, const std::vector<ScriptPin>& pins);
 
 // Binds every pin name to the module's pins and checks that each value fits
 // its pin's type. On a problem returns false with "NAME:LINE: problem".
