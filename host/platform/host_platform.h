@@ -1,6 +1,6 @@
 // What semhost needs of the operating system, in one place: loading a
-// library, holding a key for real, reading memory without faults, and
-// naming a module's faults.
+// library, holding a key for real, reading memory without faults, catching
+// interrupts and aborts, and naming a module's faults.
 // host_platform_windows.cpp and host_platform_posix.cpp implement it.
 #pragma once
 
@@ -68,6 +68,14 @@ public:
 int InterruptSignal();
 // Sleeps for `milliseconds`, or less when an interrupt is caught meanwhile.
 void SleepUnlessInterrupted(std::uint32_t milliseconds);
+
+// Runs `body(context)` and answers true; when code inside it aborts the
+// process instead (SIGABRT, as abort() raises it on every system), `body`
+// ends there and the answer is false, the process going on. For a library
+// that aborts where it should report, such as the CPU emulator's translator
+// on an encoding it does not handle. `body` must hold nothing that needs
+// its destructor run. Nests: an abort ends the innermost run.
+bool RunCatchingAbort(void (*body)(void*), void* context);
 
 // Linux: a fault signal's name and what it means, "SIGSEGV (invalid memory
 // access)", as fault texts give it.

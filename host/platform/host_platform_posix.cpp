@@ -5,6 +5,7 @@
 #include "SEPlatform.h"
 
 #include <dlfcn.h>
+#include <setjmp.h>
 #include <signal.h>
 #include <sys/uio.h>
 #include <unistd.h>
@@ -59,6 +60,37 @@ void host_platform::ReleaseInterrupts() {
 }
 
 int host_platform::InterruptSignal() { return g_interrupt; }
+
+namespace {
+
+// The innermost run's jump target; each run keeps the one outside it.
+sigjmp_buf* g_abort_target = nullptr;
+
+void OnAbort(int) {
+    if (g_abort_target != nullptr) siglongjmp(*g_abort_target, 1);
+}
+
+}  // namespace
+
+bool host_platform::RunCatchingAbort(void (*body)(void*), void* context) {
+    sigjmp_buf here;
+    sigjmp_buf* const outer = g_abort_target;
+    struct sigaction guard {};
+    guard.sa_handler = OnAbort;
+    sigemptyset(&guard.sa_mask);
+    struct sigaction previous {};
+    ::sigaction(SIGABRT, &guard, &previous);
+    bool returned = true;
+    if (sigsetjmp(here, 1) == 0) {
+        g_abort_target = &here;
+        body(context);
+    } else {
+        returned = false;
+    }
+    g_abort_target = outer;
+    ::sigaction(SIGABRT, &previous, nullptr);
+    return returned;
+}
 
 void host_platform::SleepUnlessInterrupted(std::uint32_t milliseconds) {
     const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);

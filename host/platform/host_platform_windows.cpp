@@ -8,6 +8,8 @@
 #include <fcntl.h>
 #include <io.h>
 
+#include <csetjmp>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -230,6 +232,35 @@ void SleepUnlessInterrupted(std::uint32_t milliseconds) {
     const ULONGLONG end = GetTickCount64() + milliseconds;
     for (ULONGLONG now = GetTickCount64(); g_interrupt == 0 && now < end; now = GetTickCount64())
         Sleep(static_cast<DWORD>(end - now < 50 ? end - now : 50));
+}
+
+namespace {
+
+// The innermost run's jump target; each run keeps the one outside it.
+std::jmp_buf* g_abort_target = nullptr;
+
+// abort() raises SIGABRT on this thread before it ends the process: the
+// jump leaves the handler, as C allows for a signal raise() delivers.
+void OnAbort(int) {
+    if (g_abort_target != nullptr) std::longjmp(*g_abort_target, 1);
+}
+
+}  // namespace
+
+bool RunCatchingAbort(void (*body)(void*), void* context) {
+    std::jmp_buf here;
+    std::jmp_buf* const outer = g_abort_target;
+    void (*const previous)(int) = std::signal(SIGABRT, OnAbort);
+    bool returned = true;
+    if (setjmp(here) == 0) {
+        g_abort_target = &here;
+        body(context);
+    } else {
+        returned = false;
+    }
+    g_abort_target = outer;
+    std::signal(SIGABRT, previous);
+    return returned;
 }
 
 bool StandardErrorIsTerminal() { return _isatty(_fileno(stderr)) != 0; }

@@ -52,7 +52,7 @@ static_assert(sizeof(ProcessFunction) == 8, "the host reads m_process as two 32-
 static_assert(offsetof(MemberFunctionWords, function) == 0 && offsetof(MemberFunctionWords, adjustment) == 4);
 #endif
 
-class SEModule_base : public SEFreeStoreObject {
+class SEModule_base : public SEFreeStoreObject, public SEPinOwner {
 public:
     // Run by makeModule (MT_AUDIO), before the host has the record: it must
     // not call the host (the base makes no host call). The processing
@@ -69,7 +69,7 @@ public:
     // an opcode): the host changed the status of `pin`, one of m_pins bound
     // at open; `pin->GetStatus()` holds the new status (a PS_ONCE status only
     // for this call). May call the host. Default: nothing.
-    virtual void OnPinStatusChange(SEPin* pin);
+    void OnPinStatusChange(SEPin* pin) override;
     // Caused by every event the host delivers through the record's
     // event_handler (AudioEventEntry), at the event's time stamp; `event` is
     // the host's, for the duration of the call. May call the host. Default:
@@ -114,7 +114,7 @@ public:
     // (BlockSize, for the buffer's length). Defaults: m_samplerate and
     // m_blocksize. Overrides should not call the host.
     virtual float SampleRate();
-    virtual std::int32_t BlockSize();
+    std::int32_t BlockSize() override;
     // Declares pin `index` into the record; false past the last pin.
     // Caused by AUDIO_GET_PIN_PROPERTIES (6) on the host's own record (not
     // cleared: fields not written keep the host's values), and asked by Open
@@ -151,6 +151,11 @@ public:
 
     // The host's current sample clock, asked at every use.
     std::uint32_t SampleClock();
+    // What the pins ask (SEPinOwner): CallHost and SampleClock.
+    HostResult PinRequest(std::int32_t opcode, std::int32_t index, std::int32_t value, void* ptr) final {
+        return CallHost(opcode, index, value, ptr, 0.0f);
+    }
+    std::uint32_t PinSampleClock() final { return SampleClock(); }
     // Element `index` of the pin array, or null for an index outside it.
     // Asking with no array at all is a broken contract, reported.
     SEPin* GetPin(std::int32_t index);

@@ -1,7 +1,7 @@
 #include "SEPin.h"
 
-#include "SEModule_base.h"
 #include "SEPlatform.h"
+#include "SEProtocol.h"
 
 #include <cstring>
 
@@ -13,7 +13,7 @@ constexpr int kLineCurrentSampleType = 125;
 
 }  // namespace
 
-void SEPin::Init(SEModule_base* module, std::int32_t index, std::int32_t datatype, void* variable) {
+void SEPin::Init(SEPinOwner* module, std::int32_t index, std::int32_t datatype, void* variable) {
     m_module = module;
     m_pinindex = index;
     m_datatype = datatype;
@@ -35,7 +35,7 @@ void SEPin::Init(SEModule_base* module, std::int32_t index, std::int32_t datatyp
         m_variable = &m_storage;
         // The buffer's address is asked once; the pin keeps it.
         m_storage.sample_buffer =
-            reinterpret_cast<float*>(m_module->CallHost(AUDIO_HOST_GET_PIN_BUFFER, index, 0, nullptr, 0.0f));
+            reinterpret_cast<float*>(m_module->PinRequest(AUDIO_HOST_GET_PIN_BUFFER, index, 0, nullptr));
         break;
     default:
         break;  // no value of the pin's own: m_variable stays null
@@ -43,18 +43,18 @@ void SEPin::Init(SEModule_base* module, std::int32_t index, std::int32_t datatyp
 }
 
 HostResult SEPin::SendPinData(void* ptr, std::int32_t value) {
-    return m_module->CallHost(AUDIO_HOST_PIN_DATA, m_pinindex, value, ptr, 0.0f);
+    return m_module->PinRequest(AUDIO_HOST_PIN_DATA, m_pinindex, value, ptr);
 }
 
 HostResult SEPin::TransmitStatus(std::uint32_t sampleclock, std::int32_t status) {
-    if (SampleClockBefore(sampleclock, m_module->SampleClock())) {
+    if (SampleClockBefore(sampleclock, m_module->PinSampleClock())) {
         platform::ReportAssertion("sampleclock >= m_module->SampleClock()", kSourceFile,
                                   kLineStatusInThePast);
         return 0;  // a report that returns sends nothing: the host never gets a status in the past
     }
     // The sample clock travels in ptr.
-    return m_module->CallHost(AUDIO_HOST_SET_PIN_STATUS, m_pinindex, status,
-                              reinterpret_cast<void*>(static_cast<std::uintptr_t>(sampleclock)), 0.0f);
+    return m_module->PinRequest(AUDIO_HOST_SET_PIN_STATUS, m_pinindex, status,
+                                reinterpret_cast<void*>(static_cast<std::uintptr_t>(sampleclock)));
 }
 
 void SEPin::StatusFromHost(std::int32_t status) {
@@ -63,7 +63,7 @@ void SEPin::StatusFromHost(std::int32_t status) {
     if (status == PS_ONCE) m_status = 0;  // told once, then gone
 }
 
-bool SEPin::QueryPin() { return m_module->CallHost(AUDIO_HOST_QUERY_PIN, m_pinindex, 0, nullptr, 0.0f) != 0; }
+bool SEPin::QueryPin() { return m_module->PinRequest(AUDIO_HOST_QUERY_PIN, m_pinindex, 0, nullptr) != 0; }
 
 float SEPin::CurrentSample() {
     if (m_datatype != DT_FSAMPLE) {
@@ -71,8 +71,8 @@ float SEPin::CurrentSample() {
         return 0.0f;  // a report that returns reads no buffer
     }
     const auto block_start = static_cast<std::uint32_t>(
-        m_module->CallHost(AUDIO_HOST_GET_BLOCK_START, m_pinindex, 0, nullptr, 0.0f));
-    const std::uint32_t now = m_module->SampleClock();
+        m_module->PinRequest(AUDIO_HOST_GET_BLOCK_START, m_pinindex, 0, nullptr));
+    const std::uint32_t now = m_module->PinSampleClock();
     const float* buffer = *static_cast<float* const*>(m_variable);
     if (buffer == nullptr) return 0.0f;  // the host gave no buffer
     // The buffer holds one block: a clock outside it would read past its end.

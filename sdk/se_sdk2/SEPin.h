@@ -2,18 +2,17 @@
 //
 // The module's Open makes an array of unbound pins, one per pin the host
 // holds, and binds each with Init to a pin declaration. A bound pin carries
-// its own requests to the host through its module's CallHost, always with its
-// index in the array and 0.0 as `opt`. Runs on the host's calling thread.
+// its own requests to the host through its module (SEPinOwner), always with
+// its index in the array and 0.0 as `opt`. Runs on the host's calling thread.
 #pragma once
 
 #include "SEFreeStore.h"
 #include "SEHostTypes.h"
+#include "SEPinOwner.h"
 
 #include <cstddef>
 #include <cstdint>
 #include <new>
-
-class SEModule_base;
 
 // Final: the module makes its pins as one array of exactly this class, so
 // ending them needs no lookup in the virtual table.
@@ -30,9 +29,10 @@ public:
     // Binds the pin. With a module variable the value lives there and no host
     // call is made; otherwise the pin keeps the value in its own storage (a
     // sample pin asks the host for its buffer once, here).
-    void Init(SEModule_base* module, std::int32_t index, std::int32_t datatype, void* variable);
+    void Init(SEPinOwner* module, std::int32_t index, std::int32_t datatype, void* variable);
 
-    SEModule_base* GetModule() const { return m_module; }
+    // The module object that holds the pin, or null while it is unbound.
+    SEPinOwner* GetModule() const { return m_module; }
     bool IsBound() const { return m_module != nullptr; }
     std::int32_t GetIndex() const { return m_pinindex; }
     std::int32_t GetStatus() const { return m_status; }
@@ -68,7 +68,7 @@ private:
     };
 
     void* m_variable;
-    SEModule_base* m_module;
+    SEPinOwner* m_module;
     std::int32_t m_pinindex;
     std::int32_t m_status;
     std::int32_t m_datatype;

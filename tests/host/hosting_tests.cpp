@@ -2,7 +2,6 @@
 // modules: the steps in a host's order, each failure one line and its exit
 // code, the fault told once however the session learnt of it.
 #include "hosting/hosted_module.h"
-#include "hosting/modifier_keys.h"
 #include "semhost_test_support.h"
 
 #include <gtest/gtest.h>
@@ -160,15 +159,5 @@ TEST(HostedModule, AFaultWhileUnloadingOverridesTheCommandsCode) {
                              " while unloading\n");
 }
 #endif
-
-TEST(ModifierKeys, ScriptsPagesAndTheTimelineNameTheSameKeys) {
-    const ModifierKey* ctrl = FindModifierKey("CTRL");
-    ASSERT_NE(ctrl, nullptr);
-    EXPECT_EQ(ctrl->virtual_key, 17);
-    EXPECT_STREQ(ctrl->label, "Ctrl");
-    EXPECT_EQ(FindModifierKey(16), &kModifierKeys[0]);
-    EXPECT_EQ(FindModifierKey("meta"), nullptr);
-    EXPECT_EQ(FindModifierKey(91), nullptr);
-}
 
 }  // namespace

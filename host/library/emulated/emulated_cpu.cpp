@@ -1,7 +1,6 @@
 #include "library/emulated/emulated_cpu.h"
 
-#include <setjmp.h>
-#include <signal.h>
+#include "platform/host_platform.h"
 
 #include <unicorn/unicorn.h>
 
@@ -265,33 +264,24 @@ namespace {
 // register operand) instead of raising an invalid-instruction fault. A
 // module must not take semhost down so: the abort is caught and ends the
 // run. The engine stays usable enough to be closed; the library counts as
-// faulted and runs nothing more. Runs nest (a host function calls into the
-// module again), so each keeps the jump target of the one outside it.
-sigjmp_buf* g_translator_abort = nullptr;
-
-void OnTranslatorAbort(int) {
-    if (g_translator_abort != nullptr) siglongjmp(*g_translator_abort, 1);
-}
+// faulted and runs nothing more.
+struct EngineRun {
+    uc_engine* engine;
+    std::uint32_t from;
+    std::uint32_t stop_at;
+    uc_err error;
+};
 
 uc_err StartGuardedAgainstTranslatorAbort(uc_engine* engine, std::uint32_t from, std::uint32_t stop_at,
                                           bool& untranslatable) {
-    sigjmp_buf here;
-    sigjmp_buf* const outer = g_translator_abort;
-    struct sigaction guard {};
-    guard.sa_handler = OnTranslatorAbort;
-    sigemptyset(&guard.sa_mask);
-    struct sigaction previous {};
-    sigaction(SIGABRT, &guard, &previous);
-    uc_err error = UC_ERR_OK;
-    if (sigsetjmp(here, 1) == 0) {
-        g_translator_abort = &here;
-        error = uc_emu_start(engine, from, stop_at, 0, 0);
-    } else {
-        untranslatable = true;
-    }
-    g_translator_abort = outer;
-    sigaction(SIGABRT, &previous, nullptr);
-    return error;
+    EngineRun run{engine, from, stop_at, UC_ERR_OK};
+    untranslatable = !host_platform::RunCatchingAbort(
+        [](void* context) {
+            EngineRun& run = *static_cast<EngineRun*>(context);
+            run.error = uc_emu_start(run.engine, run.from, run.stop_at, 0, 0);
+        },
+        &run);
+    return untranslatable ? UC_ERR_OK : run.error;
 }
 
 }  // namespace
