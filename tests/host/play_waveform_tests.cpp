@@ -56,7 +56,11 @@ TEST(PlayWaveform, EachBlockKeepsItsLowHighPeakAndRmsAndTheTraceASlicePerRun) {
         std::filesystem::remove(html);
         std::filesystem::remove(trace);
         std::vector<std::string> arguments = {"play", fixture, script, "--html", html, "--trace", trace};
+#ifndef _WIN32
+        // The i386 fixture runs in the emulator here, on the virtual clock;
+        // semhost.exe loads it natively, on the system's clock.
         if (fixture.ends_with(".sem")) arguments.insert(arguments.end(), {"--clock", "virtual"});
+#endif
         const CommandResult result = RunCommand(arguments);
         ASSERT_EQ(result.code, 0) << result.out << result.err;
         const nlohmann::json data = PictureData(ReadFile(html));
