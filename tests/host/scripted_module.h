@@ -42,8 +42,15 @@ public:
         return true;
     }
     bool faulted() const override { return false; }
-    bool Read(ModuleAddress address, void* destination, std::size_t size) override {
-        std::memcpy(destination, reinterpret_cast<const void*>(static_cast<std::uintptr_t>(address)), size);
+    // The host reads a module's texts a page at a time, past the text's end
+    // as a module's memory allows; here the "module memory" is this
+    // process's, so the copy is byte by byte and unchecked by the sanitizer.
+    __attribute__((no_sanitize("address"))) bool Read(ModuleAddress address, void* destination,
+                                                      std::size_t size) override {
+        const volatile unsigned char* from =
+            reinterpret_cast<const volatile unsigned char*>(static_cast<std::uintptr_t>(address));
+        unsigned char* to = static_cast<unsigned char*>(destination);
+        for (std::size_t i = 0; i < size; ++i) to[i] = from[i];
         return true;
     }
     bool Write(ModuleAddress address, const void* source, std::size_t size) override {
