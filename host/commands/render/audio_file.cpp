@@ -286,6 +286,18 @@ bool ClearPeakTimeStamp(const std::string& path, std::string& problem) {
     }
 }
 
+// The file description libsndfile writes `format` with, or false with the
+// reason when it cannot write that format at that rate.
+bool WritableInfo(const AudioFormat& format, int sample_rate, int channels, SF_INFO& info, std::string& problem) {
+    info = SF_INFO{};
+    info.samplerate = sample_rate;
+    info.channels = channels;
+    info.format = LibraryFormat(format);
+    if (ContainerHolds(format.container, format.encoding) && sf_format_check(&info)) return true;
+    problem = "libsndfile cannot write " + format.Describe() + " at " + std::to_string(sample_rate) + " Hz";
+    return false;
+}
+
 }  // namespace
 
 std::unique_ptr<AudioFileWriter> AudioFileWriter::Create(const std::string& path, const AudioFormat& format,
@@ -294,13 +306,7 @@ std::unique_ptr<AudioFileWriter> AudioFileWriter::Create(const std::string& path
     impl->path = path;
     impl->partial_path = PartialPath(path);
     SF_INFO info{};
-    info.samplerate = sample_rate;
-    info.channels = channels;
-    info.format = LibraryFormat(format);
-    if (!ContainerHolds(format.container, format.encoding) || !sf_format_check(&info)) {
-        problem = "libsndfile cannot write " + format.Describe() + " at " + std::to_string(sample_rate) + " Hz";
-        return nullptr;
-    }
+    if (!WritableInfo(format, sample_rate, channels, info, problem)) return nullptr;
     impl->file = sf_open(impl->partial_path.c_str(), SFM_WRITE, &info);
     if (impl->file == nullptr) {
         problem = std::string("cannot write the file (") + sf_strerror(nullptr) + ")";
@@ -317,13 +323,7 @@ std::unique_ptr<AudioFileWriter> AudioFileWriter::CreateInMemory(const AudioForm
     auto impl = std::make_unique<Impl>();
     impl->memory.bytes = &impl->bytes;
     SF_INFO info{};
-    info.samplerate = sample_rate;
-    info.channels = channels;
-    info.format = LibraryFormat(format);
-    if (!ContainerHolds(format.container, format.encoding) || !sf_format_check(&info)) {
-        problem = "libsndfile cannot write " + format.Describe() + " at " + std::to_string(sample_rate) + " Hz";
-        return nullptr;
-    }
+    if (!WritableInfo(format, sample_rate, channels, info, problem)) return nullptr;
     impl->file = sf_open_virtual(&impl->calls, SFM_WRITE, &info, &impl->memory);
     if (impl->file == nullptr) {
         problem = std::string("cannot make the file in memory (") + sf_strerror(nullptr) + ")";
