@@ -65,7 +65,8 @@ public:
     bool Close();
     // Plays the signals every audio check feeds: a sine, noise, an impulse,
     // then silence long enough to be slept through, at 48 kHz in blocks of
-    // 64, 17 and 1 samples, an object for each block size.
+    // 64, 17 and 1 samples, an object for each block size; all of it with
+    // every value input at 0 and again at 1, set before the objects open.
     bool PlaySignals();
 
     HostedObject* object() const { return m_object; }
@@ -112,5 +113,9 @@ InputSignal StandardSine();
 
 // "Out" for a run's output, as reasons name it.
 std::string OutputName(const HostSession& session, const ProcessingRun::Output& output);
+// The blocks of `runs` that ran (not slept through).
+int RunsMade(const std::vector<RunRecord>& runs);
+// "54 runs of a sine, noise, ...": what PlaySignals played, for reasons.
+std::string SignalsPlayed(const std::vector<RunRecord>& runs);
 // "the run at sample clock 1280 (48000 Hz, blocks of 64)"
 std::string RunName(const RunRecord& run);

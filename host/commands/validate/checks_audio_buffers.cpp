@@ -12,12 +12,6 @@ constexpr int kCountedRuns = 12;
 
 std::string Times(long count) { return count > 1 ? " (" + std::to_string(count) + " times in all)" : ""; }
 
-int Ran(const std::vector<RunRecord>& runs) {
-    int ran = 0;
-    for (const RunRecord& run : runs) ran += run.ran ? 1 : 0;
-    return ran;
-}
-
 }  // namespace
 
 namespace checks {
@@ -29,7 +23,7 @@ CheckOutcome BufferBounds(CheckContext& context) {
     if (!rig.PlaySignals()) return rig.Stop();
     if (rig.overruns() > 0) return CheckOutcome::Fail(rig.overrun() + Times(rig.overruns()));
     return CheckOutcome::Pass("the guards before and after every sample buffer's block intact after each of " +
-                              Counted(Ran(rig.runs()), "run", "runs") + " in blocks of 64, 17 and 1");
+                              SignalsPlayed(rig.runs()));
 }
 
 CheckOutcome InputsUnchanged(CheckContext& context) {
@@ -40,7 +34,7 @@ CheckOutcome InputsUnchanged(CheckContext& context) {
     if (!rig.PlaySignals()) return rig.Stop();
     if (rig.inputs_written() > 0) return CheckOutcome::Fail(rig.input_written() + Times(rig.inputs_written()));
     return CheckOutcome::Pass("every input's buffer held the host's signal after each of " +
-                              Counted(Ran(rig.runs()), "run", "runs"));
+                              SignalsPlayed(rig.runs()));
 }
 
 CheckOutcome AllocationsInRun(CheckContext& context) {

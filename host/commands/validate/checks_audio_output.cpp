@@ -31,17 +31,6 @@ std::string FirstBad(const HostSession& session, const std::vector<RunRecord>& r
     return first;
 }
 
-int Ran(const std::vector<RunRecord>& runs) {
-    int ran = 0;
-    for (const RunRecord& run : runs) ran += run.ran ? 1 : 0;
-    return ran;
-}
-
-std::string Played(const std::vector<RunRecord>& runs) {
-    return Counted(Ran(runs), "run", "runs") + " of a sine, noise, an impulse and silence at 48000 Hz in blocks of "
-           "64, 17 and 1";
-}
-
 std::string AndMore(long blocks) {
     return blocks > 1 ? " (and in " + std::to_string(blocks - 1) + " more " + (blocks == 2 ? "block" : "blocks") + ")"
                       : "";
@@ -61,7 +50,7 @@ CheckOutcome FiniteOutput(CheckContext& context) {
     const std::string first = FirstBad(context.session(), rig.runs(), "non-finite (NaN or infinite) samples",
                                        [](const SampleStats& stats) { return stats.nan + stats.infinite; }, blocks);
     if (!first.empty()) return CheckOutcome::Fail(first + AndMore(blocks));
-    return CheckOutcome::Pass("every output finite after each of " + Played(rig.runs()));
+    return CheckOutcome::Pass("every output finite after each of " + SignalsPlayed(rig.runs()));
 }
 
 CheckOutcome SubnormalOutput(CheckContext& context) {
@@ -78,7 +67,7 @@ CheckOutcome SubnormalOutput(CheckContext& context) {
     if (!first.empty())
         return CheckOutcome::Fail(first + AndMore(blocks) +
                                   ": subnormal samples are slow to compute with on many processors; flush them to zero");
-    return CheckOutcome::Pass("no subnormal sample in any output after each of " + Played(rig.runs()));
+    return CheckOutcome::Pass("no subnormal sample in any output after each of " + SignalsPlayed(rig.runs()));
 }
 
 CheckOutcome SleepWhileSounding(CheckContext& context) {
@@ -97,8 +86,8 @@ CheckOutcome SleepWhileSounding(CheckContext& context) {
     }
     if (!DeclaresSamplePin(context.session(), DR_OUT))
         return CheckOutcome::Pass("no DT_FSAMPLE output to sound: nothing is cut off when it sleeps, in " +
-                                  Played(rig.runs()));
-    return CheckOutcome::Pass("never asked to sleep while an output moved, in " + Played(rig.runs()));
+                                  SignalsPlayed(rig.runs()));
+    return CheckOutcome::Pass("never asked to sleep while an output moved, in " + SignalsPlayed(rig.runs()));
 }
 
 }  // namespace checks
