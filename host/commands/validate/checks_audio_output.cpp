@@ -62,10 +62,10 @@ CheckOutcome SubnormalOutput(CheckContext& context) {
     long blocks = 0;
     const std::string first = FirstBad(context.session(), rig.runs(), "subnormal samples",
                                        [](const SampleStats& stats) { return stats.subnormal; }, blocks);
-    // A host's next stage computes slowly on them on many processors; the
-    // sound is not wrong. becomes Warn
+    // A warning: the sound is not wrong, but the next stage computes slowly
+    // on them on many processors.
     if (!first.empty())
-        return CheckOutcome::Fail(first + AndMore(blocks) +
+        return CheckOutcome::Warn(first + AndMore(blocks) +
                                   ": subnormal samples are slow to compute with on many processors; flush them to zero");
     return CheckOutcome::Pass("no subnormal sample in any output after each of " + SignalsPlayed(rig.runs()));
 }
@@ -80,8 +80,8 @@ CheckOutcome SleepWhileSounding(CheckContext& context) {
         std::string moving;
         for (const ProcessingRun::Output& output : run.outputs)
             if (!output.stats.constant) moving += (moving.empty() ? "" : ", ") + OutputName(context.session(), output);
-        // becomes Warn
-        return CheckOutcome::Fail("asked to sleep (AUDIO_HOST_SLEEP) in " + RunName(run) + " while " + moving +
+        // A warning: a host that keeps running it loses nothing.
+        return CheckOutcome::Warn("asked to sleep (AUDIO_HOST_SLEEP) in " + RunName(run) + " while " + moving +
                                   " still moved: a host that takes it at its word cuts the sound off there");
     }
     if (!DeclaresSamplePin(context.session(), DR_OUT))
