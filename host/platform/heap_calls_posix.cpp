@@ -91,7 +91,11 @@ int RedirectTable(const link_map* map, const Relocation* table, std::size_t byte
         for (const heap_calls::Redirect& redirect : heap_calls::Redirects()) {
             if (std::strcmp(name, redirect.name) != 0) continue;
             void** slot = reinterpret_cast<void**>(map->l_addr + relocation.r_offset);
-            if (*slot == nullptr || *slot == redirect.stand_in) break;  // a weak name left unbound, or done
+            if (*slot == nullptr) break;  // a weak name left unbound
+            if (*slot == redirect.stand_in) {
+                ++redirected;  // counted already
+                break;
+            }
             if (*redirect.original == nullptr) *redirect.original = *slot;
             if (WriteSlot(slot, redirect.stand_in, read_only)) ++redirected;
             break;

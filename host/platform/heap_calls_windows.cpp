@@ -33,7 +33,10 @@ bool host_platform::CountHeapCalls(void* library, std::string& problem) {
                 for (const heap_calls::Redirect& redirect : heap_calls::Redirects()) {
                     if (std::strcmp(name, redirect.name) != 0) continue;
                     void** slot = reinterpret_cast<void**>(&entry->u1.Function);
-                    if (*slot == redirect.stand_in) break;
+                    if (*slot == redirect.stand_in) {
+                        ++redirected;  // counted already
+                        break;
+                    }
                     if (*redirect.original == nullptr) *redirect.original = *slot;
                     DWORD was = 0;
                     if (::VirtualProtect(slot, sizeof(void*), PAGE_READWRITE, &was)) {
