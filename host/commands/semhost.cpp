@@ -16,7 +16,7 @@ namespace {
 
 const char kUsage[] =
     "usage: semhost info FILE\n"
-    "       semhost validate FILE [--cycles N] [--seed S] [--clock real|virtual]\n"
+    "       semhost validate FILE [--cycles N] [--seed S] [--clock real|virtual] [--strict]\n"
     "                             [--only ID,...] [--skip ID,...] [--junit OUT.xml] [--json OUT.json]\n"
     "       semhost list-checks [--json]\n"
     "       semhost play FILE [SCRIPT] [--clock real|virtual] [--brief] [--html OUT.html]\n"
@@ -28,10 +28,13 @@ const char kUsage[] =
     "\n"
     "  info         the module's identity and its pin table as the host sees them\n"
     "  validate     checks the module against the host protocol, one line per check:\n"
-    "               PASS, FAIL (with the command line that replays it) or SKIP (a check\n"
-    "               the back end cannot make); N from 1 to 1000 (default 3); S from 0\n"
-    "               to 18446744073709551615 (no negative seeds: leave --seed out and a\n"
-    "               fresh one is drawn and printed)\n"
+    "               PASS, FAIL (with the command line that replays it), WARN (a fault\n"
+    "               a host survives, with its replay line; it fails the run only with\n"
+    "               --strict) or SKIP (a check the back end cannot make); then a line\n"
+    "               \"N passed, N failed, N skipped, N warned\". N from 1 to 1000\n"
+    "               (default 3); S from 0 to 18446744073709551615 (there are\n"
+    "               no negative seeds: leave --seed out and a fresh one is drawn\n"
+    "               and printed)\n"
     "  list-checks  the ids of validate's checks and what each checks\n"
     "  play         plays SCRIPT (or a generic session: each pin changed once, a sine\n"
     "               in each sample input, four blocks run) and prints a timeline, with\n"
@@ -65,7 +68,8 @@ const char kUsage[] =
     "unload may take before it counts as hung (default 20000). Every option may also\n"
     "be written --option=value.\n"
     "\n"
-    "exit codes: 0 fine, 1 a check, an expect or a reference failed, 2 bad input, 3 the module crashed or hung\n";
+    "exit codes: 0 fine (a WARN alone too), 1 a check (or, with --strict, a WARN), an\n"
+    "expect or a reference failed, 2 bad input, 3 the module crashed or hung\n";
 
 int UsageError(const std::string& problem, std::ostream& err) {
     err << "semhost: " << problem << '\n' << kUsage;
@@ -140,6 +144,8 @@ int Validate(const std::vector<std::string>& args, std::ostream& out, std::ostre
             if (!ParseCheckIds(args[++i], arg == "--only" ? options.only : options.skip, unknown))
                 return UsageError(arg + ": no check has the id \"" + unknown + "\" (semhost list-checks names them)",
                                   err);
+        } else if (arg == "--strict") {
+            options.strict = true;
         } else if (arg == "--junit" || arg == "--json") {
             if (!has_value || args[i + 1].empty()) return UsageError(arg + " needs a file name", err);
             (arg == "--junit" ? options.junit_path : options.json_path) = args[++i];

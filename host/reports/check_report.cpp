@@ -5,6 +5,7 @@ const char* CheckStatusName(CheckStatus status) {
     case CheckStatus::Passed: return "passed";
     case CheckStatus::Failed: return "failed";
     case CheckStatus::Skipped: return "skipped";
+    case CheckStatus::Warned: return "warned";
     }
     return "failed";
 }
@@ -14,6 +15,19 @@ int ValidationReport::Count(CheckStatus status) const {
     for (const CheckResult& check : checks)
         if (check.status == status) ++count;
     return count;
+}
+
+bool ValidationReport::Failed() const {
+    for (const CheckResult& check : checks)
+        if (Fails(check)) return true;
+    return false;
+}
+
+std::string CountsLine(const ValidationReport& report) {
+    return std::to_string(report.Count(CheckStatus::Passed)) + " passed, " +
+           std::to_string(report.Count(CheckStatus::Failed)) + " failed, " +
+           std::to_string(report.Count(CheckStatus::Skipped)) + " skipped, " +
+           std::to_string(report.Count(CheckStatus::Warned)) + " warned";
 }
 
 namespace {
@@ -35,6 +49,7 @@ std::string ValidationReport::ReplayCommand(const CheckResult& check) const {
     std::string command = "semhost validate " + ShellWord(module) + " --seed " + std::to_string(seed);
     if (cycles != 3) command += " --cycles " + std::to_string(cycles);
     if (clock == "real" && back_end.rfind("emulated", 0) == 0) command += " --clock real";
+    if (strict) command += " --strict";
     return command + " --only " + check.id;
 }
 

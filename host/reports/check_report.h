@@ -7,9 +7,11 @@
 #include <string>
 #include <vector>
 
-enum class CheckStatus { Passed, Failed, Skipped };
+// A warning is a fault a host survives (a module that works, but not as
+// well as it could): it fails the run only under --strict.
+enum class CheckStatus { Passed, Failed, Skipped, Warned };
 
-// "passed", "failed", "skipped".
+// "passed", "failed", "skipped", "warned".
 const char* CheckStatusName(CheckStatus status);
 
 struct CheckResult {
@@ -24,6 +26,7 @@ struct CheckResult {
     std::optional<unsigned> failed_alignment;
 
     bool failed() const { return status == CheckStatus::Failed; }
+    bool warned() const { return status == CheckStatus::Warned; }
 };
 
 struct ValidationReport {
@@ -31,17 +34,28 @@ struct ValidationReport {
     std::string back_end;  // "native (own process)", "emulated i386"
     std::uint64_t seed = 0;
     int cycles = 3;
-    std::string clock;  // "real" or "virtual"
+    std::string clock;    // "real" or "virtual"
+    bool strict = false;  // a warning fails the run
     std::vector<CheckResult> checks;
 
     int Count(CheckStatus status) const;
+    // Whether the check fails the run: it failed, or it warned under
+    // --strict.
+    bool Fails(const CheckResult& check) const { return check.failed() || (strict && check.warned()); }
+    // Whether any check fails the run.
+    bool Failed() const;
     // The one command line that runs this check again as it ran here:
-    // the same file, seed, cycles and clock, and this check alone.
+    // the same file, seed, cycles, clock and strictness, and this check
+    // alone.
     std::string ReplayCommand(const CheckResult& check) const;
 };
 
 // "1 cycle", "3 cycles": a count and its noun, singular for one.
 std::string Counted(long long count, const std::string& singular, const std::string& plural);
+
+// "3 passed, 1 failed, 2 skipped, 0 warned": the closing line, without its
+// end of line.
+std::string CountsLine(const ValidationReport& report);
 
 // Returns false when the file cannot be written.
 bool WriteJUnitReport(const std::string& path, const ValidationReport& report);

@@ -16,7 +16,8 @@ bool WriteJsonReport(const std::string& path, const ValidationReport& report) {
         entry["alignments"] = check.alignments;
         entry["failed_alignment"] =
             check.failed_alignment ? nlohmann::ordered_json(*check.failed_alignment) : nlohmann::ordered_json();
-        entry["replay"] = check.failed() ? nlohmann::ordered_json(report.ReplayCommand(check)) : nlohmann::ordered_json();
+        entry["replay"] = check.failed() || check.warned() ? nlohmann::ordered_json(report.ReplayCommand(check))
+                                                            : nlohmann::ordered_json();
         checks.push_back(std::move(entry));
     }
     nlohmann::ordered_json document;
@@ -25,9 +26,11 @@ bool WriteJsonReport(const std::string& path, const ValidationReport& report) {
     document["seed"] = report.seed;
     document["cycles"] = report.cycles;
     document["clock"] = report.clock;
+    document["strict"] = report.strict;
     document["passed"] = report.Count(CheckStatus::Passed);
     document["failed"] = report.Count(CheckStatus::Failed);
     document["skipped"] = report.Count(CheckStatus::Skipped);
+    document["warned"] = report.Count(CheckStatus::Warned);
     document["checks"] = std::move(checks);
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     if (!out) return false;

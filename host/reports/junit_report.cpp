@@ -65,8 +65,10 @@ bool WriteJUnitReport(const std::string& path, const ValidationReport& report) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     if (!out) return false;
     out << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
+    int failures = 0;
+    for (const CheckResult& check : report.checks) failures += report.Fails(check);
     out << "<testsuite name=\"" << Escape("semhost validate " + report.module) << "\" tests=\""
-        << report.checks.size() << "\" failures=\"" << report.Count(CheckStatus::Failed) << "\" errors=\"0\" skipped=\""
+        << report.checks.size() << "\" failures=\"" << failures << "\" errors=\"0\" skipped=\""
         << report.Count(CheckStatus::Skipped) << "\">\n";
     // What a failure seen in CI is replayed from.
     out << "  <properties>\n";
@@ -89,6 +91,16 @@ bool WriteJUnitReport(const std::string& path, const ValidationReport& report) {
         case CheckStatus::Failed:
             out << ">\n    <failure message=\"" << Escape(check.reason) << "\">replay: "
                 << Escape(report.ReplayCommand(check)) << "</failure>\n  </testcase>\n";
+            break;
+        case CheckStatus::Warned:
+            // The format has no warning: under --strict it is the failure
+            // that fails the run, else a passed case whose output says it.
+            if (report.strict)
+                out << ">\n    <failure message=\"" << Escape("warning: " + check.reason) << "\">replay: "
+                    << Escape(report.ReplayCommand(check)) << "</failure>\n  </testcase>\n";
+            else
+                out << ">\n    <system-out>warning: " << Escape(check.reason) << "&#10;replay: "
+                    << Escape(report.ReplayCommand(check)) << "</system-out>\n  </testcase>\n";
             break;
         }
     }

@@ -37,7 +37,7 @@ std::string LineStartingWith(const std::string& output, const std::string& prefi
 
 std::map<std::string, std::string> CheckStatuses(const std::string& output) {
     static const std::map<std::string, std::string> kTags = {
-        {"PASS  ", "passed"}, {"FAIL  ", "failed"}, {"SKIP  ", "skipped"}};
+        {"PASS  ", "passed"}, {"FAIL  ", "failed"}, {"SKIP  ", "skipped"}, {"WARN  ", "warned"}};
     std::map<std::string, std::string> statuses;
     std::istringstream lines(output);
     std::string line;
@@ -58,7 +58,7 @@ std::set<std::string> FailedChecks(const std::string& output) {
 }
 
 std::string CheckReason(const std::string& output, const std::string& id) {
-    for (const char* tag : {"PASS  ", "FAIL  ", "SKIP  "}) {
+    for (const char* tag : {"PASS  ", "FAIL  ", "SKIP  ", "WARN  "}) {
         const std::string line = LineStartingWith(output, tag + id + ": ");
         if (!line.empty()) return line.substr(6 + id.size() + 2);
     }

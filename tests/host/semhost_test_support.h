@@ -30,7 +30,8 @@ std::string ScriptPath(const std::string& name);
 // The output line that starts with `prefix`, or "" when there is none.
 std::string LineStartingWith(const std::string& output, const std::string& prefix);
 
-// validate's verdict on each check, by id: "passed", "failed" or "skipped".
+// validate's verdict on each check, by id: "passed", "failed", "skipped" or
+// "warned".
 std::map<std::string, std::string> CheckStatuses(const std::string& output);
 // The ids of the checks validate failed.
 std::set<std::string> FailedChecks(const std::string& output);

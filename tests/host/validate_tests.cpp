@@ -49,7 +49,7 @@ TEST(Validate, SoundModulePassesEveryCheckTheBackEndCanMake) {
     EXPECT_NE(CheckReason(result.out, "heap-after-close").find("does not watch the module's heap"), std::string::npos);
     int skipped = 0;
     for (const auto& [id, status] : statuses) skipped += status == "skipped";
-    EXPECT_NE(result.out.find(", " + std::to_string(skipped) + " skipped\n"), std::string::npos) << result.out;
+    EXPECT_NE(result.out.find(", " + std::to_string(skipped) + " skipped, 0 warned\n"), std::string::npos) << result.out;
 }
 
 #if defined(__x86_64__) && defined(__linux__)
@@ -330,6 +330,41 @@ TEST(Validate, JUnitReportIsValidXmlWhateverTheModuleWrote) {
     EXPECT_TRUE(nlohmann::json::accept(ReadFile(json)));
 }
 
+TEST(Validate, AWarningShowsInEveryReportAndFailsTheRunOnlyWhenStrict) {
+    ValidationReport report;
+    report.module = "gain.sem";
+    report.seed = 9;
+    report.checks = {{"exports", CheckStatus::Passed, "both exported", {}, {}},
+                     {"subnormal-output", CheckStatus::Warned, "Out held 3 subnormal samples", {}, {}}};
+    EXPECT_FALSE(report.Failed());
+    EXPECT_EQ(CountsLine(report), "1 passed, 0 failed, 0 skipped, 1 warned");
+    const std::string junit = std::string(SEMHOST_SCRATCH_DIR) + "/warned.xml";
+    const std::string json = std::string(SEMHOST_SCRATCH_DIR) + "/warned.json";
+    ASSERT_TRUE(WriteJUnitReport(junit, report));
+    ASSERT_TRUE(WriteJsonReport(json, report));
+    // JUnit has no warning: the case passes, and its output says it.
+    EXPECT_NE(ReadFile(junit).find("failures=\"0\""), std::string::npos) << ReadFile(junit);
+    EXPECT_NE(ReadFile(junit).find("name=\"subnormal-output\">\n    <system-out>warning: Out held 3 subnormal samples&#10;"
+                                   "replay: semhost validate gain.sem --seed 9 --only subnormal-output</system-out>"),
+              std::string::npos)
+        << ReadFile(junit);
+    const nlohmann::json parsed = nlohmann::json::parse(ReadFile(json));
+    EXPECT_EQ(parsed.at("warned"), 1);
+    EXPECT_EQ(parsed.at("strict"), false);
+    EXPECT_EQ(parsed.at("checks")[1].at("status"), "warned");
+    EXPECT_EQ(parsed.at("checks")[1].at("replay"), "semhost validate gain.sem --seed 9 --only subnormal-output");
+
+    // Under --strict the warning is the failure, and its replay is strict too.
+    report.strict = true;
+    EXPECT_TRUE(report.Failed());
+    ASSERT_TRUE(WriteJUnitReport(junit, report));
+    EXPECT_NE(ReadFile(junit).find("failures=\"1\""), std::string::npos) << ReadFile(junit);
+    EXPECT_NE(ReadFile(junit).find("<failure message=\"warning: Out held 3 subnormal samples\">replay: semhost validate "
+                                   "gain.sem --seed 9 --strict --only subnormal-output</failure>"),
+              std::string::npos)
+        << ReadFile(junit);
+}
+
 TEST(ListChecks, ListsEveryCheckOfTheTable) {
     const CommandResult text = RunCommand({"list-checks"});
     EXPECT_EQ(text.code, 0);
@@ -391,7 +426,8 @@ TEST(Arguments, BadInputIsOneLineAndExitCodeTwo) {
         EXPECT_EQ(result.out, "");
     }
     const CommandResult negative = RunCommand({"validate", FixturePath("good"), "--seed", "-1"});
-    EXPECT_NE(negative.err.find("no negative seeds: leave --seed out and a\n"), std::string::npos) << negative.err;
+    EXPECT_NE(negative.err.find("no negative seeds: leave --seed out and a fresh one is drawn\n"), std::string::npos)
+        << negative.err;
 }
 
 }  // namespace

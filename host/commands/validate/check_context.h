@@ -39,6 +39,8 @@ struct CheckOutcome {
     static CheckOutcome Pass(std::string reason) { return {CheckStatus::Passed, std::move(reason)}; }
     static CheckOutcome Fail(std::string reason) { return {CheckStatus::Failed, std::move(reason)}; }
     static CheckOutcome Skip(std::string reason) { return {CheckStatus::Skipped, std::move(reason)}; }
+    // A fault a host survives; it fails the run only under --strict.
+    static CheckOutcome Warn(std::string reason) { return {CheckStatus::Warned, std::move(reason)}; }
     // The first problem, and how many more there were; `passed` when none.
     static CheckOutcome Of(const std::vector<std::string>& problems, std::string passed);
 };

@@ -50,19 +50,26 @@ int RunValidate(const std::string& file, const ValidateOptions& options, std::os
     report.seed = options.seed;
     report.cycles = options.cycles;
     report.clock = clock.mode() == HostClock::Mode::Virtual ? "virtual" : "real";
+    report.strict = options.strict;
     out << "semhost validate " << file << ": " << module->library().back_end() << ", "
         << Counted(options.cycles, "cycle", "cycles") << ", seed " << options.seed << ", " << report.clock
-        << " clock\n";
+        << " clock" << (options.strict ? ", strict (a warning fails)" : "") << "\n";
     ValidateModule(std::move(module), open, clock, options, report, out);
-    const bool failed = report.Count(CheckStatus::Failed) > 0;
+    const bool failed = report.Failed();
     if (failed) {
         // As every failure: one line on standard error, here naming the
-        // checks whose FAIL lines are on standard output.
-        std::string ids;
-        for (const CheckResult& check : report.checks)
-            if (check.failed()) ids += (ids.empty() ? "" : ", ") + check.id;
-        const int count = report.Count(CheckStatus::Failed);
-        err << "semhost: " << file << ": " << Counted(count, "check", "checks") << " failed (" << ids << ")\n";
+        // checks whose FAIL (or, under --strict, WARN) lines are on
+        // standard output.
+        std::string told;
+        for (const CheckStatus status : {CheckStatus::Failed, CheckStatus::Warned}) {
+            std::string ids;
+            for (const CheckResult& check : report.checks)
+                if (check.status == status && report.Fails(check)) ids += (ids.empty() ? "" : ", ") + check.id;
+            if (ids.empty()) continue;
+            told += std::string(told.empty() ? "" : "; ") + Counted(report.Count(status), "check", "checks") + " " +
+                    (status == CheckStatus::Failed ? "failed" : "warned, which --strict fails") + " (" + ids + ")";
+        }
+        err << "semhost: " << file << ": " << told << "\n";
     }
     bool written = true;
     if (!options.junit_path.empty() && !WriteJUnitReport(options.junit_path, report)) {

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <map>
+#include <optional>
 
 namespace {
 
@@ -76,9 +77,9 @@ private:
 };
 
 void PrintResult(const ValidationReport& report, const CheckResult& result, std::ostream& out) {
-    static const char* const kTags[] = {"PASS  ", "FAIL  ", "SKIP  "};
+    static const char* const kTags[] = {"PASS  ", "FAIL  ", "SKIP  ", "WARN  "};
     out << kTags[static_cast<int>(result.status)] << result.id << ": " << result.reason << '\n';
-    if (result.failed()) out << "      replay: " << report.ReplayCommand(result) << '\n';
+    if (result.failed() || result.warned()) out << "      replay: " << report.ReplayCommand(result) << '\n';
 }
 
 void Validator::Keep(CheckResult result) {
@@ -213,20 +214,25 @@ std::vector<CheckResult> Validator::Run() {
 }
 
 // The results of the passes at each alignment, one per check: failed where
-// any pass failed, with the first failure's reason and alignment.
+// any pass failed, with the first failure's reason and alignment; else
+// warned where any pass warned, with the first warning's.
 std::vector<CheckResult> MergePasses(const std::vector<std::vector<CheckResult>>& passes,
                                      const std::vector<unsigned>& alignments) {
     std::vector<CheckResult> merged = passes.front();
+    const auto first_with = [&](std::size_t check, CheckStatus status) -> std::optional<std::size_t> {
+        for (std::size_t pass = 0; pass < passes.size(); ++pass)
+            if (check < passes[pass].size() && passes[pass][check].status == status) return pass;
+        return std::nullopt;
+    };
     for (std::size_t check = 0; check < merged.size(); ++check) {
         merged[check].alignments = alignments;
-        for (std::size_t pass = 0; pass < passes.size(); ++pass) {
-            if (check >= passes[pass].size() || !passes[pass][check].failed()) continue;
-            merged[check].status = CheckStatus::Failed;
-            merged[check].failed_alignment = alignments[pass];
-            merged[check].reason =
-                "at stack alignment " + std::to_string(alignments[pass]) + ": " + passes[pass][check].reason;
-            break;
-        }
+        std::optional<std::size_t> pass = first_with(check, CheckStatus::Failed);
+        if (pass) merged[check].failed_alignment = alignments[*pass];
+        else pass = first_with(check, CheckStatus::Warned);
+        if (!pass) continue;
+        merged[check].status = passes[*pass][check].status;
+        merged[check].reason =
+            "at stack alignment " + std::to_string(alignments[*pass]) + ": " + passes[*pass][check].reason;
     }
     return merged;
 }
@@ -303,8 +309,7 @@ void ValidateModule(std::unique_ptr<HostedModule> module, const ModuleOpener& op
         }
         for (const CheckResult& result : report.checks) PrintResult(report, result, out);
     }
-    out << report.Count(CheckStatus::Passed) << " passed, " << report.Count(CheckStatus::Failed) << " failed, "
-        << report.Count(CheckStatus::Skipped) << " skipped\n";
+    out << CountsLine(report) << '\n';
     out.flush();
 }
 

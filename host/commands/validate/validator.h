@@ -22,6 +22,7 @@ struct ValidateOptions {
     std::uint64_t seed = 0;   // the random session's seed
     std::string junit_path;   // also write a JUnit XML report here
     std::string json_path;    // also write a JSON report here
+    bool strict = false;      // a warning fails the run (exit 1)
     // The ids of the checks to run (empty: all) and of those not to run.
     std::set<std::string> only;
     std::set<std::string> skip;
@@ -39,8 +40,8 @@ struct ValidateOptions {
 using ModuleOpener = std::function<std::unique_ptr<HostedModule>(const LibraryOptions&, std::string& problem)>;
 
 // Runs the selected checks on a loaded module, printing one line per check
-// (PASS, FAIL with its replay line, or SKIP with the reason) and then "N
-// passed, N failed, N skipped", and fills `report` (its module, seed,
+// (PASS, FAIL or WARN with its replay line, or SKIP with the reason) and
+// then "N passed, N failed, N skipped, N warned", and fills `report` (its module, seed,
 // cycles and clock given) with the back end and each check's result, in
 // table order. An emulated module is checked at each stack alignment, each
 // pass on a copy of its own from `open` (the first pass on `module`), and
