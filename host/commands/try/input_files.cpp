@@ -24,17 +24,13 @@ void LoopedSamples::Read(std::uint64_t offset, float* samples, std::size_t count
     }
 }
 
-namespace {
-
-std::string BaseName(const std::string& path) {
-    const std::size_t slash = path.find_last_of("/\\");
-    return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
-}  // namespace
-
 bool ReadTryInputs(const std::vector<TryInputBinding>& bindings, std::vector<TryInputFile>& files, std::ostream& err) {
 #ifdef SEMHOST_HAS_RENDER
+    // The page shows a file by its name alone, never its path.
+    const auto base_name = [](const std::string& path) {
+        const std::size_t slash = path.find_last_of("/\\");
+        return slash == std::string::npos ? path : path.substr(slash + 1);
+    };
     for (const TryInputBinding& binding : bindings) {
         std::string problem;
         const std::unique_ptr<AudioFileReader> reader = AudioFileReader::Open(binding.path, problem);
@@ -70,7 +66,7 @@ bool ReadTryInputs(const std::vector<TryInputBinding>& bindings, std::vector<Try
             }
             if (got < want) break;
         }
-        std::string name = BaseName(binding.path);
+        std::string name = base_name(binding.path);
         if (channels > 1) name += ", channel " + std::to_string(channel + 1);
         TryInputFile file;
         file.binding = binding;

@@ -11,7 +11,7 @@ class ListenPacer {
 public:
     // Blocks the listening page buffers: what the session keeps ahead of
     // what the page has played.
-    static constexpr int kBufferBlocks = 16;
+    static constexpr int kBufferBlocks = 32;
 
     // A fresh start: nothing sent, nothing played, a buffer of
     // `buffer_samples` (kBufferBlocks blocks of the session's block size).

@@ -495,3 +495,5 @@ function playBlock(buffer) {
 // from sample clock `from`; the answer lands in tryListen.answers.
 window.tryChecksum = (from, blocks) => sendMessage({ op: "checksum", from, blocks });
 window.tryListenTo = pin => setListening(pin);
+// For tests and the benchmark: the session's rate, block and the blocks the page buffers.
+window.tryListenSettings = () => view.audio;
