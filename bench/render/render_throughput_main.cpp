@@ -8,7 +8,7 @@
 // The input is SECONDS (default 60) of a 1 kHz sine, 16-bit WAV; the
 // output is written as the input is. Each render runs 3 times; the median
 // counts. Exits 1 when a render fails.
-#include "commands/render/audio_file.h"
+#include "commands/audio_file.h"
 #include "commands/semhost.h"
 
 #include <algorithm>

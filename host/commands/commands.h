@@ -7,6 +7,7 @@
 #include "hosting/hosted_module.h"
 #include "session/host_clock.h"
 #include "commands/render/render_options.h"
+#include "commands/try/input_files.h"
 #include "commands/validate/validator.h"
 
 #include <optional>
@@ -34,9 +35,11 @@ int RunPlay(const std::string& file, const std::string& script_path, const PlayO
             std::ostream& err);
 
 // Serves a page on 127.0.0.1 where a person drives the module with the
-// mouse and keyboard, until SIGINT or SIGTERM; PANEL (may be empty) adds
-// knobs. Port 0 takes any free port.
-int RunTry(const std::string& file, const std::string& panel_path, int port, std::ostream& out, std::ostream& err);
+// mouse and keyboard, and hears and sees its sample outputs, until SIGINT or
+// SIGTERM; PANEL (may be empty) adds knobs; `inputs` are the audio files
+// its generators offer. Port 0 takes any free port.
+int RunTry(const std::string& file, const std::string& panel_path, int port,
+           const std::vector<TryInputBinding>& inputs, std::ostream& out, std::ostream& err);
 
 // Runs the module's audio side over audio files (see RenderOptions).
 // Bad input is refused before the module is opened, with no file written.

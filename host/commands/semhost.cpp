@@ -21,7 +21,7 @@ const char kUsage[] =
     "       semhost list-checks [--json]\n"
     "       semhost play FILE [SCRIPT] [--clock real|virtual] [--brief] [--html OUT.html]\n"
     "                    [--trace OUT.json]\n"
-    "       semhost try FILE [PANEL] [--port N]\n"
+    "       semhost try FILE [PANEL] [--port N] [--in [PIN=]IN.wav[:CHANNEL]]...\n"
     "       semhost render FILE [SCRIPT] [--in [PIN=]IN.wav[:CHANNEL]]... [--out [PIN=]OUT.wav]...\n"
     "                      [--set PIN=VALUE]... [--rate HZ] [--block N] [--seconds S]\n"
     "                      [--expect [PIN=]GOLDEN.wav[:CHANNEL]]... [--tolerance T]\n"
@@ -42,6 +42,11 @@ const char kUsage[] =
     "               the module's writes, the runs and the expects; --html writes the\n"
     "               session's picture, a page that opens from disk; --trace writes it\n"
     "               in the Trace Event format (Perfetto, chrome://tracing)\n"
+    "  try          serves a page on 127.0.0.1 (the address with its token is printed)\n"
+    "               that drives the module's pins, feeds each sample input a generator\n"
+    "               (silence, sine, noise, impulse or an --in file, looped), draws each\n"
+    "               sample output's scope and plays one; until Ctrl-C. The Windows\n"
+    "               build reads no --in files\n"
     "  render       runs the module's audio side over audio files: each --in feeds a\n"
     "               sample input (a file of several channels feeds the sample inputs\n"
     "               from PIN on, in pin order; :CHANNEL, counted from 1, picks one);\n"
@@ -287,11 +292,18 @@ int Render(const std::vector<std::string>& args, std::ostream& out, std::ostream
 
 int Try(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
     std::vector<std::string> files;
+    std::vector<TryInputBinding> inputs;
     long port = 0;
     for (std::size_t i = 1; i < args.size(); ++i) {
         if (args[i] == "--port") {
             if (i + 1 >= args.size() || !ParseCount(args[++i], 1, 65535, port))
                 return UsageError("--port needs a port number from 1 to 65535", err);
+        } else if (args[i] == "--in") {
+            AudioBinding binding;
+            std::string problem;
+            if (i + 1 >= args.size()) return UsageError("--in needs [PIN=]FILE", err);
+            if (!ParseAudioBinding(args[++i], true, binding, problem)) return UsageError("--in: " + problem, err);
+            inputs.push_back({binding.pin_text, binding.path, binding.channel});
         } else if (args[i].rfind("--", 0) == 0) {
             return UsageError("unexpected argument \"" + args[i] + "\"", err);
         } else {
@@ -299,7 +311,7 @@ int Try(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
         }
     }
     if (files.empty() || files.size() > 2) return UsageError("try needs a FILE and at most one PANEL", err);
-    return RunTry(files[0], files.size() == 2 ? files[1] : std::string(), static_cast<int>(port), out, err);
+    return RunTry(files[0], files.size() == 2 ? files[1] : std::string(), static_cast<int>(port), inputs, out, err);
 }
 
 // Takes --timeout-ms N out of a command's arguments, as every command

@@ -5,6 +5,7 @@
 //   QUILLMARK      build/win32/Quillmark.sem
 //   QUILL_PANEL    module/quillmark.panel
 //   CRASH_FIXTURE  the native fixture module whose "Level" change crashes
+//   AUDIO_FIXTURE  the audio fixture (In, Gain, Out; Out = In x Gain)
 //   CHROMIUM       /usr/bin/chromium unless given
 import { spawn } from 'node:child_process';
 import fs from 'node:fs';
@@ -21,6 +22,8 @@ export const paths = {
   quillmark: process.env.QUILLMARK || path.join(root, 'build/win32/Quillmark.sem'),
   panel: process.env.QUILL_PANEL || path.join(root, 'module/quillmark.panel'),
   crashFixture: process.env.CRASH_FIXTURE || path.join(root, 'build/native/tests/host/fixtures/fixture_crash.so'),
+  audioFixture: process.env.AUDIO_FIXTURE ||
+    path.join(root, 'build/native/tests/host/audio_fixtures/audio_fixture_sound.so'),
   chromium: process.env.CHROMIUM || '/usr/bin/chromium',
 };
 
@@ -67,8 +70,11 @@ export async function launchBrowser() {
     executablePath: paths.chromium,
     userDataDir: profile,
     headless: true,
+    // Sound plays without a person's gesture first: the Listen switch is
+    // turned on from the tests' script.
     args: ['--headless', '--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
-           '--disable-background-networking', '--disable-component-update', '--disable-sync'],
+           '--disable-background-networking', '--disable-component-update', '--disable-sync',
+           '--autoplay-policy=no-user-gesture-required'],
   });
   const close = browser.close.bind(browser);
   browser.close = async () => { await close(); fs.rmSync(profile, { recursive: true, force: true }); };

@@ -1,6 +1,6 @@
 // render's parts without a module: audio files, the plan's refusals, the
 // reference comparison, the progress bar and the block loop.
-#include "commands/render/audio_file.h"
+#include "commands/audio_file.h"
 #include "commands/render/progress_bar.h"
 #include "commands/render/reference_check.h"
 #include "commands/render/render_plan.h"

@@ -1,7 +1,7 @@
 // `semhost render` on the audio fixture (Out = In × Gain), i386 in the
 // emulator and native in a process of its own: outputs, determinism,
 // references, a script along the render, and the refusals of bad input.
-#include "commands/render/audio_file.h"
+#include "commands/audio_file.h"
 #include "semhost_test_support.h"
 
 #include <gtest/gtest.h>

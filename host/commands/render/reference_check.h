@@ -7,7 +7,7 @@
 // tolerance of 0.
 #pragma once
 
-#include "commands/render/audio_file.h"
+#include "commands/audio_file.h"
 
 #include <cstdint>
 #include <string>

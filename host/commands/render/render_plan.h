@@ -4,7 +4,7 @@
 // with no file written and none overwritten.
 #pragma once
 
-#include "commands/render/audio_file.h"
+#include "commands/audio_file.h"
 #include "commands/render/render_options.h"
 #include "session/host_session.h"
 

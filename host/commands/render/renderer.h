@@ -4,7 +4,7 @@
 // files put in place and the references compared.
 #pragma once
 
-#include "commands/render/audio_file.h"
+#include "commands/audio_file.h"
 #include "commands/render/progress_bar.h"
 #include "commands/render/render_plan.h"
 

@@ -15,12 +15,12 @@ void TryHub::NoteDriverClock(double page_ms) {
     if (!m_driver_clock || page_ms > *m_driver_clock) m_driver_clock = page_ms;
 }
 
-void TryHub::SetPages(int open, bool driver) {
+void TryHub::SetPages(int open, TryPageId driver) {
     std::lock_guard<std::mutex> lock(m_mutex);
     m_pages = open;
     // A new driving page starts its own clock; a stamp of the last one's
     // would let the session pass the new page's first events.
-    if (driver != m_driver) m_driver_clock.reset();
+    if ((driver != 0) != (m_driver != 0)) m_driver_clock.reset();
     m_driver = driver;
 }
 
@@ -71,13 +71,18 @@ std::vector<TryPageId> TryHub::TakeStateRequests() {
 
 std::optional<double> TryHub::PageClock(double wall_ms) {
     std::lock_guard<std::mutex> lock(m_mutex);
-    if (!m_driver) return wall_ms;
+    if (m_driver == 0) return wall_ms;
     return m_driver_clock;
 }
 
 bool TryHub::PagesOpen() {
     std::lock_guard<std::mutex> lock(m_mutex);
     return m_pages > 0;
+}
+
+TryPageId TryHub::DriverPage() {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_driver;
 }
 
 void TryHub::Send(TryMessage message) {

@@ -31,10 +31,13 @@ struct TryAction {
 };
 
 struct TryMessage {
-    enum class Kind { State, Update, Picture, Refused };
+    // Pictures and scopes are left out for a page still busy with other
+    // messages; audio goes to the listening page alone, as binary.
+    enum class Kind { State, Update, Picture, Refused, Scope, Audio };
     Kind kind = Kind::Update;
     TryPageId page = 0;  // for one page, or 0 for every page
     std::shared_ptr<const std::string> text;
+    bool binary = false;
 };
 
 class TryHub {
@@ -55,7 +58,8 @@ public:
     // The newest time the driving page stamped a message with (an event's
     // time or its clock), milliseconds since 1970; see TrySession::Idle.
     void NoteDriverClock(double page_ms);
-    void SetPages(int open, bool driver);
+    // `driver`: the driving page, 0 when none drives.
+    void SetPages(int open, TryPageId driver);
     void RequestState(TryPageId page);
     bool MayReadActions();
     std::vector<TryMessage> TakeMessages();
@@ -71,6 +75,7 @@ public:
     // not sent one yet.
     std::optional<double> PageClock(double wall_ms);
     bool PagesOpen();
+    TryPageId DriverPage();
     void Send(TryMessage message);
     void Send(std::vector<TryMessage> messages);
 
@@ -90,6 +95,6 @@ private:
     bool m_server_woken = false;  // a wake-up is on its way; no need for another
     std::optional<double> m_driver_clock;
     int m_pages = 0;
-    bool m_driver = false;
+    TryPageId m_driver = 0;
     bool m_stopped = false;
 };

@@ -15,7 +15,10 @@ struct TryPageFile {
 // The file served at `path`, or null.
 const TryPageFile* FindTryPageFile(std::string_view path);
 
-// The page's parts, as embedded (page/try_page.html, .js, .css).
+// The page's parts, as embedded (page/try_page.html, .js, .css), and the
+// Listen switch's player (page/try_player.js), which runs in the page's
+// audio thread.
 const char* TryPageHtml();
 const char* TryPageScript();
 const char* TryPageStyle();
+const char* TryPlayerScript();

@@ -29,6 +29,8 @@ namespace {
 // closed when another such time passes without an answer.
 constexpr auto kPageIdleTimeout = std::chrono::seconds(20);
 constexpr auto kPageHandshakeTimeout = std::chrono::seconds(10);
+// A page with more than this waiting to be written is sent no scope.
+constexpr std::size_t kBehindBytes = 64 * 1024;
 // What a connection reads at most at a time.
 constexpr std::size_t kReadBufferBytes = 64 * 1024;
 
@@ -283,6 +285,8 @@ public:
     bool awaiting_state() const { return m_awaiting_state; }
     void set_awaiting_state(bool awaiting) { m_awaiting_state = awaiting; }
     bool idle() const { return m_queue.empty(); }
+    // More waits than a few blocks of audio: the page is behind.
+    bool behind() const { return m_queued_bytes > kBehindBytes; }
 
     void Accept(Request request) {
         websocket::stream_base::timeout timeout{};
@@ -297,15 +301,15 @@ public:
         m_ws.async_accept(request, beast::bind_front_handler(&PageConnection::OnAccept, shared_from_this()));
     }
 
-    void Send(std::shared_ptr<const std::string> text) {
+    void Send(std::shared_ptr<const std::string> text, bool binary = false) {
         if (!m_open) return;
         m_queued_bytes += text->size();
-        m_queue.push_back(std::move(text));
+        m_queue.push_back({std::move(text), binary});
         if (m_queued_bytes > m_server.limits().max_queued_bytes) {
             // The page reads nothing: what waits is dropped (but the message
             // being written), and it is sent a state when it catches up.
             while (m_queue.size() > (m_writing ? 1u : 0u)) {
-                m_queued_bytes -= m_queue.back()->size();
+                m_queued_bytes -= m_queue.back().text->size();
                 m_queue.pop_back();
             }
             m_awaiting_state = true;
@@ -362,15 +366,15 @@ private:
 
     void Write() {
         m_writing = true;
-        m_ws.text(true);
-        m_ws.async_write(asio::buffer(*m_queue.front()),
+        m_ws.text(!m_queue.front().binary);
+        m_ws.async_write(asio::buffer(*m_queue.front().text),
                          beast::bind_front_handler(&PageConnection::OnWrite, shared_from_this()));
     }
 
     void OnWrite(beast::error_code error, std::size_t) {
         m_writing = false;
         if (error) return Close();
-        m_queued_bytes -= m_queue.front()->size();
+        m_queued_bytes -= m_queue.front().text->size();
         m_queue.pop_front();
         if (!m_queue.empty()) Write();
     }
@@ -384,7 +388,11 @@ private:
     bool m_paused = false;
     bool m_awaiting_state = true;
     bool m_writing = false;
-    std::deque<std::shared_ptr<const std::string>> m_queue;
+    struct Outgoing {
+        std::shared_ptr<const std::string> text;
+        bool binary = false;
+    };
+    std::deque<Outgoing> m_queue;
     std::size_t m_queued_bytes = 0;
     std::shared_ptr<PageConnection> m_held_while_paused;
 };
@@ -522,7 +530,7 @@ void TryServer::Impl::ForgetPage(PageConnection& page) {
 void TryServer::Impl::UpdatePages() {
     int open = 0;
     for (const PageConnection* page : m_pages) open += page->open() ? 1 : 0;
-    m_hub.SetPages(open, m_driver != nullptr);
+    m_hub.SetPages(open, m_driver != nullptr ? m_driver->id() : 0);
 }
 
 void TryServer::Impl::SendRoles() {
@@ -576,9 +584,11 @@ void TryServer::Impl::OnWake() {
             } else if (page->awaiting_state() && message.kind != TryMessage::Kind::Refused) {
                 continue;  // the state it waits for holds this
             }
-            // A picture is left out for a page still busy with other messages.
+            // A picture is left out for a page still busy with other
+            // messages, a scope for one behind with them.
             if (message.kind == TryMessage::Kind::Picture && !page->idle()) continue;
-            page->Send(message.text);
+            if (message.kind == TryMessage::Kind::Scope && page->behind()) continue;
+            page->Send(message.text, message.binary);
         }
     }
     if (m_hub.MayReadActions())

@@ -14,6 +14,10 @@ constexpr auto kIdlePeriod = std::chrono::milliseconds(50);
 // the driving page has sent no action for as long: building and drawing it
 // never holds up an action.
 constexpr auto kPicturePeriod = std::chrono::milliseconds(1000);
+// The scopes are sent at most this often.
+constexpr auto kScopePeriod = std::chrono::milliseconds(50);
+// Blocks run in a row before the session looks for an action again.
+constexpr int kBlocksPerTurn = 4;
 
 double WallMilliseconds() {
     return std::chrono::duration<double, std::milli>(std::chrono::system_clock::now().time_since_epoch()).count();
@@ -43,7 +47,7 @@ TryMessage::Kind KindOf(const nlohmann::json& message) {
 int ServeTry(const std::string& file, const Panel& panel, const TryServiceOptions& options, std::ostream& out,
              std::ostream& err, const std::function<bool()>& stop,
              const std::function<void(int port, const std::string& token)>& listening) {
-    TrySession session(file, panel, out);
+    TrySession session(file, panel, out, options.files);
     // A module that crashes, hangs or ends the process while starting is
     // shown on the page like any later fault, with a fresh copy offered; a
     // file or panel that cannot be used ends the command.
@@ -72,21 +76,42 @@ int ServeTry(const std::string& file, const Panel& panel, const TryServiceOption
     auto next_idle = Clock::now() + kIdlePeriod;
     auto last_action = Clock::now();
     auto last_picture = Clock::now() - kPicturePeriod;
+    auto last_scope = Clock::now() - kScopePeriod;
+    TryPageId listener = 0;
     while (!stop()) {
-        if (std::optional<TryAction> action = hub.Next(next_idle)) {
+        // Blocks to run: the session waits for nothing. Otherwise it waits
+        // for an action, a state request or the next idle round (a played
+        // count from the listening page is an action).
+        const bool blocks_due = session.WantsBlock(hub.PagesOpen());
+        if (std::optional<TryAction> action = hub.Next(blocks_due ? Clock::now() : next_idle)) {
             const std::string refused = session.Act(action->action, WallMilliseconds());
             if (!refused.empty())
                 hub.Send(TryMessage{TryMessage::Kind::Refused, action->page,
                                     Text({{"type", "refused"}, {"reason", refused}})});
-            last_action = Clock::now();
+            if (refused.empty() && action->action.value("op", "") == "listen") listener = action->page;
+            if (action->action.value("op", "") != "played") last_action = Clock::now();
         } else if (Clock::now() >= next_idle) {
             if (hub.PagesOpen())
                 if (const std::optional<double> page_clock = hub.PageClock(WallMilliseconds())) session.Idle(*page_clock);
             next_idle = Clock::now() + kIdlePeriod;
         }
+        // Only the driving page listens: when it goes, the sound stops.
+        if (session.listening() && hub.DriverPage() != listener) session.StopListening();
+        for (int i = 0; i < kBlocksPerTurn && session.WantsBlock(hub.PagesOpen()) && !hub.ActionWaiting(); ++i)
+            session.RunBlock();
         std::vector<TryMessage> messages;
         for (const nlohmann::json& message : session.TakeMessages())
             messages.push_back(TryMessage{KindOf(message), 0, Text(message)});
+        for (std::string& frame : session.TakeListenedBlocks())
+            messages.push_back(TryMessage{TryMessage::Kind::Audio, listener,
+                                          std::make_shared<const std::string>(std::move(frame)), true});
+        if (Clock::now() - last_scope >= kScopePeriod) {
+            const nlohmann::json scopes = session.TakeScopes();
+            if (!scopes.is_null()) {
+                messages.push_back(TryMessage{TryMessage::Kind::Scope, 0, Text(scopes)});
+                last_scope = Clock::now();
+            }
+        }
         hub.Send(std::move(messages));
         // A page that connected, or fell behind, gets the session as it
         // stands, then the updates after it.

@@ -3,16 +3,19 @@
 // `play` ends with, and the module closed and unloaded as a host does.
 #pragma once
 
+#include "commands/try/input_files.h"
 #include "commands/try/panel.h"
 #include "commands/try/try_server.h"
 
 #include <functional>
 #include <ostream>
 #include <string>
+#include <vector>
 
 struct TryServiceOptions {
     int port = 0;  // 0: any free port
     TryServerLimits limits;
+    std::vector<TryInputFile> files;  // --in, read
 };
 
 // Returns the command's exit code. `stop` is asked every few milliseconds;

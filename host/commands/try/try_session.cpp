@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <limits>
 
 namespace {
@@ -41,6 +42,19 @@ bool WholeNumber(const nlohmann::json& value, std::int64_t low, std::int64_t hig
     return number >= low && number <= high;
 }
 
+// A count of samples or blocks: a whole number of 0 or more.
+bool Count(const nlohmann::json& action, const char* name, std::uint64_t& count) {
+    if (!action.contains(name) || !action[name].is_number_integer()) return false;
+    if (action[name].is_number_unsigned()) {
+        count = action[name].get<std::uint64_t>();
+        return true;
+    }
+    const std::int64_t signed_count = action[name].get<std::int64_t>();
+    if (signed_count < 0) return false;
+    count = static_cast<std::uint64_t>(signed_count);
+    return true;
+}
+
 bool FloatValue(const nlohmann::json& value, float& number) {
     if (value.is_number()) {
         const double d = value.get<double>();
@@ -70,8 +84,10 @@ const char* PinKind(const PinDeclaration& pin) {
     }
 }
 
-TrySession::TrySession(std::string file, Panel panel, std::ostream& log)
-    : m_file(std::move(file)), m_panel(std::move(panel)), m_log(log) {}
+TrySession::TrySession(std::string file, Panel panel, std::ostream& log, std::vector<TryInputFile> files)
+    : m_file(std::move(file)), m_panel(std::move(panel)), m_log(log), m_files(std::move(files)) {
+    if (!m_files.empty()) m_sample_rate = static_cast<float>(m_files.front().sample_rate);
+}
 
 TrySession::~TrySession() {
     std::ostringstream ignored;
@@ -105,7 +121,10 @@ int TrySession::Load(double now_ms, std::ostream& err) {
     m_clock = std::make_unique<HostClock>(HostClock::ModuleDefault());
     std::ostringstream problems;
     int code = EXIT_OK;
-    m_module = HostedModule::Open(m_file, *m_clock, problems, code);
+    HostingOptions options;
+    options.sample_rate = m_sample_rate;
+    options.block_size = kBlockSize;
+    m_module = HostedModule::Open(m_file, *m_clock, problems, code, options);
     if (m_module != nullptr) {
         m_session = &m_module->session();
         code = m_module->Probe(problems);
@@ -129,7 +148,18 @@ int TrySession::Load(double now_ms, std::ostream& err) {
         m_record.module_about = m_identity.about;
         m_timeline = std::make_unique<Timeline>(m_unread_text, *m_session, *m_clock, m_record);
         m_module->Attach(*m_timeline);
+        m_module->Attach(m_tap);
+        m_relay.timeline = m_timeline.get();
+        m_tap.Listen(-1);
+        m_pacer.Stop();
         code = m_module->OpenObjects(problems);
+    }
+    if (code == EXIT_OK) {
+        const std::string problem = BindInputFiles();
+        if (!problem.empty()) {
+            problems << "semhost: " << problem << '\n';
+            code = EXIT_BAD_INPUT;
+        }
     }
     if (code != EXIT_OK && m_timeline && m_session->faulted()) m_timeline->Fault(m_module->FaultText());
     err << problems.str();
@@ -147,6 +177,7 @@ int TrySession::Load(double now_ms, std::ostream& err) {
 }
 
 void TrySession::Unload(std::ostream& err) {
+    m_relay.timeline = nullptr;
     if (m_module) m_module->Unload(EXIT_OK, err);
     m_module.reset();
     m_session = nullptr;
@@ -157,6 +188,7 @@ void TrySession::Unload(std::ostream& err) {
 }
 
 int TrySession::Finish(std::ostream& err) {
+    m_relay.timeline = nullptr;
     int code = EXIT_OK;
     if (m_session && !m_session->faulted() && m_fault.empty()) {
         if (m_idle_repeats > 0) Tell({});
@@ -206,9 +238,17 @@ std::string TrySession::Act(const nlohmann::json& action, double now_ms) {
         Load(now_ms, err);
         return "";
     }
-    if (op != "set") return "unknown op \"" + op.substr(0, 40) + "\"";
+    if (op == "played") {
+        std::uint64_t samples = 0;
+        if (!Count(action, "samples", samples)) return "played counts samples";
+        m_pacer.Played(samples);
+        return "";
+    }
+    if (op == "checksum") return AnswerChecksum(action);
+    if (op != "set" && op != "signal" && op != "listen") return "unknown op \"" + op.substr(0, 40) + "\"";
     if (!m_session || faulted()) return "the module is not running; load a fresh copy";
-    const std::string problem = SetFromPage(action);
+    if (op == "listen") return Listen(action);
+    const std::string problem = op == "signal" ? SetGenerator(action) : SetFromPage(action);
     if (!problem.empty()) return problem;
     Collect(action.contains("id") ? action["id"] : nlohmann::json(), false);
     return "";
@@ -361,6 +401,12 @@ void TrySession::Collect(const nlohmann::json& id, bool idle_round) {
     if (!changed.empty()) m_picture_changed = true;
     if (!lines.empty()) m_picture_changed = true;
     if (!pins.empty()) update["pins"] = pins;
+    if (!m_generators_told.empty()) {
+        nlohmann::json generators = nlohmann::json::array();
+        for (const int pin : m_generators_told) generators.push_back({{"pin", pin}, {"generator", m_generators[pin].Json()}});
+        update["generators"] = generators;
+        m_generators_told.clear();
+    }
     if (!lines.empty()) update["lines"] = lines;
     if (!id.is_null()) update["id"] = id;
     if (!m_fault.empty() && !m_fault_told) {
@@ -368,7 +414,8 @@ void TrySession::Collect(const nlohmann::json& id, bool idle_round) {
         m_fault_told = true;
     }
     TrimRecord(4);
-    if (pins.empty() && lines.empty() && id.is_null() && !update.contains("fault")) return;
+    if (pins.empty() && lines.empty() && id.is_null() && !update.contains("fault") && !update.contains("generators"))
+        return;
     m_messages.push_back(std::move(update));
 }
 
@@ -384,6 +431,10 @@ nlohmann::json TrySession::State() const {
             entry["name"] = pin.name;
             entry["direction"] = pin.direction == DR_OUT ? "out" : "in";
             entry["kind"] = PinKind(pin);
+            if (pin.datatype == DT_FSAMPLE && pin.direction != DR_OUT) {
+                const auto generator = m_generators.find(pin.index);
+                entry["generator"] = generator != m_generators.end() ? generator->second.Json() : Generator{}.Json();
+            }
             for (const PanelRange& range : m_panel.ranges) {
                 if (range.pin != pin.index) continue;
                 entry["low"] = range.low;
@@ -400,6 +451,16 @@ nlohmann::json TrySession::State() const {
                          {"high", knob.high}, {"label", knob.label}});
     }
     state["panel"] = {{"title", m_panel.title}, {"knobs", knobs}};
+    nlohmann::json files = nlohmann::json::array();
+    for (std::size_t i = 0; i < m_files.size(); ++i)
+        files.push_back({{"index", i}, {"name", m_files[i].samples->name()},
+                         {"seconds", static_cast<double>(m_files[i].samples->length()) / m_sample_rate}});
+    state["audio"] = {{"streams", AudioObject() != nullptr && !AudioObject()->sample_ports.empty()},
+                      {"rate", m_sample_rate},
+                      {"block", kBlockSize},
+                      {"buffer_blocks", ListenPacer::kBufferBlocks},
+                      {"listening", m_tap.listened()},
+                      {"files", files}};
     state["lines"] = nlohmann::json(std::vector<std::string>(m_history.begin(), m_history.end()));
     if (!m_fault.empty()) state["fault"] = m_fault;
     return state;
@@ -429,4 +490,173 @@ void TrySession::PrintPinValues(std::ostream& out) const {
     for (const PinDeclaration& pin : m_session->pins())
         out << "  \"" << pin.name << "\" = " << m_session->FormatPinValue(pin.index, m_session->PinBits(pin.index))
             << '\n';
+}
+
+HostedObject* TrySession::AudioObject() const {
+    if (!m_session) return nullptr;
+    const std::vector<HostedObject*> audio = m_session->Objects(ObjectKind::Audio);
+    return audio.empty() ? nullptr : audio.front();
+}
+
+std::string TrySession::BindInputFiles() {
+    for (std::size_t i = 0; i < m_files.size(); ++i) {
+        const TryInputBinding& binding = m_files[i].binding;
+        int pin = -1;
+        if (binding.pin_text.empty()) {
+            for (const PinDeclaration& declaration : m_session->pins())
+                if (declaration.datatype == DT_FSAMPLE && declaration.direction != DR_OUT) {
+                    pin = declaration.index;
+                    break;
+                }
+            if (pin < 0) return m_file + " has no sample input for " + binding.path;
+        } else {
+            pin = m_session->FindPin(binding.pin_text);
+            if (pin < 0 && binding.pin_text.size() > 1 && binding.pin_text[0] == '#') {
+                char* end = nullptr;
+                const long number = std::strtol(binding.pin_text.c_str() + 1, &end, 10);
+                if (*end == '\0' && number >= 0 && number < static_cast<long>(m_session->pins().size()))
+                    pin = static_cast<int>(number);
+            }
+            if (pin < 0) return m_file + " has no pin \"" + binding.pin_text + "\" for " + binding.path;
+            const PinDeclaration& declaration = m_session->pins()[static_cast<std::size_t>(pin)];
+            if (declaration.datatype != DT_FSAMPLE || declaration.direction == DR_OUT)
+                return "\"" + declaration.name + "\" is no sample input; " + binding.path + " feeds one";
+        }
+        // The first file named for a pin feeds it; a pin's generator picked
+        // on the page stays across fresh copies.
+        if (m_generators.count(pin) == 0) {
+            Generator generator;
+            generator.kind = Generator::Kind::File;
+            generator.file = static_cast<int>(i);
+            m_generators[pin] = generator;
+        }
+    }
+    for (const auto& [pin, generator] : m_generators) Feed(pin, generator);
+    m_generators_told.clear();
+    return "";
+}
+
+void TrySession::Feed(int pin, const Generator& generator) {
+    HostedObject* audio = AudioObject();
+    if (audio == nullptr) return;
+    const InputSignal signal = generator.Signal(m_files, ++m_noise_seeds);
+    const std::string step = "signal \"" + m_session->pins()[static_cast<std::size_t>(pin)].name + "\" = " +
+                             signal.Describe();
+    m_timeline->BeginMoment(RecordedMoment::Kind::Signal, step, pin);
+    m_timeline->Note(step);
+    m_session->SetInputSignal(*audio, pin, signal);
+    m_generators_told.push_back(pin);
+}
+
+std::string TrySession::SetGenerator(const nlohmann::json& action) {
+    if (!action.contains("pin") || !action["pin"].is_number_integer()) return "signal needs a pin number";
+    const std::int64_t pin = action["pin"].get<std::int64_t>();
+    if (pin < 0 || pin >= static_cast<std::int64_t>(m_session->pins().size())) return "no such pin";
+    const PinDeclaration& declaration = m_session->pins()[static_cast<std::size_t>(pin)];
+    HostedObject* audio = AudioObject();
+    if (declaration.datatype != DT_FSAMPLE || declaration.direction == DR_OUT || audio == nullptr ||
+        audio->AudioPinOf(declaration.index) < 0)
+        return "\"" + declaration.name + "\" is no sample input";
+    if (!action.contains("generator")) return "signal needs a generator";
+    Generator generator;
+    const std::string problem = ParseGenerator(action["generator"], m_sample_rate, m_files.size(), generator);
+    if (!problem.empty()) return problem;
+    if (action.contains("t")) {
+        if (!action["t"].is_number() || !std::isfinite(action["t"].get<double>())) return "t is a time in ms";
+        MoveClockTo(action["t"].get<double>());
+    }
+    m_generators[declaration.index] = generator;
+    Feed(declaration.index, generator);
+    return "";
+}
+
+std::string TrySession::Listen(const nlohmann::json& action) {
+    if (!action.contains("pin") || !action["pin"].is_number_integer()) return "listen needs a pin number";
+    const std::int64_t pin = action["pin"].get<std::int64_t>();
+    HostedObject* audio = AudioObject();
+    if (pin >= 0) {
+        if (pin >= static_cast<std::int64_t>(m_session->pins().size())) return "no such pin";
+        const PinDeclaration& declaration = m_session->pins()[static_cast<std::size_t>(pin)];
+        if (declaration.datatype != DT_FSAMPLE || declaration.direction != DR_OUT || audio == nullptr ||
+            audio->AudioPinOf(declaration.index) < 0)
+            return "\"" + declaration.name + "\" is no sample output";
+        m_tap.Listen(declaration.index);
+        m_pacer.Start(static_cast<std::uint64_t>(ListenPacer::kBufferBlocks) *
+                      static_cast<std::uint64_t>(HostSession::RunLength(*audio)));
+    } else {
+        StopListening();
+    }
+    m_messages.push_back({{"type", "update"}, {"listening", m_tap.listened()}});
+    return "";
+}
+
+void TrySession::StopListening() {
+    m_tap.Listen(-1);
+    m_pacer.Stop();
+}
+
+std::string TrySession::AnswerChecksum(const nlohmann::json& action) {
+    std::uint64_t from = 0;
+    std::uint64_t blocks = 0;
+    if (!Count(action, "from", from) || !Count(action, "blocks", blocks))
+        return "checksum needs from (a sample clock) and blocks";
+    nlohmann::json answer = {{"type", "checksum"}, {"pin", m_tap.listened()}, {"from", from}, {"blocks", blocks}};
+    std::uint32_t hash = 0;
+    if (blocks <= OutputTap::kChecksumBlocks && m_tap.Checksum(from, static_cast<std::size_t>(blocks), hash))
+        answer["checksum"] = hash;
+    else
+        answer["missing"] = true;
+    m_messages.push_back(answer);
+    return "";
+}
+
+bool TrySession::WantsBlock(bool pages_open) const {
+    if (!m_session || faulted()) return false;
+    const HostedObject* audio = AudioObject();
+    if (audio == nullptr || audio->sample_ports.empty()) return false;
+    if (m_pacer.listening())
+        return m_pacer.WantsBlock(static_cast<std::uint64_t>(HostSession::RunLength(*audio)));
+    return pages_open;
+}
+
+void TrySession::RunBlock() {
+    HostedObject* audio = AudioObject();
+    if (audio == nullptr || faulted()) return;
+    m_session->RemoveObserver(m_timeline.get());
+    m_session->AddObserver(&m_relay);
+    const std::size_t lines = m_record.lines.size();
+    m_session->Process(*audio, 1);
+    m_session->RemoveObserver(&m_relay);
+    m_session->AddObserver(m_timeline.get());
+    if (m_pacer.listening()) m_pacer.Sent(static_cast<std::uint64_t>(HostSession::RunLength(*audio)));
+    if (m_session->faulted() || m_record.lines.size() != lines) Collect(nlohmann::json(), false);
+}
+
+std::vector<std::string> TrySession::TakeListenedBlocks() {
+    std::vector<std::string> frames;
+    for (const ListenedBlock& block : m_tap.TakeListened()) {
+        const std::uint32_t header[4] = {1u, static_cast<std::uint32_t>(m_tap.listened()),
+                                         static_cast<std::uint32_t>(block.start),
+                                         static_cast<std::uint32_t>(block.start >> 32)};
+        std::string frame(sizeof header + block.samples.size() * sizeof(float), '\0');
+        // The page reads the words and floats in the machine's order:
+        // little-endian on every machine semhost runs on.
+        std::memcpy(frame.data(), header, sizeof header);
+        std::memcpy(frame.data() + sizeof header, block.samples.data(), block.samples.size() * sizeof(float));
+        frames.push_back(std::move(frame));
+    }
+    return frames;
+}
+
+nlohmann::json TrySession::TakeScopes() {
+    if (!m_tap.scopes_changed()) return nullptr;
+    nlohmann::json outputs = nlohmann::json::array();
+    for (const auto& [pin, samples] : m_tap.TakeScopes()) {
+        nlohmann::json values = nlohmann::json::array();
+        // Four decimals are finer than a scope's pixels.
+        for (const float sample : samples)
+            values.push_back(std::isfinite(sample) ? std::round(sample * 1e4) / 1e4 : 0.0);
+        outputs.push_back({{"pin", pin}, {"samples", values}});
+    }
+    return {{"type", "scope"}, {"rate", m_sample_rate}, {"outputs", outputs}};
 }

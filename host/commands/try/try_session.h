@@ -9,6 +9,10 @@
 #pragma once
 
 #include "commands/commands.h"
+#include "commands/try/generator.h"
+#include "commands/try/input_files.h"
+#include "commands/try/listen_pacer.h"
+#include "commands/try/output_tap.h"
 #include "session/host_clock.h"
 #include "session/host_session.h"
 #include "library/module_library.h"
@@ -20,6 +24,7 @@
 #include <nlohmann/json.hpp>
 
 #include <deque>
+#include <map>
 #include <memory>
 #include <ostream>
 #include <sstream>
@@ -42,8 +47,16 @@ public:
     // keeps a bounded record.
     static constexpr std::size_t kRecordMoments = kPictureMoments;
 
-    // `log` receives the timeline as `play` prints it.
-    TrySession(std::string file, Panel panel, std::ostream& log);
+    // The sample rate without files to take one from.
+    static constexpr float kDefaultSampleRate = 44100.0f;
+    static constexpr int kBlockSize = 256;
+    // While nobody listens, the scopes are sent at most this often.
+    static constexpr double kScopePeriodMs = 50.0;
+
+    // `log` receives the timeline as `play` prints it. `files` are the
+    // audio files the generators offer (read by ReadTryInputs); those bound
+    // to a pin feed it from the start.
+    TrySession(std::string file, Panel panel, std::ostream& log, std::vector<TryInputFile> files = {});
     ~TrySession();
     TrySession(const TrySession&) = delete;
     TrySession& operator=(const TrySession&) = delete;
@@ -59,6 +72,10 @@ public:
 
     // One action of the page that drives the module:
     //   {"op":"set","pin":N,"value":V,"t":MS,"keys":{"ctrl":B,"shift":B,"alt":B},"id":N}
+    //   {"op":"signal","pin":N,"generator":{...},"t":MS}  a sample input's generator (generator.h)
+    //   {"op":"listen","pin":N}   the page plays sample output N (-1: none)
+    //   {"op":"played","samples":N}  the listening page has played N samples since it began
+    //   {"op":"checksum","from":S,"blocks":N}  the checksum of the listened blocks from sample S
     //   {"op":"reload"}  a fresh copy of the module
     // "t" is when the browser saw the event, on the wall clock; "keys" the
     // modifier keys held then; "id" comes back with the update it caused.
@@ -72,6 +89,26 @@ public:
     void Idle(double page_clock_ms);
 
     bool faulted() const;
+
+    // --- the audio side's blocks ---
+    // Whether a block is to run now: the module has sample pins and runs
+    // well, and either a page listens and its buffer has room, or nobody
+    // listens and `pages_open` (the blocks then run as fast as they may).
+    bool WantsBlock(bool pages_open) const;
+    // Runs one block of the audio object. Its calls are not told in the
+    // timeline (hundreds a second); what the host notices and a fault are.
+    void RunBlock();
+    bool listening() const { return m_pacer.listening(); }
+    // Stops listening (the listening page went away).
+    void StopListening();
+    // The listened blocks since the last call, each as the page's binary
+    // message: four little-endian 32-bit words (1, the pin, the block's
+    // first sample's clock, low word then high) and the samples as floats.
+    std::vector<std::string> TakeListenedBlocks();
+    // {"type":"scope","rate":R,"outputs":[{"pin":N,"samples":[...]}]}
+    // when blocks ran since the last; else null.
+    nlohmann::json TakeScopes();
+    const ListenPacer& pacer() const { return m_pacer; }
     // Everything a page needs to draw the session from scratch.
     nlohmann::json State() const;
     // The messages for the pages since the last call, in order: "state"
@@ -101,6 +138,14 @@ private:
     std::vector<std::string> NewLines();
     void Tell(const std::vector<std::string>& lines);
     nlohmann::json PinJson(int pin) const;
+    HostedObject* AudioObject() const;
+    std::string SetGenerator(const nlohmann::json& action);
+    // Feeds the input its generator's signal, told as a moment of its own.
+    void Feed(int pin, const Generator& generator);
+    std::string Listen(const nlohmann::json& action);
+    std::string AnswerChecksum(const nlohmann::json& action);
+    // Binds the --in files to their pins; "" or why one cannot be.
+    std::string BindInputFiles();
 
     std::string m_file;
     Panel m_panel;
@@ -128,6 +173,25 @@ private:
     std::string m_fault;                      // the fault, as `play` prints it
     bool m_fault_told = false;
     std::vector<nlohmann::json> m_messages;
+
+    std::vector<TryInputFile> m_files;
+    float m_sample_rate = kDefaultSampleRate;
+    std::map<int, Generator> m_generators;  // by sample input; silence where none
+    std::vector<int> m_generators_told;     // inputs whose generator changed since the last update
+    std::uint64_t m_noise_seeds = 0;
+    OutputTap m_tap;
+    ListenPacer m_pacer;
+
+    // While a block runs without the timeline: what the host notices still
+    // reaches it.
+    class NoticeRelay : public SessionObserver {
+    public:
+        Timeline* timeline = nullptr;
+        void OnViolation(Violation kind, const std::string& reason) override {
+            if (timeline != nullptr) timeline->OnViolation(kind, reason);
+        }
+    };
+    NoticeRelay m_relay;
 };
 
 // The pin's data type as the page chooses its control: "float", "bool",

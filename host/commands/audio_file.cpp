@@ -1,4 +1,4 @@
-#include "commands/render/audio_file.h"
+#include "commands/audio_file.h"
 
 #include <sndfile.h>
 
