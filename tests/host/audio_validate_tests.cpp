@@ -59,6 +59,7 @@ TEST(ValidateAudioFixture, EachFaultFailsItsOwnCheckAndNoOther) {
         {"ignores_status", "pin-changes-followed", "failed", "\"Gain\" changed from 0 to 0.5"},
         {"allocates", "allocations-in-run", "failed", "2 heap calls (allocations and frees) in the run"},
         {"sleeps_sounding", "sleep-while-sounding", "warned", "while \"Out\" still moved"},
+        {"third_export", "other-exports", "warned", "fixtureTuning"},
     };
     const std::vector<std::string> sound_paths = AudioFixturePaths("sound");
     std::vector<std::map<std::string, std::string>> sound_rows;
