@@ -69,7 +69,9 @@ const char kUsage[] =
     "be written --option=value.\n"
     "\n"
     "exit codes: 0 fine (a WARN alone too), 1 a check (or, with --strict, a WARN), an\n"
-    "expect or a reference failed, 2 bad input, 3 the module crashed or hung\n";
+    "expect or a reference failed, or play noticed a breach of the host contract (a\n"
+    "\"!!\" line), 2 bad input, 3 the module crashed or hung (for validate: while\n"
+    "loading, which fails the load check)\n";
 
 int UsageError(const std::string& problem, std::ostream& err) {
     err << "semhost: " << problem << '\n' << kUsage;

@@ -102,6 +102,10 @@ public:
     static std::unique_ptr<ModuleLibrary> Open(const std::string& path, const LibraryOptions& options,
                                                Status& status, std::string& problem);
 
+    // How reports name the back end Open gives `path` to (back_end()), for
+    // a file that did not load.
+    static const char* BackEndFor(const std::string& path);
+
     // The file's version resource, read from its bytes without loading it
     // (every back end's files carry it the same way); nothing for a file
     // that has none.
@@ -134,6 +138,11 @@ public:
     // The two exports, found at load.
     ModuleAddress get_module_properties() const { return m_get_module_properties; }
     ModuleAddress make_module() const { return m_make_module; }
+    // Every name the file exports (the two among them), as its export table
+    // lists them; an export by ordinal alone as "ordinal N". Empty, with
+    // exports_problem() saying why, where the back end could not read them.
+    const std::optional<std::vector<std::string>>& exported_names() const { return m_exported_names; }
+    const std::string& exports_problem() const { return m_exports_problem; }
 
     // The host's callback as the module receives it, and who answers it.
     virtual ModuleAddress CallbackAddress() = 0;
@@ -203,6 +212,8 @@ protected:
     std::vector<std::string> m_warnings;
     ModuleAddress m_get_module_properties = 0;
     ModuleAddress m_make_module = 0;
+    std::optional<std::vector<std::string>> m_exported_names;
+    std::string m_exports_problem;
 
 private:
     CallbackHandler* m_handler = nullptr;

@@ -33,6 +33,15 @@ FileKind KindOf(const std::string& path) {
 
 }  // namespace
 
+const char* ModuleLibrary::BackEndFor(const std::string& path) {
+#ifndef _WIN32
+    if (KindOf(path) == FileKind::PeImage) return "emulated i386";
+#else
+    (void)path;
+#endif
+    return "native (own process)";
+}
+
 std::unique_ptr<ModuleLibrary> ModuleLibrary::Open(const std::string& path, const LibraryOptions& options,
                                                    Status& status, std::string& problem) {
     std::error_code error;

@@ -260,6 +260,7 @@ void Timeline::OnCallback(const CallbackEvent& callback) {
 }
 
 void Timeline::OnViolation(Violation, const std::string& reason) {
+    if (m_breaches++ == 0) m_first_breach = reason;
     Line(RecordedLine::Kind::Violation, 0, "!! the host noticed: " + reason, true);
 }
 

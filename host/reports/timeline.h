@@ -48,6 +48,9 @@ public:
     // lines the timeline still holds by number. Returns the lines dropped.
     std::size_t TrimRecord(std::size_t keep);
     long ElapsedMs() const;
+    // The host contract breaches noticed so far, and the first one's reason.
+    long breaches() const { return m_breaches; }
+    const std::string& first_breach() const { return m_first_breach; }
     void Flush() { m_out.flush(); }
 
     void OnHostCall(const HostCallEvent& call) override;
@@ -77,4 +80,6 @@ private:
     std::vector<int> m_open;  // lines of calls and callbacks under way, outermost first
     std::string m_section;    // headings waiting for the next moment
     std::vector<std::string> m_keys_held;
+    long m_breaches = 0;
+    std::string m_first_breach;
 };

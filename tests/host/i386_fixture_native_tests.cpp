@@ -10,10 +10,22 @@
 
 namespace {
 
-CommandResult ValidateNative(const std::string& name) {
+CommandResult ValidateNative(const std::string& name, std::vector<std::string> more = {}) {
     const std::string path = std::string(QUILL_I386_FIXTURE_DIR) + "/fixture_" + name + ".sem";
     if (!std::filesystem::exists(path)) ADD_FAILURE() << path << " is missing";
-    return RunCommand({"validate", path, "--cycles", "1", "--seed", "7"});
+    std::vector<std::string> args = {"validate", path, "--cycles", "1", "--seed", "7"};
+    args.insert(args.end(), more.begin(), more.end());
+    return RunCommand(args);
+}
+
+TEST(ValidateI386FixturesNatively, DllMainThatCrashesOrHangsFailsTheLoadCheck) {
+    const CommandResult crash = ValidateNative("dllmain_crash");
+    EXPECT_EQ(crash.code, 3) << crash.out << crash.err;
+    EXPECT_EQ(FailedChecks(crash.out), std::set<std::string>{"load"}) << crash.out;
+    EXPECT_EQ(CheckReason(crash.out, "load").rfind("the module crashed: ", 0), 0u) << crash.out;
+    const CommandResult hang = ValidateNative("dllmain_hang", {"--timeout-ms", "300"});
+    EXPECT_EQ(hang.code, 3) << hang.out << hang.err;
+    EXPECT_EQ(CheckReason(hang.out, "load"), "the module hung: did not return within 0.3 s while loading") << hang.out;
 }
 
 TEST(ValidateI386FixturesNatively, BrokenCallingConventionsFailTheirCheck) {

@@ -2,11 +2,15 @@
 // each fails, and its reason names the rule the fixture breaks. The sound
 // fixture passes every check.
 #include "commands/validate/check_table.h"
+#include "library/module_library.h"
 #include "semhost_test_support.h"
 
 #include <gtest/gtest.h>
 
+#include <nlohmann/json.hpp>
+
 #include <filesystem>
+#include <fstream>
 
 namespace {
 
@@ -63,6 +67,41 @@ TEST(ValidateI386Fixtures, EachBrokenRuleFailsItsCheckWithAReason) {
         EXPECT_EQ(CheckStatuses(result.out)[expected.check], "failed") << result.out;
         EXPECT_NE(CheckReason(result.out, expected.check).find(expected.reason), std::string::npos) << result.out;
     }
+}
+
+// A DllMain that crashes is the module's fault: exit 3 and the load check
+// failed, in the JSON report too.
+TEST(ValidateI386Fixtures, DllMainThatCrashesFailsTheLoadCheck) {
+    const std::string json = std::string(SEMHOST_SCRATCH_DIR) + "/dllmain.json";
+    const CommandResult result = ValidateI386("dllmain_crash", {"--json", json});
+    EXPECT_EQ(result.code, 3) << result.out << result.err;
+    EXPECT_EQ(FailedChecks(result.out), std::set<std::string>{"load"}) << result.out;
+    EXPECT_EQ(CheckReason(result.out, "load").rfind(
+                  "DllMain crashed: invalid write of 4 bytes at 0x00000000 (at fixture_dllmain_crash.sem+0x", 0),
+              0u)
+        << result.out;
+    EXPECT_EQ(result.err, "semhost: " + I386Fixture("dllmain_crash") + ": " + CheckReason(result.out, "load") + "\n");
+    EXPECT_NE(LineStartingWith(result.out, "semhost validate ").find("emulated i386, 1 cycle, seed 7, virtual clock"),
+              std::string::npos)
+        << result.out;
+    std::ifstream in(json);
+    const nlohmann::json report = nlohmann::json::parse(in);
+    EXPECT_EQ(report.at("back_end"), "emulated i386");
+    ASSERT_EQ(report.at("checks").size(), 1u);
+    EXPECT_EQ(report.at("checks")[0].at("id"), "load");
+    EXPECT_EQ(report.at("checks")[0].at("status"), "failed");
+}
+
+// One that never returns spends the load's instruction budget (a small
+// one here), and is a fault of the module's too.
+TEST(ValidateI386Fixtures, DllMainThatNeverReturnsIsAFaultAtLoad) {
+    LibraryOptions options;
+    options.instruction_budget = 100'000;
+    ModuleLibrary::Status status = ModuleLibrary::Status::Loaded;
+    std::string problem;
+    EXPECT_EQ(ModuleLibrary::Open(I386Fixture("dllmain_hang"), options, status, problem), nullptr);
+    EXPECT_EQ(status, ModuleLibrary::Status::Faulted);
+    EXPECT_EQ(problem.rfind("DllMain hung: no return within 100000 instructions", 0), 0u) << problem;
 }
 
 TEST(ValidateI386Fixtures, ModulesAHostCannotLoadAreBadInput) {

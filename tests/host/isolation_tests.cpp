@@ -104,6 +104,35 @@ TEST(Isolation, ConstructorThatNeverReturnsIsAHangAtLoad) {
     const CommandResult validated = Validate("load_loop", {"--timeout-ms", "300"});
     EXPECT_EQ(validated.code, 3);
     EXPECT_EQ(validated.err, expected);
+    // The load is the one check that ran, and it failed.
+    EXPECT_EQ(CheckStatuses(validated.out), (std::map<std::string, std::string>{{"load", "failed"}})) << validated.out;
+    EXPECT_EQ(CheckReason(validated.out, "load"), "the module hung: did not return within 0.3 s while loading");
+    EXPECT_NE(validated.out.find("\n0 passed, 1 failed, 0 skipped, 0 warned\n"), std::string::npos) << validated.out;
+}
+
+TEST(Isolation, ConstructorThatCrashesFailsTheLoadCheckInEveryReport) {
+    const std::string junit = std::string(SEMHOST_SCRATCH_DIR) + "/load-crash.xml";
+    const std::string json = std::string(SEMHOST_SCRATCH_DIR) + "/load-crash.json";
+    const CommandResult validated = Validate("load_crash", {"--junit", junit, "--json", json});
+    EXPECT_EQ(validated.code, 3) << validated.out << validated.err;
+    EXPECT_EQ(validated.err.rfind("semhost: " + FixturePath("load_crash") + ": the module " + kInvalidAccess.substr(0, 8), 0),
+              0u)
+        << validated.err;
+    EXPECT_EQ(FailedChecks(validated.out), std::set<std::string>{"load"}) << validated.out;
+    EXPECT_NE(validated.out.find("      replay: semhost validate " + FixturePath("load_crash") + " --seed 11 --cycles 2 "
+                                 "--only load\n"),
+              std::string::npos)
+        << validated.out;
+    std::ifstream junit_file(junit);
+    const std::string xml{std::istreambuf_iterator<char>(junit_file), std::istreambuf_iterator<char>()};
+    EXPECT_NE(xml.find("name=\"load\""), std::string::npos) << xml;
+    EXPECT_NE(xml.find("failures=\"1\""), std::string::npos) << xml;
+    std::ifstream json_file(json);
+    const std::string text{std::istreambuf_iterator<char>(json_file), std::istreambuf_iterator<char>()};
+    EXPECT_NE(text.find("\"id\": \"load\",\n      \"status\": \"failed\""), std::string::npos) << text;
+    // info and play meet the same fault.
+    EXPECT_EQ(RunCommand({"info", FixturePath("load_crash")}).code, 3);
+    EXPECT_EQ(PlayLevelChange("load_crash").code, 3);
 }
 
 #ifndef _WIN32

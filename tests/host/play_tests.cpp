@@ -80,6 +80,27 @@ TEST(Play, FailedExpectNamesTheLineAndExitsOne) {
     EXPECT_EQ(result.out.find("Clicks\" = 99"), std::string::npos);
 }
 
+// A breach the host noticed fails the session as a failed expect does,
+// whether the GUI side or the audio side made it.
+TEST(Play, ABreachOfTheHostContractExitsOne) {
+    for (const bool brief : {false, true}) {
+        std::vector<std::string> args = {"play", FixturePath("unknown_opcode")};
+        if (brief) args.push_back("--brief");
+        const CommandResult result = RunCommand(args);
+        EXPECT_EQ(result.code, 1) << result.out << result.err;
+        EXPECT_NE(result.out.find("!! the host noticed: "), std::string::npos) << result.out;
+        EXPECT_EQ(result.err.rfind("semhost: " + FixturePath("unknown_opcode") + ": the host noticed ", 0), 0u)
+            << result.err;
+        EXPECT_EQ(result.err.find('\n'), result.err.size() - 1) << "one line: " << result.err;
+    }
+    for (const std::string& path : AudioFixturePaths("past_block")) {
+        const CommandResult result = RunCommand({"play", path, "--brief"});
+        EXPECT_EQ(result.code, 1) << path << result.out << result.err;
+        EXPECT_NE(result.err.find("sample buffer of \"Out\""), std::string::npos) << result.err;
+    }
+    EXPECT_EQ(RunCommand({"play", FixturePath("good")}).code, 0);
+}
+
 TEST(Play, BadScriptOrModuleIsOneLineAndExitCodeTwo) {
     const std::string syntax = WriteScratchFile("syntax.script", "set Level 1\nclick\nfly away\n");
     const std::string unknown_pin = WriteScratchFile("pin.script", "set Volume 1\n");

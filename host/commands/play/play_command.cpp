@@ -1,5 +1,6 @@
 // `semhost play FILE [SCRIPT]`: a session as a host plays it, printed as a
 // timeline and a summary, and drawn as a picture or a trace when asked.
+#include "reports/check_report.h"
 #include "reports/chrome_trace.h"
 #include "commands/commands.h"
 #include "platform/host_platform.h"
@@ -120,6 +121,14 @@ int PlaySession(HostedModule& module, Script& script, const PlayOptions& options
                                          : "end of the session after the failed expectation");
     const int closed = module.CloseObjects(err);
     if (closed != EXIT_OK) return closed;
+    // A breach of the host contract fails the session as a failed expect
+    // does; the "!!" lines of the timeline say each.
+    if (timeline.breaches() > 0 && result == EXIT_OK) {
+        err << "semhost: " << file << ": the host noticed "
+            << Counted(timeline.breaches(), "breach", "breaches") << " of the host contract (the first: "
+            << timeline.first_breach() << ")\n";
+        result = EXIT_FAILED;
+    }
 
     if (options.brief) return result;
     out << "\npin values at the end:\n";

@@ -11,8 +11,12 @@ const std::vector<CheckDefinition>& CheckTable() {
     using K = CheckKind;
     using N = CheckNeed;
     static const std::vector<CheckDefinition> table = {
+        {kLoadCheck, "the library loads: its attach and constructors return, without a crash or hang", K::Module,
+         N::Nothing, checks::Load},
         {"exports", "getModuleProperties and makeModule exported; every import the library needs provided",
          K::Module, N::Nothing, checks::Exports},
+        {"other-exports", "no exports beyond getModuleProperties and makeModule (a warning names them)", K::Module,
+         N::Nothing, checks::OtherExports},
         {"identity", "getModuleProperties(0): name, id and about readable, SDK version set, nothing written past "
                      "the record",
          K::Module, N::Nothing, checks::Identity},

@@ -31,6 +31,8 @@ struct CheckDefinition {
 };
 
 const std::vector<CheckDefinition>& CheckTable();
+// The id of the check that stands for the library's load.
+inline constexpr char kLoadCheck[] = "load";
 // The check of that id, or null.
 const CheckDefinition* FindCheck(const std::string& id);
 // Why a back end cannot make checks that need `need`, or "" when it can.
@@ -39,7 +41,9 @@ std::string MissingCapability(CheckNeed need, const ModuleLibrary& library);
 // The checks, by subject.
 namespace checks {
 // checks_library.cpp
+CheckOutcome Load(CheckContext& context);
 CheckOutcome Exports(CheckContext& context);
+CheckOutcome OtherExports(CheckContext& context);
 CheckOutcome HeapAfterClose(CheckContext& context);
 CheckOutcome Unload(CheckContext& context);
 // checks_identity.cpp

@@ -1,5 +1,7 @@
 // `semhost validate FILE`: the selected checks, one line each, then the
-// count; the same results in a JUnit and a JSON file when asked for.
+// count; the same results in a JUnit and a JSON file when asked for. A
+// module that crashes or hangs while loading fails the load check alone,
+// and the exit code says the module crashed.
 #include "commands/commands.h"
 
 #include <filesystem>
@@ -31,8 +33,10 @@ int RunValidate(const std::string& file, const ValidateOptions& options, std::os
     }
     HostClock clock = options.clock_given ? HostClock(options.clock) : HostClock::ModuleDefault();
     int failure = EXIT_BAD_INPUT;
-    std::unique_ptr<HostedModule> module = HostedModule::Open(file, clock, err, failure);
-    if (module == nullptr) return failure;
+    std::ostringstream load_problem;
+    std::unique_ptr<HostedModule> module = HostedModule::Open(file, clock, load_problem, failure);
+    err << load_problem.str();
+    if (module == nullptr && failure != EXIT_CRASHED) return failure;
     // Later copies load as the first did; a problem they meet is reported
     // as the checks they could not run.
     const ModuleOpener open = [&](const LibraryOptions& library_options, std::string& problem) {
@@ -49,14 +53,28 @@ int RunValidate(const std::string& file, const ValidateOptions& options, std::os
     report.module = file;
     report.seed = options.seed;
     report.cycles = options.cycles;
+    report.back_end = module != nullptr ? module->library().back_end() : ModuleLibrary::BackEndFor(file);
+    // A module that crashed or hung while loading settles the clock as one
+    // that loaded would have.
+    if (module == nullptr) clock.Settle(report.back_end.rfind("emulated", 0) == 0);
     report.clock = clock.mode() == HostClock::Mode::Virtual ? "virtual" : "real";
     report.strict = options.strict;
-    out << "semhost validate " << file << ": " << module->library().back_end() << ", "
+    out << "semhost validate " << file << ": " << report.back_end << ", "
         << Counted(options.cycles, "cycle", "cycles") << ", seed " << options.seed << ", " << report.clock
         << " clock" << (options.strict ? ", strict (a warning fails)" : "") << "\n";
-    ValidateModule(std::move(module), open, clock, options, report, out);
+    if (module != nullptr) {
+        ValidateModule(std::move(module), open, clock, options, report, out);
+    } else {
+        // The load is the failed check; its one line on standard error is
+        // Open's.
+        std::string fault = load_problem.str();
+        const std::string prefix = "semhost: " + file + ": ";
+        if (fault.rfind(prefix, 0) == 0) fault.erase(0, prefix.size());
+        while (!fault.empty() && fault.back() == '\n') fault.pop_back();
+        ReportLoadFault(fault, report, out);
+    }
     const bool failed = report.Failed();
-    if (failed) {
+    if (failed && failure != EXIT_CRASHED) {
         // As every failure: one line on standard error, here naming the
         // checks whose FAIL (or, under --strict, WARN) lines are on
         // standard output.
@@ -81,6 +99,7 @@ int RunValidate(const std::string& file, const ValidateOptions& options, std::os
         written = false;
     }
     // A failed check still says so: a report's trouble must not hide it.
+    if (failure == EXIT_CRASHED) return EXIT_CRASHED;
     if (failed) return EXIT_FAILED;
     return written ? EXIT_OK : EXIT_BAD_INPUT;
 }

@@ -283,9 +283,13 @@ void ValidateModule(std::unique_ptr<HostedModule> module, const ModuleOpener& op
             std::string problem;
             std::unique_ptr<HostedModule> copy = module != nullptr ? std::move(module) : open(library_options, problem);
             if (copy == nullptr) {
+                // The load at this alignment failed, and the checks after
+                // it could not run.
                 std::vector<CheckResult> lost = passes.front();
                 for (CheckResult& result : lost)
-                    if (result.status != CheckStatus::Skipped)
+                    if (result.id == kLoadCheck)
+                        result = {result.id, CheckStatus::Failed, "the module could not be loaded again: " + problem, {}, {}};
+                    else if (result.status != CheckStatus::Skipped)
                         result = {result.id, CheckStatus::Failed,
                                   "not run: the module could not be loaded again: " + problem, {}, {}};
                 passes.push_back(lost);
@@ -309,6 +313,13 @@ void ValidateModule(std::unique_ptr<HostedModule> module, const ModuleOpener& op
         }
         for (const CheckResult& result : report.checks) PrintResult(report, result, out);
     }
+    out << CountsLine(report) << '\n';
+    out.flush();
+}
+
+void ReportLoadFault(const std::string& fault, ValidationReport& report, std::ostream& out) {
+    report.checks = {{kLoadCheck, CheckStatus::Failed, fault, {}, {}}};
+    PrintResult(report, report.checks.front(), out);
     out << CountsLine(report) << '\n';
     out.flush();
 }

@@ -50,5 +50,10 @@ using ModuleOpener = std::function<std::unique_ptr<HostedModule>(const LibraryOp
 void ValidateModule(std::unique_ptr<HostedModule> module, const ModuleOpener& open, HostClock& clock,
                     const ValidateOptions& options, ValidationReport& report, std::ostream& out);
 
+// For a module that crashed or hung while loading: the load check's
+// failure with `fault`, kept in `report` and printed with the closing line,
+// as ValidateModule prints them.
+void ReportLoadFault(const std::string& fault, ValidationReport& report, std::ostream& out);
+
 // Prints the table of checks: "ID  what it checks" a line, or as JSON.
 void ListChecks(bool json, std::ostream& out);

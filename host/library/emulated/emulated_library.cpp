@@ -303,6 +303,8 @@ bool EmulatedLibrary::Load(const std::vector<unsigned char>& bytes, const PeImag
         }
         *addresses[i] = m_image_base + rva;
     }
+    std::vector<std::string> exported;
+    if (ListExports(mapped, image, exported, m_exports_problem)) m_exported_names = std::move(exported);
 
     m_addresses = std::make_unique<ImageAddresses>(m_name, m_image_base, image.size_of_image, image.sections);
     m_cpu->CountInstructionsIn(m_image_base, image.size_of_image);
@@ -317,7 +319,12 @@ bool EmulatedLibrary::Load(const std::vector<unsigned char>& bytes, const PeImag
     m_budget_held = true;
     const bool attached = NotifyImage(kDllProcessAttach, problem);
     m_budget_held = false;
-    if (!attached) return false;
+    if (!attached) {
+        // A crash or hang there is the module's fault; a FALSE answer is
+        // its refusal to load.
+        if (m_faulted) status = Status::Faulted;
+        return false;
+    }
     m_attached = true;
     status = Status::Loaded;
     return true;

@@ -1,4 +1,4 @@
-// Finds a function an image exports, by name.
+// Finds a function an image exports, by name, and lists them all.
 #pragma once
 
 #include "library/emulated/mapped_image.h"
@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 enum class ExportLookup { Found, Missing, Malformed };
 
@@ -14,3 +15,9 @@ enum class ExportLookup { Found, Missing, Malformed };
 // Malformed leaves one line in `problem`.
 ExportLookup FindExport(const MappedImage& mapped, const PeImage& image, const std::string& name,
                         std::uint32_t& rva, std::string& problem);
+
+// Every export of the image: the named ones as their names, in the table's
+// order, then those exported by ordinal alone as "ordinal N". False, with
+// one line in `problem`, when the directory is malformed.
+bool ListExports(const MappedImage& mapped, const PeImage& image, std::vector<std::string>& names,
+                 std::string& problem);

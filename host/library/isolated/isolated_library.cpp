@@ -1,6 +1,7 @@
 #include "library/isolated/isolated_library.h"
 
 #include "platform/host_platform.h"
+#include "library/native/exported_names.h"
 #include "library/native/native_call.h"
 
 #include <chrono>
@@ -85,6 +86,8 @@ std::unique_ptr<IsolatedNativeLibrary> IsolatedNativeLibrary::Open(const std::st
     library->m_get_module_properties = answer.words[0];
     library->m_make_module = answer.words[1];
     library->m_callback = answer.words[2];
+    std::vector<std::string> exported;
+    if (ReadExportedNames(path, exported, library->m_exports_problem)) library->m_exported_names = std::move(exported);
     status = Status::Loaded;
     return library;
 }

@@ -202,12 +202,26 @@ TEST(MalformedImage, DllMainDecidesTheLoad) {
 
     image = whole;
     image.PatchCode(entry, {0xB8, 0x01, 0x00, 0x00, 0x00, 0xC3});  // mov eax, 1; ret (cdecl by mistake)
-    EXPECT_EQ(ProblemOf(image), std::string("DllMain broke the calling convention: ") + at +
-                                    " popped 0 bytes of its arguments, not the 12 of stdcall");
+    // A fault in DllMain is the module's, not a file the host cannot use.
+    constexpr ModuleLibrary::Status kFaulted = ModuleLibrary::Status::Faulted;
+    EXPECT_EQ(ProblemOf(image, kFaulted), std::string("DllMain broke the calling convention: ") + at +
+                                              " popped 0 bytes of its arguments, not the 12 of stdcall");
 
     image = whole;
     image.PatchCode(entry, {0xA3, 0x00, 0x00, 0x00, 0x00, 0xC2, 0x0C, 0x00});  // mov [0], eax
-    EXPECT_EQ(ProblemOf(image), std::string("DllMain crashed: invalid write of 4 bytes at 0x00000000 (at ") + at + ")");
+    EXPECT_EQ(ProblemOf(image, kFaulted),
+              std::string("DllMain crashed: invalid write of 4 bytes at 0x00000000 (at ") + at + ")");
+
+    // A DllMain that never returns spends the load's instruction budget.
+    image = whole;
+    image.PatchCode(entry, {0xEB, 0xFE});  // jmp $
+    LibraryOptions small_budget;
+    small_budget.instruction_budget = 10'000;
+    ModuleLibrary::Status status = ModuleLibrary::Status::Loaded;
+    std::string problem;
+    EXPECT_EQ(image.Open(small_budget, status, problem), nullptr);
+    EXPECT_EQ(status, kFaulted);
+    EXPECT_EQ(problem.rfind("DllMain hung: ", 0), 0u) << problem;
 
     // No entry point at all: nothing to run, and the load goes on.
     image = whole;

@@ -20,6 +20,8 @@
 //                               object's record, or a made-up one
 //   FIXTURE_SILENT_SWAP         the first run swaps the record's processing routine
 //                               without telling the host (AUDIO_HOST_PROCESS_CHANGED)
+//   FIXTURE_DLLMAIN_CRASH       DllMain writes through a null pointer at the attach
+//   FIXTURE_DLLMAIN_HANG        DllMain loops for ever at the attach
 //
 // Pins: 0 "Level" (float in), 1 "Clicks" (int out), both GUI-side. A change
 // of "Level" adds 1 to "Clicks". The audio side takes a scratch block at
@@ -195,7 +197,17 @@ HostResult SE_CALL GuiDispatch(void* record, std::int32_t opcode, std::int32_t i
 
 }  // namespace
 
-extern "C" int __stdcall DllMain(void*, unsigned long, void*) { return 1; }
+extern "C" int __stdcall DllMain(void*, unsigned long reason, void*) {
+    constexpr unsigned long kProcessAttach = 1;
+    if (reason != kProcessAttach) return 1;
+#if defined(FIXTURE_DLLMAIN_CRASH)
+    volatile std::uintptr_t nowhere = 0;
+    *reinterpret_cast<volatile int*>(nowhere) = 1;
+#elif defined(FIXTURE_DLLMAIN_HANG)
+    for (volatile std::int32_t spin = 0;;) spin = spin + 1;
+#endif
+    return 1;
+}
 
 // Exported through the .def file: plain names, or decorated ones.
 extern "C" bool SE_CALL getModuleProperties(std::int32_t index, ModuleProperties* properties) {
