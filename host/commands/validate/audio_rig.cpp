@@ -176,11 +176,13 @@ bool AudioRig::Set(int pin, std::uint32_t bits) {
 bool AudioRig::Close() {
     if (m_object == nullptr) return true;
     if (!Going()) return false;
+    // The session forgets the object as it closes.
+    const std::string where = Where();
     HostedObject* closing = m_object;
-    m_session.Close(*closing);
-    const bool going = Going();
     m_object = nullptr;
-    return going;
+    m_context.FaultContext("closing the audio object " + where);
+    m_session.Close(*closing);
+    return !m_session.faulted() && m_context.Breach() == nullptr;
 }
 
 bool AudioRig::PlaySignals() {
