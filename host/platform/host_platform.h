@@ -97,5 +97,8 @@ bool WriteProcessBytes(std::uintptr_t address, const void* source, std::size_t s
 bool StandardErrorIsTerminal();
 // An environment variable's value; "" when it is unset.
 std::string EnvironmentValue(const char* name);
+// The machine's network name, for reports that say where they were made;
+// "" when the system does not tell it.
+std::string HostName();
 
 }  // namespace host_platform

@@ -236,4 +236,10 @@ std::string EnvironmentValue(const char* name) {
     return value != nullptr ? value : "";
 }
 
+std::string HostName() {
+    char name[256] = {};
+    if (gethostname(name, sizeof name - 1) != 0) return "";
+    return name;
+}
+
 }  // namespace host_platform

@@ -270,4 +270,11 @@ std::string EnvironmentValue(const char* name) {
     return value != nullptr ? value : "";
 }
 
+std::string HostName() {
+    char name[MAX_COMPUTERNAME_LENGTH + 1] = {};
+    DWORD size = sizeof name;
+    if (!GetComputerNameA(name, &size)) return "";
+    return std::string(name, size);
+}
+
 }  // namespace host_platform
