@@ -15,15 +15,18 @@ const browser = await launchBrowser();
 const server = await startTry(['build/win32/tests/host/audio_fixtures/audio_fixture_sound.sem'], { cwd: root });
 try {
   const page = await openPage(browser, server);
-  await page.setViewport({ width: 1100, height: 700 });
+  await page.setViewport({ width: 1100, height: 900 });
   await setAndShow(page, GAIN, 0.5);
   await page.evaluate(() => {
     document.getElementById('freq-0').value = 1000;
     document.getElementById('level-0').value = 0.8;
   });
+  const pictures = await page.evaluate(() => window.tryStats.pictures);
   await page.select(`#gen-${IN}`, 'sine');
   await page.waitForFunction(pin => /peak 0\.4/.test(document.getElementById(`peak-${pin}`).textContent),
                              { polling: 20 }, OUT);
+  // The picture of pins over time, sent a second after the last action.
+  await page.waitForFunction(n => window.tryStats.pictures > n, { polling: 50 }, pictures);
   await page.$eval('#lines', node => { node.scrollTop = node.scrollHeight; });
   await page.screenshot({ path: out, fullPage: true });
   await page.close();
