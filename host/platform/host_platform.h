@@ -17,8 +17,10 @@ namespace host_platform {
 void Prepare();
 
 // Loads a library file into the process. On failure returns null and sets
-// `problem` to one line saying why (without the file's name).
-void* OpenLibrary(const std::string& path, std::string& problem);
+// `problem` to one line saying why (without the file's name); `faulted`
+// says whether the library's own initialisation crashed (a system loader
+// that catches the crash fails the load instead of ending the process).
+void* OpenLibrary(const std::string& path, std::string& problem, bool& faulted);
 // The address of an exported function, or null when the library lacks it.
 void* FindExport(void* library, const char* name);
 void CloseLibrary(void* library);

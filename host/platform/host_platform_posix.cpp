@@ -140,7 +140,9 @@ namespace host_platform {
 
 void Prepare() {}  // nothing on Linux shows dialogs
 
-void* OpenLibrary(const std::string& path, std::string& problem) {
+void* OpenLibrary(const std::string& path, std::string& problem, bool& faulted) {
+    // A crash in a constructor ends the process: dlopen never returns.
+    faulted = false;
     // Without a slash dlopen searches the system's library paths instead of
     // opening the file that was named.
     const std::string name = path.find('/') == std::string::npos ? "./" + path : path;
