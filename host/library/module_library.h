@@ -131,6 +131,10 @@ public:
     virtual bool watches_heap() const { return false; }
     virtual bool has_virtual_clock() const { return false; }
     virtual bool sets_stack_alignment() const { return false; }
+    // Heap operations: HeapOperations counts the module's allocations and
+    // frees; where it cannot, heap_operations_unwatched says why.
+    virtual bool counts_heap_operations() const { return false; }
+    virtual std::string heap_operations_unwatched() const { return "does not count the module's heap calls"; }
     // Problems found at load that do not stop it (an import the emulator
     // does not stand in for), one line each.
     const std::vector<std::string>& warnings() const { return m_warnings; }

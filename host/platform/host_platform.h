@@ -94,6 +94,17 @@ std::string ExceptionText(std::uint32_t code);
 bool ReadProcessBytes(std::uintptr_t address, void* destination, std::size_t size);
 bool WriteProcessBytes(std::uintptr_t address, const void* source, std::size_t size);
 
+// Counts a loaded native library's heap calls from now on: its imports of
+// the heap's functions (malloc, free and their kin, operator new and
+// delete) are pointed at stand-ins that count each call and pass it on to
+// the function the import held. Calls the heap's own code makes inside
+// another function the library imports are not seen. False, with a line
+// saying why, where nothing could be redirected.
+bool CountHeapCalls(void* library, std::string& problem);
+// The heap calls counted since CountHeapCalls: an allocation or a free
+// counts one, a resize both.
+std::uint64_t HeapCallsCounted();
+
 // Whether standard error is a terminal a person watches (and not a pipe or
 // a file), for output meant only for a person, such as a progress bar.
 bool StandardErrorIsTerminal();

@@ -92,14 +92,20 @@ void RenderSignal(const InputSignal& signal, double sample_rate, std::uint64_t f
 void SampleStats::Add(const float* block, std::size_t count) {
     for (std::size_t i = 0; i < count; ++i) {
         const float sample = block[i];
-        const std::uint32_t bits = BitsOf(sample);
-        if (samples + i == 0) first_bits = bits;
-        else if (bits != first_bits) constant = false;
         switch (std::fpclassify(sample)) {
         case FP_NAN: ++nan; continue;
         case FP_INFINITE: ++infinite; continue;
         case FP_SUBNORMAL: ++subnormal; break;
         default: break;
+        }
+        // Zeros of either sign are one value: a gain of 0 on a sine writes
+        // both, and is silent.
+        const std::uint32_t bits = sample == 0.0f ? 0u : BitsOf(sample);
+        if (!valued) {
+            first_bits = bits;
+            valued = true;
+        } else if (bits != first_bits) {
+            constant = false;
         }
         const double magnitude = std::fabs(static_cast<double>(sample));
         if (magnitude > peak) peak = magnitude;
@@ -114,7 +120,9 @@ void SampleStats::Merge(const SampleStats& other) {
         *this = other;
         return;
     }
-    constant = constant && other.constant && other.first_bits == first_bits;
+    constant = constant && other.constant && (!valued || !other.valued || other.first_bits == first_bits);
+    if (!valued) first_bits = other.first_bits;
+    valued = valued || other.valued;
     samples += other.samples;
     nan += other.nan;
     infinite += other.infinite;

@@ -53,8 +53,11 @@ struct SampleStats {
     std::uint64_t subnormal = 0;
     double peak = 0.0;         // the largest magnitude
     double sum_squares = 0.0;  // of the finite samples
-    bool constant = true;      // every sample the same value (bit for bit)
-    std::uint32_t first_bits = 0;
+    // Every finite sample the same value (bit for bit, zeros of either sign
+    // alike): a NaN or infinite sample is no movement of the output.
+    bool constant = true;
+    bool valued = false;           // a finite sample was seen
+    std::uint32_t first_bits = 0;  // the first finite sample's
 
     void Add(const float* block, std::size_t count);
     void Merge(const SampleStats& other);

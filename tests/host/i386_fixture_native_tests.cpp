@@ -55,7 +55,12 @@ TEST(ValidateI386FixturesNatively, ChecksTheBackEndCannotMakeAreSkippedNotPassed
     const std::map<std::string, std::string> statuses = CheckStatuses(leak.out);
     EXPECT_EQ(statuses.at("heap-after-close"), "skipped") << leak.out;
     EXPECT_EQ(statuses.at("stack-alignment"), "skipped") << leak.out;
-    EXPECT_NE(leak.out.find(", 2 skipped, 0 warned\n"), std::string::npos) << leak.out;
+    // Besides those, only the audio checks: the fixture has no sample pin.
+    for (const auto& [id, status] : statuses) {
+        if (status == "skipped" && id != "heap-after-close" && id != "stack-alignment") {
+            EXPECT_EQ(AudioCheckIds().count(id), 1u) << id;
+        }
+    }
 }
 
 }  // namespace

@@ -29,9 +29,16 @@ CommandResult ValidateI386(const std::string& name, std::vector<std::string> mor
 TEST(ValidateI386Fixtures, SoundFixturePassesEveryCheckAtEveryAlignment) {
     const CommandResult result = ValidateI386("good");
     EXPECT_EQ(result.code, 0) << result.out << result.err;
-    // The emulator makes every check: none is skipped.
+    // The emulator makes every check: none is skipped but the audio checks,
+    // which a module without sample pins is not given.
     const std::map<std::string, std::string> statuses = CheckStatuses(result.out);
-    for (const CheckDefinition& check : CheckTable()) EXPECT_EQ(statuses.count(check.id) ? statuses.at(check.id) : "", "passed") << check.id;
+    for (const CheckDefinition& check : CheckTable()) {
+        const bool audio = AudioCheckIds().count(check.id) != 0;
+        EXPECT_EQ(statuses.count(check.id) ? statuses.at(check.id) : "", audio ? "skipped" : "passed") << check.id;
+        if (audio) {
+            EXPECT_NE(CheckReason(result.out, check.id).find("not an audio module"), std::string::npos);
+        }
+    }
     EXPECT_NE(result.out.find("four stack alignments"), std::string::npos) << result.out;
     // Its clock is the host's, virtual unless asked otherwise.
     EXPECT_NE(LineStartingWith(result.out, "semhost validate ").find("emulated i386, 1 cycle, seed 7, virtual clock"),

@@ -33,6 +33,9 @@ std::string LineStartingWith(const std::string& output, const std::string& prefi
 // validate's verdict on each check, by id: "passed", "failed", "skipped" or
 // "warned".
 std::map<std::string, std::string> CheckStatuses(const std::string& output);
+// The ids of validate's audio checks, which a module without a DT_FSAMPLE
+// pin gets as not run.
+const std::set<std::string>& AudioCheckIds();
 // The ids of the checks validate failed.
 std::set<std::string> FailedChecks(const std::string& output);
 // The reason on a check's line ("PASS  id: reason"), or "" when the check

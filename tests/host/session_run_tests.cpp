@@ -293,11 +293,21 @@ TEST(SampleSignals, DoNotDependOnHowTheClockIsCutIntoBlocksAndAreMeasuredAsWritt
     EXPECT_EQ(stats.peak, 1.0);
     EXPECT_NEAR(stats.Rms(), std::sqrt(1.25 / 4), 1e-9);
     EXPECT_FALSE(stats.constant);
+    // A gain of 0 on a sine writes zeros of both signs, and a NaN in a
+    // silent block is finite-output's finding: neither moves the output.
     SampleStats zeros;
-    const float silent[] = {0.0f, 0.0f};
+    const float silent[] = {0.0f, -0.0f, NAN, 0.0f};
     zeros.Add(silent, 2);
-    EXPECT_TRUE(zeros.Silent());
+    zeros.Add(silent + 2, 2);
+    EXPECT_EQ(zeros.peak, 0.0);
     EXPECT_TRUE(zeros.constant);
+    SampleStats merged;
+    merged.Merge(zeros);
+    const float moved[] = {NAN, 0.25f};
+    SampleStats after;
+    after.Add(moved, 2);
+    merged.Merge(after);
+    EXPECT_FALSE(merged.constant) << "0 then 0.25 across blocks";
 }
 
 }  // namespace

@@ -31,6 +31,15 @@ private:
     std::uint64_t m_state;
 };
 
+// Whether the host's noticing `kind` stops the running check. A write
+// outside a sample buffer's block or into an input is the finding of the
+// check that watches it (buffer-bounds, inputs-unchanged), in its own runs;
+// any other check that runs the module goes on past it, so that one fault
+// fails one check.
+inline bool StopsChecks(Violation kind) {
+    return kind != Violation::BufferOverrun && kind != Violation::InputOverwritten;
+}
+
 // What a check gives back: its status and the reason.
 struct CheckOutcome {
     CheckStatus status = CheckStatus::Passed;
@@ -68,7 +77,12 @@ public:
     void Within(const std::string& where) { m_where = where; }
     // The first contract breach seen since the running check began, or
     // null. A check stops there: going on would repeat the same breach.
+    // What a processing run did to its sample buffers is no such breach
+    // (see StopsChecks).
     const std::string* Breach() const { return m_breach.empty() ? nullptr : &m_breach; }
+    // Says where in the running check a fault of the module would come
+    // ("at 192000 Hz, blocks of 64"), for the reason of the check it fails.
+    void FaultContext(const std::string& where) { m_fault_context = where; }
 
     // What the checks that judge every call read.
     long calls() const { return m_earlier_calls + (m_session ? m_session->host_calls() : 0); }
@@ -92,6 +106,7 @@ protected:
     HostSession* m_session = nullptr;
     std::string m_where;
     std::string m_breach;
+    std::string m_fault_context;
     long m_earlier_calls = 0;  // host calls and callbacks of replaced copies
     long m_earlier_callbacks = 0;
     std::map<Violation, ViolationTally> m_tallies;

@@ -36,6 +36,28 @@ const std::vector<CheckDefinition>& CheckTable() {
          K::Module, N::Nothing, checks::GuiLifeCycle, true},
         {"random-session", "a seeded random session of host events", K::Module, N::Nothing, checks::RandomSession,
          true},
+        {"finite-output", "no NaN or infinite sample in any output after any run of a sine, noise, an impulse and "
+                          "silence",
+         K::Module, N::Nothing, checks::FiniteOutput, true},
+        {"subnormal-output", "no subnormal sample in any output after any run", K::Module, N::Nothing,
+         checks::SubnormalOutput, true},
+        {"buffer-bounds", "the guards before and after each sample buffer's block intact after every run", K::Module,
+         N::Nothing, checks::BufferBounds, true},
+        {"inputs-unchanged", "each input's buffer holds the host's signal after every run", K::Module, N::Nothing,
+         checks::InputsUnchanged, true},
+        {"block-sizes-and-rates", "runs in blocks of 1 to 8192 samples at 8000 to 192000 Hz, each announced through "
+                                  "the dispatcher",
+         K::Module, N::Nothing, checks::BlockSizesAndRates, true},
+        {"pin-extremes", "every audio-side value input set to 0, -1, 1, its type's extremes and seeded random "
+                         "values, with runs between: no crash, hang or non-finite output",
+         K::Module, N::Nothing, checks::PinExtremes, true},
+        {"pin-changes-followed", "a value input changed while running changes the output as opening with the value "
+                                 "does",
+         K::Module, N::Nothing, checks::PinChangesFollowed, true},
+        {"allocations-in-run", "no allocation or free in any processing run after an object's first", K::Module,
+         N::HeapOperations, checks::AllocationsInRun, true},
+        {"sleep-while-sounding", "no AUDIO_HOST_SLEEP while an output still moves", K::Module, N::Nothing,
+         checks::SleepWhileSounding, true},
         {"heap-after-close", "no block of the module's heap still held once the last object closed", K::Module,
          N::Heap, checks::HeapAfterClose, true},
         {"unload", "the library unloads: its detach and destructors return", K::Module, N::Nothing, checks::Unload},
@@ -76,6 +98,9 @@ std::string MissingCapability(CheckNeed need, const ModuleLibrary& library) {
         return library.sets_stack_alignment()
                    ? ""
                    : back_end + "calls the module at its platform's own stack alignment only; the emulator tries all four";
+    case CheckNeed::HeapOperations:
+        return library.counts_heap_operations() ? "" : back_end + "cannot count its heap calls: " +
+                                                           library.heap_operations_unwatched();
     }
     return "";
 }

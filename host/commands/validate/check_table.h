@@ -18,7 +18,7 @@ enum class CheckKind {
 
 // What a check needs of the back end; where the back end cannot give it,
 // the check is skipped with the reason, never counted as passed.
-enum class CheckNeed { Nothing, Registers, Heap, StackAlignment };
+enum class CheckNeed { Nothing, Registers, Heap, StackAlignment, HeapOperations };
 
 struct CheckDefinition {
     const char* id;
@@ -58,6 +58,19 @@ CheckOutcome PinDeclarations(CheckContext& context);
 CheckOutcome AudioLifeCycle(CheckContext& context);
 CheckOutcome GuiLifeCycle(CheckContext& context);
 CheckOutcome RandomSession(CheckContext& context);
+// checks_audio_output.cpp
+CheckOutcome FiniteOutput(CheckContext& context);
+CheckOutcome SubnormalOutput(CheckContext& context);
+CheckOutcome SleepWhileSounding(CheckContext& context);
+// checks_audio_buffers.cpp
+CheckOutcome BufferBounds(CheckContext& context);
+CheckOutcome InputsUnchanged(CheckContext& context);
+CheckOutcome AllocationsInRun(CheckContext& context);
+// checks_audio_settings.cpp
+CheckOutcome BlockSizesAndRates(CheckContext& context);
+// checks_audio_pins.cpp
+CheckOutcome PinExtremes(CheckContext& context);
+CheckOutcome PinChangesFollowed(CheckContext& context);
 // checks_calls.cpp
 CheckOutcome CallbackOpcodes(CheckContext& context);
 CheckOutcome CallbackRecords(CheckContext& context);

@@ -43,7 +43,7 @@ private:
         const std::string told = reason + " [in " + m_where + "]";
         ViolationTally& tally = m_tallies[kind];
         if (tally.count++ == 0) tally.first = told;
-        if (m_breach.empty()) m_breach = told;
+        if (m_breach.empty() && StopsChecks(kind)) m_breach = told;
     }
 
     // Runs one check and keeps (and prints) its result. False when the
@@ -98,6 +98,7 @@ void Validator::Keep(CheckResult result) {
 bool Validator::RunCheck(const CheckDefinition& check, bool shown) {
     m_where = check.id;
     m_breach.clear();
+    m_fault_context.clear();
     const auto began = std::chrono::steady_clock::now();
     CheckOutcome outcome = check.run(*this);
     const double seconds = SecondsSince(began);
@@ -105,7 +106,8 @@ bool Validator::RunCheck(const CheckDefinition& check, bool shown) {
     if (faulted) {
         outcome.status = CheckStatus::Failed;
         // A fault outside the session's calls (the unload) says it itself.
-        if (!m_session->fault().empty()) outcome.reason = m_session->fault();
+        if (!m_session->fault().empty())
+            outcome.reason = (m_fault_context.empty() ? "" : m_fault_context + ": ") + m_session->fault();
         if (m_convention_fault.empty() && outcome.reason.find(kConventionFault) != std::string::npos)
             m_convention_fault = outcome.reason + " [in " + check.id + "]";
     }
@@ -336,7 +338,8 @@ void ReportLoadFault(const std::string& fault, ValidationReport& report, std::os
 }
 
 void ListChecks(bool json, std::ostream& out) {
-    static const char* const kNeeds[] = {"", "registers watched", "heap watched", "stack alignment set"};
+    static const char* const kNeeds[] = {"", "registers watched", "heap watched", "stack alignment set",
+                                         "heap calls counted"};
     if (json) {
         nlohmann::ordered_json list = nlohmann::ordered_json::array();
         for (const CheckDefinition& check : CheckTable()) {

@@ -60,6 +60,7 @@ public:
     bool watches_heap() const override { return true; }
     bool has_virtual_clock() const override { return true; }
     bool sets_stack_alignment() const override { return true; }
+    bool counts_heap_operations() const override { return true; }
     ModuleAddress CallbackAddress() override;
     bool RunOutermost(const std::function<void()>& body, const std::string& description,
                       std::string& fault) override;

@@ -44,6 +44,7 @@ std::atomic<std::uint32_t> g_foreign_callbacks{0};
 
 void Send(Message message, const void* payload = nullptr) {
     message.foreign_callbacks = g_foreign_callbacks.exchange(0);
+    message.heap_calls = host_platform::HeapCallsCounted();
     // The parent runs next; the key state goes with the turn.
     host_platform::SaveKeyState(message.keys);
     if (!g_channel->Write(&message, sizeof message)) Leave(0);
@@ -245,11 +246,16 @@ void RunIsolatedChild(ParentChannel& channel, const std::string& path) {
         Send(answer, problem.data());
         Leave(0);
     }
+    // The module's constructors have run: from here on its heap calls are
+    // counted, for the host to tell which of them a processing run made.
+    std::string uncounted;
     answer.kind = Kind::Loaded;
     answer.words[0] = reinterpret_cast<std::uintptr_t>(get_module_properties);
     answer.words[1] = reinterpret_cast<std::uintptr_t>(make_module);
     answer.words[2] = reinterpret_cast<std::uintptr_t>(&Callback);
-    Send(answer);
+    answer.words[3] = host_platform::CountHeapCalls(handle, uncounted) ? 1 : 0;
+    answer.length = static_cast<std::uint32_t>(uncounted.size());
+    Send(answer, uncounted.data());
     Serve(false);
     // Unloading runs the module's destructors; the parent watches the time.
     host_platform::CloseLibrary(handle);

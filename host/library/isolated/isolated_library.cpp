@@ -86,6 +86,8 @@ std::unique_ptr<IsolatedNativeLibrary> IsolatedNativeLibrary::Open(const std::st
     library->m_get_module_properties = answer.words[0];
     library->m_make_module = answer.words[1];
     library->m_callback = answer.words[2];
+    library->m_counts_heap_calls = answer.words[3] == 1;
+    library->m_heap_calls_unwatched.assign(payload.begin(), payload.end());
     std::vector<std::string> exported;
     if (ReadExportedNames(path, exported, library->m_exports_problem)) library->m_exported_names = std::move(exported);
     status = Status::Loaded;
@@ -195,7 +197,13 @@ bool IsolatedNativeLibrary::Receive(Message& message, std::vector<unsigned char>
         return false;
     }
     host_platform::LoadKeyState(message.keys);
+    m_heap_calls = message.heap_calls;
     return true;
+}
+
+std::optional<std::uint64_t> IsolatedNativeLibrary::HeapOperations() const {
+    if (!m_counts_heap_calls) return std::nullopt;
+    return m_heap_calls;
 }
 
 bool IsolatedNativeLibrary::RunOutermost(const std::function<void()>& body, const std::string&,

@@ -31,6 +31,11 @@ public:
     const char* back_end() const override { return "native (own process)"; }
     // Each call goes through a trampoline in the child (x86-64, i386).
     bool watches_registers() const override;
+    // The child counts the calls the module makes to the heap's functions
+    // it imports, where it could redirect them (heap_operations_unwatched says why not).
+    bool counts_heap_operations() const override { return m_counts_heap_calls; }
+    std::string heap_operations_unwatched() const override { return m_heap_calls_unwatched; }
+    std::optional<std::uint64_t> HeapOperations() const override;
     ModuleAddress CallbackAddress() override { return m_callback; }
     bool RunOutermost(const std::function<void()>& body, const std::string& description,
                       std::string& fault) override;
@@ -76,6 +81,9 @@ private:
     // Where the outermost call must have returned by (steady milliseconds).
     long long m_deadline = 0;
     ModuleAddress m_callback = 0;
+    bool m_counts_heap_calls = false;
+    std::string m_heap_calls_unwatched;
+    std::uint64_t m_heap_calls = 0;  // as the child's last message gave it
     std::set<ModuleAddress> m_host_blocks;
     // Stand-ins handed out once the child is gone, never null.
     ModuleAddress m_next_stand_in = 0x10;

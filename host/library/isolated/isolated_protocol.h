@@ -24,7 +24,8 @@ enum class Kind : std::uint32_t {
     Unload,          // the child unloads the library and ends
     // Child to parent.
     Started,     // the process runs and loads the library now
-    Loaded,      // words: getModuleProperties, makeModule, the callback the module receives
+    Loaded,      // words: getModuleProperties, makeModule, the callback the module receives, 1 when its
+                 // heap calls are counted; `length` bytes saying why they are not
     LoadFailed,  // shape: the ModuleLibrary::Status, then `length` bytes of text
     Returned,    // words[0]: the call's result; `length` bytes saying how it broke the calling convention, if it did
     Callback,    // words: record, opcode, index, value, ptr, opt's bits
@@ -41,6 +42,9 @@ struct Message {
     // the host's since the previous message (each answered 0).
     std::uint32_t foreign_callbacks = 0;
     std::uint32_t length = 0;
+    // Child to parent: the module's heap calls counted so far (see
+    // host_platform::CountHeapCalls).
+    std::uint64_t heap_calls = 0;
     // A call's function and its arguments; the dispatcher, the widest
     // shape, takes six.
     std::uint64_t words[7] = {};

@@ -21,6 +21,10 @@
 //                                  gain it had at open
 //   AUDIO_FIXTURE_THIRD_EXPORT     exports a third function
 //   AUDIO_FIXTURE_SLEEPS_SOUNDING  asks to sleep after every run, sounding or not
+//   AUDIO_FIXTURE_UNBOUNDED_FEEDBACK  takes Gain as the feedback of a loop (Out is
+//                                  In plus Gain times the last Out) with no bound:
+//                                  at Gain 0 Out is In; far beyond 1 the loop
+//                                  grows until it overflows
 #include "SEExports.h"
 #include "SEHostTypes.h"
 #include "SEModule_base.h"
@@ -113,6 +117,11 @@ public:
 #elif defined(AUDIO_FIXTURE_WRITES_INPUT)
         for (std::int32_t i = 0; i < length; ++i) in[i] *= m_coefficient;
         std::memcpy(out, in, static_cast<std::size_t>(length) * sizeof(float));
+#elif defined(AUDIO_FIXTURE_UNBOUNDED_FEEDBACK)
+        for (std::int32_t i = 0; i < length; ++i) {
+            m_feedback = in[i] + m_coefficient * m_feedback;
+            out[i] = m_feedback;
+        }
 #elif defined(AUDIO_FIXTURE_ALLOCATES)
         float* scratch = static_cast<float*>(std::malloc(static_cast<std::size_t>(length) * sizeof(float)));
         if (scratch == nullptr) return;
@@ -168,6 +177,7 @@ private:
     float* m_in = nullptr;     // In's buffer: the host keeps its address here
     float m_gain = 0.0f;       // Gain's value: the host keeps it here
     float m_coefficient = 0.0f;  // the gain in use, taken on Gain's status
+    float m_feedback = 0.0f;     // the loop's last sample (AUDIO_FIXTURE_UNBOUNDED_FEEDBACK)
     std::int32_t m_history_length = 1;
     float m_history[kHistoryRoom];
     float* m_history_cursor = m_history;

@@ -107,8 +107,10 @@ TEST_F(RealDllCommand, InfoAndValidatePassOnTheDll) {
 
     const CommandResult validate = RunCommand({"validate", RealDllPath(), "--cycles", "3", "--seed", "7"});
     EXPECT_EQ(validate.code, 0) << validate.out << validate.err;
-    // The emulator makes every check, on the virtual clock.
-    for (const auto& [id, status] : CheckStatuses(validate.out)) EXPECT_EQ(status, "passed") << id;
+    // The emulator makes every check, on the virtual clock, but the audio
+    // checks: Quillmark has no sample pin.
+    for (const auto& [id, status] : CheckStatuses(validate.out))
+        EXPECT_EQ(status, AudioCheckIds().count(id) != 0 ? "skipped" : "passed") << id;
     EXPECT_NE(validate.out.find(", virtual clock\n"), std::string::npos) << validate.out;
     EXPECT_EQ(validate.err, "");
 }
