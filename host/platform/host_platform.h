@@ -17,8 +17,10 @@ namespace host_platform {
 void Prepare();
 
 // Loads a library file into the process. On failure returns null and sets
-// `problem` to one line saying why (without the file's name).
-void* OpenLibrary(const std::string& path, std::string& problem);
+// `problem` to one line saying why (without the file's name); `faulted`
+// says whether the library's own initialisation crashed (a system loader
+// that catches the crash fails the load instead of ending the process).
+void* OpenLibrary(const std::string& path, std::string& problem, bool& faulted);
 // The address of an exported function, or null when the library lacks it.
 void* FindExport(void* library, const char* name);
 void CloseLibrary(void* library);
@@ -108,5 +110,8 @@ std::uint64_t HeapCallsCounted();
 bool StandardErrorIsTerminal();
 // An environment variable's value; "" when it is unset.
 std::string EnvironmentValue(const char* name);
+// The machine's network name, for reports that say where they were made;
+// "" when the system does not tell it.
+std::string HostName();
 
 }  // namespace host_platform

@@ -140,7 +140,9 @@ namespace host_platform {
 
 void Prepare() {}  // nothing on Linux shows dialogs
 
-void* OpenLibrary(const std::string& path, std::string& problem) {
+void* OpenLibrary(const std::string& path, std::string& problem, bool& faulted) {
+    // A crash in a constructor ends the process: dlopen never returns.
+    faulted = false;
     // Without a slash dlopen searches the system's library paths instead of
     // opening the file that was named.
     const std::string name = path.find('/') == std::string::npos ? "./" + path : path;
@@ -234,6 +236,12 @@ bool StandardErrorIsTerminal() { return isatty(STDERR_FILENO) == 1; }
 std::string EnvironmentValue(const char* name) {
     const char* value = std::getenv(name);
     return value != nullptr ? value : "";
+}
+
+std::string HostName() {
+    char name[256] = {};
+    if (gethostname(name, sizeof name - 1) != 0) return "";
+    return name;
 }
 
 }  // namespace host_platform

@@ -109,7 +109,36 @@ std::string ExceptionText(std::uint32_t code) {
     return text;
 }
 
-void* OpenLibrary(const std::string& path, std::string& problem) {
+namespace {
+
+// The first hardware fault seen while a library loads; 0: none.
+volatile LONG g_load_fault = 0;
+
+LONG WINAPI NoteLoadFault(EXCEPTION_POINTERS* exception) {
+    const DWORD code = exception->ExceptionRecord->ExceptionCode;
+    switch (code) {
+    case EXCEPTION_ACCESS_VIOLATION:
+    case EXCEPTION_ILLEGAL_INSTRUCTION:
+    case EXCEPTION_PRIV_INSTRUCTION:
+    case EXCEPTION_INT_DIVIDE_BY_ZERO:
+    case EXCEPTION_INT_OVERFLOW:
+    case EXCEPTION_STACK_OVERFLOW:
+    case EXCEPTION_ARRAY_BOUNDS_EXCEEDED:
+    case EXCEPTION_DATATYPE_MISALIGNMENT:
+    case EXCEPTION_IN_PAGE_ERROR:
+        InterlockedCompareExchange(&g_load_fault, static_cast<LONG>(code), 0);
+        break;
+    default:
+        break;
+    }
+    // Whoever handles it (the library itself, or the loader) still does.
+    return EXCEPTION_CONTINUE_SEARCH;
+}
+
+}  // namespace
+
+void* OpenLibrary(const std::string& path, std::string& problem, bool& faulted) {
+    faulted = false;
     // With a full path the library's own folder is searched for what it
     // depends on. A name without an extension would get ".dll" appended.
     char full_path[MAX_PATH * 4];
@@ -119,9 +148,20 @@ void* OpenLibrary(const std::string& path, std::string& problem) {
     const std::size_t last_dot = name.find_last_of('.');
     if (last_dot == std::string::npos || (last_separator != std::string::npos && last_dot < last_separator))
         name += '.';
+    // The loader may catch a crash in DllMain and fail the load with an
+    // error code alone (Wine does): a handler that sees every exception
+    // first notes it, so that the crash is reported as one.
+    g_load_fault = 0;
+    void* watch = AddVectoredExceptionHandler(1, NoteLoadFault);
     HMODULE library = LoadLibraryExA(name.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+    const DWORD error = GetLastError();
+    if (watch != nullptr) RemoveVectoredExceptionHandler(watch);
+    if (library == nullptr && g_load_fault != 0) {
+        faulted = true;
+        problem = "crashed: " + ExceptionText(static_cast<std::uint32_t>(g_load_fault));
+        return nullptr;
+    }
     if (library == nullptr) {
-        const DWORD error = GetLastError();
         switch (error) {
         case ERROR_BAD_EXE_FORMAT:
             problem = "not a loadable library (not a 32-bit Windows DLL)";
@@ -268,6 +308,13 @@ bool StandardErrorIsTerminal() { return _isatty(_fileno(stderr)) != 0; }
 std::string EnvironmentValue(const char* name) {
     const char* value = std::getenv(name);
     return value != nullptr ? value : "";
+}
+
+std::string HostName() {
+    char name[MAX_COMPUTERNAME_LENGTH + 1] = {};
+    DWORD size = sizeof name;
+    if (!GetComputerNameA(name, &size)) return "";
+    return std::string(name, size);
 }
 
 }  // namespace host_platform

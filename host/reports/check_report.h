@@ -2,6 +2,7 @@
 // text on standard output, the JUnit file and the JSON file.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -24,6 +25,8 @@ struct CheckResult {
     std::vector<unsigned> alignments;
     // The alignment it failed at, where it ran at several.
     std::optional<unsigned> failed_alignment;
+    // How long it ran, in seconds, at every alignment together.
+    double seconds = 0;
 
     bool failed() const { return status == CheckStatus::Failed; }
     bool warned() const { return status == CheckStatus::Warned; }
@@ -37,6 +40,11 @@ struct ValidationReport {
     std::string clock;    // "real" or "virtual"
     bool strict = false;  // a warning fails the run
     std::vector<CheckResult> checks;
+    // Where and when it ran, and how long the whole run took (the load
+    // included), for the JUnit file.
+    std::string hostname;
+    std::chrono::system_clock::time_point started;
+    double seconds = 0;
 
     int Count(CheckStatus status) const;
     // Whether the check fails the run: it failed, or it warned under

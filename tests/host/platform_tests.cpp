@@ -58,8 +58,10 @@ HostResult SE_CALL NoHost(void*, std::int32_t, std::int32_t, std::int32_t, void*
 // imports again counts nothing twice.
 TEST(Platform, ALibrarysHeapCallsAreCountedThroughItsImports) {
     std::string problem;
-    void* library = host_platform::OpenLibrary(AudioFixturePaths("sound").front(), problem);
+    bool faulted = false;
+    void* library = host_platform::OpenLibrary(AudioFixturePaths("sound").front(), problem, faulted);
     ASSERT_NE(library, nullptr) << problem;
+    EXPECT_FALSE(faulted);
     const auto make = reinterpret_cast<MakeModuleFunction>(host_platform::FindExport(library, "makeModule"));
     ASSERT_NE(make, nullptr);
     const auto make_and_close = [&] {

@@ -3,7 +3,9 @@
 // module that crashes or hangs while loading fails the load check alone,
 // and the exit code says the module crashed.
 #include "commands/commands.h"
+#include "platform/host_platform.h"
 
+#include <chrono>
 #include <filesystem>
 #include <sstream>
 #include <system_error>
@@ -31,6 +33,8 @@ int RunValidate(const std::string& file, const ValidateOptions& options, std::os
         err << "semhost: " << options.json_path << ": named for both the JUnit and the JSON report\n";
         return EXIT_BAD_INPUT;
     }
+    const auto started = std::chrono::system_clock::now();
+    const auto began = std::chrono::steady_clock::now();
     HostClock clock = options.clock_given ? HostClock(options.clock) : HostClock::ModuleDefault();
     int failure = EXIT_BAD_INPUT;
     std::ostringstream load_problem;
@@ -59,6 +63,8 @@ int RunValidate(const std::string& file, const ValidateOptions& options, std::os
     if (module == nullptr) clock.Settle(report.back_end.rfind("emulated", 0) == 0);
     report.clock = clock.mode() == HostClock::Mode::Virtual ? "virtual" : "real";
     report.strict = options.strict;
+    report.hostname = host_platform::HostName();
+    report.started = started;
     out << "semhost validate " << file << ": " << report.back_end << ", "
         << Counted(options.cycles, "cycle", "cycles") << ", seed " << options.seed << ", " << report.clock
         << " clock" << (options.strict ? ", strict (a warning fails)" : "") << "\n";
@@ -73,6 +79,7 @@ int RunValidate(const std::string& file, const ValidateOptions& options, std::os
         while (!fault.empty() && fault.back() == '\n') fault.pop_back();
         ReportLoadFault(fault, report, out);
     }
+    report.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count();
     const bool failed = report.Failed();
     if (failed && failure != EXIT_CRASHED) {
         // As every failure: one line on standard error, here naming the

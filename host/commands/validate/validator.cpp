@@ -7,6 +7,7 @@
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
+#include <chrono>
 #include <map>
 #include <optional>
 
@@ -76,6 +77,10 @@ private:
     std::vector<CheckResult> m_unshown;
 };
 
+double SecondsSince(std::chrono::steady_clock::time_point began) {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count();
+}
+
 void PrintResult(const ValidationReport& report, const CheckResult& result, std::ostream& out) {
     static const char* const kTags[] = {"PASS  ", "FAIL  ", "SKIP  ", "WARN  "};
     out << kTags[static_cast<int>(result.status)] << result.id << ": " << result.reason << '\n';
@@ -94,7 +99,9 @@ bool Validator::RunCheck(const CheckDefinition& check, bool shown) {
     m_where = check.id;
     m_breach.clear();
     m_fault_context.clear();
+    const auto began = std::chrono::steady_clock::now();
     CheckOutcome outcome = check.run(*this);
+    const double seconds = SecondsSince(began);
     const bool faulted = m_session != nullptr && m_session->faulted();
     if (faulted) {
         outcome.status = CheckStatus::Failed;
@@ -106,9 +113,9 @@ bool Validator::RunCheck(const CheckDefinition& check, bool shown) {
     }
     m_ran_on_copy.insert(check.id);
     if (shown)
-        Keep({check.id, outcome.status, outcome.reason, {}, {}});
+        Keep({check.id, outcome.status, outcome.reason, {}, {}, seconds});
     else
-        m_unshown.push_back({check.id, outcome.status, outcome.reason, {}, {}});
+        m_unshown.push_back({check.id, outcome.status, outcome.reason, {}, {}, seconds});
     return !faulted;
 }
 
@@ -228,6 +235,9 @@ std::vector<CheckResult> MergePasses(const std::vector<std::vector<CheckResult>>
     };
     for (std::size_t check = 0; check < merged.size(); ++check) {
         merged[check].alignments = alignments;
+        merged[check].seconds = 0;
+        for (const std::vector<CheckResult>& pass : passes)
+            if (check < pass.size()) merged[check].seconds += pass[check].seconds;
         std::optional<std::size_t> pass = first_with(check, CheckStatus::Failed);
         if (pass) merged[check].failed_alignment = alignments[*pass];
         else pass = first_with(check, CheckStatus::Warned);
@@ -310,8 +320,9 @@ void ValidateModule(std::unique_ptr<HostedModule> module, const ModuleOpener& op
         for (const CheckDefinition& check : CheckTable()) {
             if (check.kind != CheckKind::Passes || !options.Selected(check.id)) continue;
             PassesContext context(options, clock, alignments, every_result);
+            const auto began = std::chrono::steady_clock::now();
             const CheckOutcome outcome = check.run(context);
-            report.checks.push_back({check.id, outcome.status, outcome.reason, alignments, {}});
+            report.checks.push_back({check.id, outcome.status, outcome.reason, alignments, {}, SecondsSince(began)});
         }
         for (const CheckResult& result : report.checks) PrintResult(report, result, out);
     }

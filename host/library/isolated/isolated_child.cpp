@@ -225,10 +225,15 @@ void RunIsolatedChild(ParentChannel& channel, const std::string& path) {
     answer.kind = Kind::Started;
     Send(answer);
     std::string problem;
-    void* handle = host_platform::OpenLibrary(path, problem);
+    bool faulted = false;
+    void* handle = host_platform::OpenLibrary(path, problem, faulted);
     void* get_module_properties = handle != nullptr ? host_platform::FindExport(handle, "getModuleProperties") : nullptr;
     void* make_module = handle != nullptr ? host_platform::FindExport(handle, "makeModule") : nullptr;
-    if (handle == nullptr) {
+    if (handle == nullptr && faulted) {
+        // Reported as a crash at load that ended the process would be.
+        answer.shape = static_cast<std::uint32_t>(ModuleLibrary::Status::Faulted);
+        problem = "the module " + problem + " while loading";
+    } else if (handle == nullptr) {
         answer.shape = static_cast<std::uint32_t>(ModuleLibrary::Status::NotLoadable);
     } else if (get_module_properties == nullptr || make_module == nullptr) {
         answer.shape = static_cast<std::uint32_t>(ModuleLibrary::Status::MissingExport);
