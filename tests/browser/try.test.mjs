@@ -58,6 +58,34 @@ describe('the knob', () => {
     await finish(session);
   });
 
+  test('a press changes nothing on the page; the knob looks pressed while the module holds its press pin', async () => {
+    const session = await quillmarkPage();
+    const { page } = session;
+    // What the page's handlers of a press and a release change is counted
+    // between a listener on the window that runs first (capturing) and one
+    // that runs last; the observer is told after each handler.
+    await page.evaluate(() => {
+      let inDispatch = false;
+      window.changedByHandlers = 0;
+      const observer = new MutationObserver(records => { if (inDispatch) window.changedByHandlers += records.length; });
+      observer.observe(document.body, { subtree: true, childList: true, attributes: true, characterData: true });
+      for (const type of ['mousedown', 'mouseup']) {
+        window.addEventListener(type, () => { inDispatch = true; }, true);
+        window.addEventListener(type, () => { inDispatch = false; });
+      }
+    });
+    const knob = await centerOf(page, '#knob-3 svg');
+    const t = Date.now() / 1000;
+    await mouse(page, 'mousePressed', knob, t);
+    await page.waitForSelector('#knob-3.pressed');
+    assert.equal(await pinText(page, MOUSE_DOWN), '1');
+    await mouse(page, 'mouseReleased', knob, t + 0.05);
+    await page.waitForSelector('#knob-3:not(.pressed)');
+    assert.equal(await pinText(page, MOUSE_DOWN), '0');
+    assert.equal(await page.evaluate(() => window.changedByHandlers), 0);
+    await finish(session);
+  });
+
   test('dragging the knob up sets the pin its angle shows', async () => {
     const session = await quillmarkPage();
     await setAndShow(session.page, POSITION, 0.2);

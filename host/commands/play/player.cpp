@@ -1,6 +1,7 @@
 #include "commands/play/player.h"
 
 #include "hosting/modifier_keys.h"
+#include "reports/check_report.h"
 #include "platform/host_platform.h"
 
 #include <cmath>
@@ -23,10 +24,6 @@ struct RunTotals : SessionObserver {
         for (const ProcessingRun::Output& output : run.outputs) outputs[output.pin].Merge(output.stats);
     }
 };
-
-std::string Counted(long count, const char* one, const char* many) {
-    return std::to_string(count) + " " + (count == 1 ? one : many);
-}
 
 std::string KeyLabel(const std::string& name) {
     const ModifierKey* key = FindModifierKey(name);

@@ -95,9 +95,11 @@ struct CpuHooks {
     }
 };
 
-EmulatedCpu::EmulatedCpu() {
+EmulatedCpu::EmulatedCpu() { m_engine = OpenEngine(); }
+
+uc_engine* EmulatedCpu::OpenEngine() {
     uc_engine* engine = nullptr;
-    if (uc_open(UC_ARCH_X86, UC_MODE_32, &engine) != UC_ERR_OK) return;
+    if (uc_open(UC_ARCH_X86, UC_MODE_32, &engine) != UC_ERR_OK) return nullptr;
     uc_hook hook;
     // Begin 1, end 0: the hooks cover every address.
     if (uc_hook_add(engine, &hook, UC_HOOK_MEM_INVALID, reinterpret_cast<void*>(&CpuHooks::OnInvalidMemory), this, 1,
@@ -109,9 +111,70 @@ EmulatedCpu::EmulatedCpu() {
         uc_hook_add(engine, &hook, UC_HOOK_CODE, reinterpret_cast<void*>(&CpuHooks::OnInstruction), this, 1, 0) !=
             UC_ERR_OK) {
         uc_close(engine);
-        return;
+        return nullptr;
     }
-    m_engine = engine;
+    ++m_engines_opened;
+    return engine;
+}
+
+namespace {
+
+// Copies the regions' contents from one engine to another, where the other
+// has them mapped; pages of zeros are left as the fresh engine maps them.
+bool CopyMemory(uc_engine* from, uc_engine* to, std::uint64_t begin, std::uint64_t end) {
+    static const unsigned char kZeros[4096] = {};
+    unsigned char page[4096];
+    for (std::uint64_t at = begin; at < end; at += sizeof page) {
+        const std::size_t part = static_cast<std::size_t>(std::min<std::uint64_t>(sizeof page, end - at));
+        if (uc_mem_read(from, at, page, part) != UC_ERR_OK) return false;
+        if (std::memcmp(page, kZeros, part) != 0 && uc_mem_write(to, at, page, part) != UC_ERR_OK) return false;
+    }
+    return true;
+}
+
+// Registers whose values a fresh engine takes over, in this order: the
+// segment registers after the descriptor table (copied with the memory and
+// GDTR) they are loaded from.
+constexpr int kCarriedRegisters[] = {UC_X86_REG_SS,  UC_X86_REG_CS,  UC_X86_REG_DS,  UC_X86_REG_ES,
+                                     UC_X86_REG_FS,  UC_X86_REG_GS,  UC_X86_REG_EAX, UC_X86_REG_ECX,
+                                     UC_X86_REG_EDX, UC_X86_REG_EBX, UC_X86_REG_ESP, UC_X86_REG_EBP,
+                                     UC_X86_REG_ESI, UC_X86_REG_EDI, UC_X86_REG_EIP, UC_X86_REG_EFLAGS,
+                                     UC_X86_REG_MXCSR};
+
+bool CarryRegisters(uc_engine* from, uc_engine* to) {
+    uc_x86_mmr gdtr{};
+    std::uint16_t control = 0;
+    if (uc_reg_read(from, UC_X86_REG_GDTR, &gdtr) != UC_ERR_OK || uc_reg_write(to, UC_X86_REG_GDTR, &gdtr) != UC_ERR_OK ||
+        uc_reg_read(from, UC_X86_REG_FPCW, &control) != UC_ERR_OK ||
+        uc_reg_write(to, UC_X86_REG_FPCW, &control) != UC_ERR_OK)
+        return false;
+    for (const int id : kCarriedRegisters) {
+        std::uint32_t value = 0;
+        if (uc_reg_read(from, id, &value) != UC_ERR_OK || uc_reg_write(to, id, &value) != UC_ERR_OK) return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+bool EmulatedCpu::Renew() {
+    m_stretches = 0;  // a failed renewal is tried again after as many
+    uc_engine* fresh = OpenEngine();
+    if (fresh == nullptr) return false;
+    bool moved = true;
+    for (const Region& region : m_regions)
+        moved = moved && uc_mem_map(fresh, region.begin, region.end - region.begin, region.protection) == UC_ERR_OK &&
+                CopyMemory(m_engine, fresh, region.begin, region.end);
+    if (!moved || !CarryRegisters(m_engine, fresh)) {
+        uc_close(fresh);
+        return false;
+    }
+    for (uc_context* context : m_contexts)
+        if (context != nullptr) uc_context_free(context);
+    m_contexts.clear();
+    uc_close(m_engine);
+    m_engine = fresh;
+    return true;
 }
 
 EmulatedCpu::~EmulatedCpu() {
@@ -293,6 +356,7 @@ CpuStop EmulatedCpu::Run(std::uint32_t from, std::uint32_t stop_at, std::uint64_
     // engine's: the engine's count cannot be read after a stretch that ended
     // otherwise, and dropping it again flushes every translated block.
     m_executed = 0;
+    ++m_stretches;
     m_limit = budget == 0 ? std::numeric_limits<std::uint64_t>::max() : budget;
     bool untranslatable = false;
     const uc_err error = StartGuardedAgainstTranslatorAbort(m_engine, from, stop_at, untranslatable);

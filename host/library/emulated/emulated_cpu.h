@@ -6,6 +6,11 @@
 // exhausts its instruction budget. Hooks only record why a stretch stopped; the engine is never
 // restarted from inside one.
 //
+// The engine keeps the code it translates for each stretch it starts,
+// about 300 bytes a stretch, until its 1 GiB cache is full; so after
+// kStretchesPerEngine stretches the owner renews it between calls (Renew),
+// which bounds the memory a long session holds.
+//
 // The budget is counted by a hook of every instruction the CPU starts, so
 // each iteration of a repeated string instruction (rep movs, rep stos)
 // counts as one: a rep with a huge ECX runs out of budget as a loop does.
@@ -57,6 +62,10 @@ struct CpuStop {
 
 class EmulatedCpu {
 public:
+    // Stretches an engine runs before worn() asks for a fresh one: some
+    // 6 MiB of translated code.
+    static constexpr std::uint64_t kStretchesPerEngine = 20000;
+
     // Opens the engine in 32-bit protected mode. Check ok() after.
     EmulatedCpu();
     ~EmulatedCpu();
@@ -105,6 +114,17 @@ public:
     void CountInstructionsIn(std::uint32_t begin, std::uint32_t size);
     std::uint64_t counted_instructions() const { return m_counted; }
 
+    // Whether the engine has run kStretchesPerEngine stretches.
+    bool worn() const { return m_stretches >= kStretchesPerEngine; }
+    // Moves the memory (every region, its contents and protection), the
+    // segments, the general registers and flags, and the state a thread
+    // keeps between calls (x87 control word, MXCSR) to a fresh engine and
+    // closes the old one. Only between outermost calls: no context is kept
+    // and the x87 stack is empty. On failure the old engine runs on.
+    bool Renew();
+    // Engines opened so far (1 after the constructor).
+    unsigned engines_opened() const { return m_engines_opened; }
+
     // The whole CPU state, kept per nesting depth around a nested call.
     void SaveContext(unsigned depth);
     void RestoreContext(unsigned depth);
@@ -119,7 +139,12 @@ private:
     void SplitAt(std::uint64_t address);
     bool MappedWith(std::uint32_t address, std::size_t size, unsigned needed) const;
 
+    // A new engine with this object's hooks, or null.
+    uc_struct* OpenEngine();
+
     uc_struct* m_engine = nullptr;
+    std::uint64_t m_stretches = 0;  // run by this engine
+    unsigned m_engines_opened = 0;
     std::vector<Region> m_regions;  // sorted, not overlapping
     std::vector<uc_context*> m_contexts;
     CpuStop m_stop;

@@ -475,6 +475,8 @@ bool EmulatedLibrary::RunModuleFunction(std::uint32_t function, const std::vecto
     }
     // An outermost call starts a budget; the calls nested in it share it.
     if (m_depth == 0 && !m_budget_held) StartBudget();
+    // Between outermost calls the engine may be renewed (see EmulatedCpu).
+    if (m_depth == 0 && m_cpu->worn()) m_cpu->Renew();
     // A nested call comes from a host function the module is calling: the
     // module's state there is put back once the nested call is over, even
     // when the host's handler throws through it.

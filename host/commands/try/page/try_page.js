@@ -87,7 +87,11 @@ function buildKnob(knob) {
   dial.addEventListener("mousedown", event => {
     if (event.button !== 0 || view.role !== "driver") return;
     event.preventDefault();
-    box.classList.add("pressed");
+    // A knob with a press pin looks pressed when the module has the pin at
+    // 1 (drawKnob); the handler itself changes nothing on the page, because
+    // a change made while handling a press makes the browser hold every
+    // message that arrives until it has drawn the next frame.
+    if (knob.press < 0) box.classList.add("pressed");
     const start = view.pins[knob.angle].value;
     drag = { y: event.clientY, start: typeof start === "number" ? start : knob.low, moved: false };
     if (knob.press >= 0) {
@@ -108,7 +112,7 @@ function buildKnob(knob) {
   window.addEventListener("mouseup", event => {
     if (!drag || event.button !== 0) return;
     drag = null;
-    box.classList.remove("pressed");
+    if (knob.press < 0) box.classList.remove("pressed");
     if (knob.press >= 0) setPin(knob.press, 0, event);
   });
   return box;
@@ -116,6 +120,7 @@ function buildKnob(knob) {
 
 function drawKnob(knob) {
   const pin = view.pins[knob.angle];
+  if (knob.press >= 0) knob.box.classList.toggle("pressed", view.pins[knob.press].value !== 0);
   knob.valueNode.textContent = pin.text;
   const value = typeof pin.value === "number" ? pin.value : knob.low;
   const share = Math.min(1, Math.max(0, (value - knob.low) / (knob.high - knob.low)));
@@ -273,9 +278,9 @@ function update(message) {
     drawPin(pin);
     window.tryListen.marks.push({ pin: changed.index, text: changed.text, forwarded: window.tryListen.forwarded });
     for (const knob of view.knobs) {
-      if (knob.angle !== changed.index) continue;
+      if (knob.angle !== changed.index && knob.press !== changed.index) continue;
       drawKnob(knob);
-      knobMoved = true;
+      if (knob.angle === changed.index) knobMoved = true;
     }
   }
   if (message.id !== undefined && pendingPress.has(message.id)) {
