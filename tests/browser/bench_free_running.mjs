@@ -6,18 +6,12 @@
 // semhost's RSS (VmRSS of /proc/PID/status) is read every 5 s for a minute.
 // Each block is several starts of the emulation engine, which keeps what it
 // translates until semhost renews it.
-import fs from 'node:fs';
-import { launchBrowser, openPage, paths, setAndShow, startTry } from './harness.mjs';
+import { launchBrowser, openPage, paths, rssMiB, setAndShow, startTry } from './harness.mjs';
 
 const SECONDS = Number(process.env.FREE_RUNNING_SECONDS || 60);
 const IN = 0, GAIN = 1;
-const fixture = process.env.AUDIO_FIXTURE || `${paths.quillmark.replace(/Quillmark\.sem$/, '')}` +
-  'tests/host/audio_fixtures/audio_fixture_sound.sem';
+const fixture = paths.i386AudioFixture;
 const pause = ms => new Promise(done => setTimeout(done, ms));
-function rssMiB(pid) {
-  const status = fs.readFileSync(`/proc/${pid}/status`, 'utf8');
-  return Number(/VmRSS:\s+(\d+) kB/.exec(status)[1]) / 1024;
-}
 
 const browser = await launchBrowser();
 const server = await startTry([fixture]);

@@ -9,8 +9,7 @@ import { launchBrowser, openPage, paths, setAndShow, startTry } from './harness.
 
 const SECONDS = Number(process.env.LISTEN_SECONDS || 60);
 const IN = 0, GAIN = 1, OUT = 2;
-const fixture = process.env.AUDIO_FIXTURE || `${paths.quillmark.replace(/Quillmark\.sem$/, '')}` +
-  'tests/host/audio_fixtures/audio_fixture_sound.sem';
+const fixture = paths.i386AudioFixture;
 
 const browser = await launchBrowser();
 const server = await startTry([fixture]);

@@ -14,10 +14,9 @@
 // - the floors, trivial loopback servers in this process: one WebSocket
 //   message in and one out (the transport try uses), and one POST in and one
 //   Server-Sent Event out; 200 presses each, before and after try's runs.
-import fs from 'node:fs';
 import http from 'node:http';
 import { WebSocketServer } from 'ws';
-import { centerOf, click, launchBrowser, mouse, openPage, paths, setAndShow, startTry } from './harness.mjs';
+import { centerOf, click, launchBrowser, mouse, openPage, paths, rssMiB, setAndShow, startTry } from './harness.mjs';
 
 const RUNS = Number(process.env.RUNS || 200);
 const ACTIONS = Number(process.env.ACTIONS || 10000);
@@ -45,10 +44,6 @@ let jitterSeed = 1;
 function pauseBeforePress() {
   jitterSeed = (jitterSeed * 1103515245 + 12345) % 2147483648;
   return pause(160 + (jitterSeed / 2147483648) * (1000 / 60));
-}
-function rssMiB(pid) {
-  const status = fs.readFileSync(`/proc/${pid}/status`, 'utf8');
-  return Number(/VmRSS:\s+(\d+) kB/.exec(status)[1]) / 1024;
 }
 
 // A floor's page: a button whose press goes out at once and whose answer

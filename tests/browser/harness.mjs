@@ -16,16 +16,26 @@ import puppeteer from 'puppeteer-core';
 const here = path.dirname(new URL(import.meta.url).pathname);
 export const root = path.resolve(here, '../..');
 
+const quillmark = process.env.QUILLMARK || path.join(root, 'build/win32/Quillmark.sem');
 export const paths = {
   semhost: process.env.SEMHOST || path.join(root, 'build/native/semhost'),
   runner: process.env.SEMHOST_RUNNER || '',
-  quillmark: process.env.QUILLMARK || path.join(root, 'build/win32/Quillmark.sem'),
+  quillmark,
   panel: process.env.QUILL_PANEL || path.join(root, 'module/quillmark.panel'),
   crashFixture: process.env.CRASH_FIXTURE || path.join(root, 'build/native/tests/host/fixtures/fixture_crash.so'),
   audioFixture: process.env.AUDIO_FIXTURE ||
     path.join(root, 'build/native/tests/host/audio_fixtures/audio_fixture_sound.so'),
+  // The benchmarks' audio module: the i386 build, in the emulator.
+  i386AudioFixture: process.env.AUDIO_FIXTURE ||
+    path.join(path.dirname(quillmark), 'tests/host/audio_fixtures/audio_fixture_sound.sem'),
   chromium: process.env.CHROMIUM || '/usr/bin/chromium',
 };
+
+// A process's resident memory (VmRSS of /proc/PID/status), in MiB.
+export function rssMiB(pid) {
+  const status = fs.readFileSync(`/proc/${pid}/status`, 'utf8');
+  return Number(/VmRSS:\s+(\d+) kB/.exec(status)[1]) / 1024;
+}
 
 const running = new Set();
 
